@@ -1,0 +1,96 @@
+// The import cycle, written once for all importers.
+#include "importers/cycle.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+
+#include "log/log.h"
+
+int UpdateMode = 0;
+std::string LineBuf;
+
+std::string& RTrim(std::string& text) {
+  std::size_t end = text.size();
+  while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+  text.resize(end);
+  return text;
+}
+
+namespace {
+
+bool Runs(When when) {
+  return when == When::Always || (when == When::UnlessUpdateMode && !UpdateMode);
+}
+
+// Runs a mark or a sweep; 0 and 100 are fine, anything else is logged.
+bool RunStep(const TableStep& step) {
+  if (step.run == nullptr || !Runs(step.when)) return true;
+  int rc = step.run();
+  if (rc == 0 || rc == 100) return true;
+  LogF(step.failure, static_cast<long>(rc));
+  return false;
+}
+
+void LogWriteFailure(const ImportCycle& c, int rc, const Record& record) {
+  switch (c.writeFailureShows) {
+    case WriteFailureShows::ResultAndLine:
+      LogF(c.writeFailure, rc, LineBuf.c_str());
+      break;
+    case WriteFailureShows::Result:
+      LogF(c.writeFailure, static_cast<long>(rc));
+      break;
+    case WriteFailureShows::ResultAndField:
+      LogF(c.writeFailure, static_cast<long>(rc), record[c.failureField].c_str());
+      break;
+  }
+}
+
+}  // namespace
+
+int RunImportCycle(platform::TextReader& file, const ImportCycle& given) {
+  ImportCycle cycle = given;
+  if (cycle.prepare) cycle.prepare(file, cycle);
+  assert(!cycle.lengths.empty() && cycle.write);
+
+  long counted = 0;
+  long written = 0;
+  if (!RunStep(cycle.mark)) return kImportDbError;
+
+  const long limit = cycle.lengths.front();
+  Record record(cycle.fields.size());
+  while (file.ReadLine(LineBuf, static_cast<std::size_t>(limit))) {
+    if (LineBuf == "\n") continue;
+    ++counted;
+    const long length = static_cast<long>(LineBuf.size());
+    if (std::find(cycle.lengths.begin(), cycle.lengths.end(), length) ==
+        cycle.lengths.end()) {
+      LogF(cycle.lengthMessage, LineBuf.c_str(), limit, length);
+      return kImportBadLength;
+    }
+    for (std::size_t i = 0; i < cycle.fields.size(); ++i) {
+      const Field& f = cycle.fields[i];
+      record[i].clear();
+      if (f.offset + f.length > length) continue;
+      record[i].assign(LineBuf, static_cast<std::size_t>(f.offset),
+                       static_cast<std::size_t>(f.length));
+      if (f.trim == Trim::Yes) RTrim(record[i]);
+    }
+    if (cycle.before) {
+      Outcome o = cycle.before(record, length);
+      if (o == Outcome::Failed) return kImportDbError;
+      if (o == Outcome::Passed) continue;
+    }
+    int rc = cycle.write(record);
+    if (rc != 0) {
+      LogWriteFailure(cycle, rc, record);
+      return kImportDbError;
+    }
+    ++written;
+  }
+
+  if (!RunStep(cycle.sweep)) return kImportDbError;
+  LogF(cycle.countLine, written, counted);
+  if (cycle.after) cycle.after(counted);
+  return kImportOk;
+}

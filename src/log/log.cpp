@@ -1,0 +1,46 @@
+// Run log: timestamped lines, open/append/close per message, one rotated
+// generation.
+#include "log/log.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "platform/platform.h"
+#include "util/format.h"
+
+int DebugFlag = 0;
+std::string LogPath;
+std::string OldLogPath;
+std::string LogText;
+
+void WriteLog(const std::string& text) {
+  if (DebugFlag) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    return;
+  }
+  std::FILE* f = std::fopen(LogPath.c_str(), "a");
+  if (f == nullptr) return;
+  std::string line = platform::LocalTimeText("%Y-%m-%d %H:%M:%S");
+  line += ' ';
+  line += text;
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), f);
+  long size = std::ftell(f);
+  if (size > kLogRotateSize) {
+    std::fclose(f);
+    platform::RemoveFile(OldLogPath);
+    platform::RenameFile(LogPath, OldLogPath);
+    f = std::fopen(LogPath.c_str(), "a");
+  }
+  if (f != nullptr) std::fclose(f);
+}
+
+void LogF(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  LogText = util::VFormat(format, args);
+  va_end(args);
+  WriteLog(LogText);
+}

@@ -1,0 +1,29 @@
+// The run log. Every message of the tool goes through WriteLog: appended with
+// a timestamp to LogPath (rotated to OldLogPath past 10 MB), or printed on
+// standard output when DebugFlag is set.
+#pragma once
+
+#include <string>
+
+// Run-wide log settings, set by the run before its first message.
+extern int DebugFlag;          // 1: messages go to standard output, no file
+extern std::string LogPath;    // "../../Valdura_php/log/kranzel.log"
+extern std::string OldLogPath; // "../../Valdura_php/log/kranzel.old"
+
+// The shared message buffer: callers format into it and pass it on (LogF).
+extern std::string LogText;
+
+// The size past which the log is rotated: a log longer than this after a
+// write is renamed to OldLogPath and a new, empty log begins.
+constexpr long kLogRotateSize = 10485760L;
+
+// Writes one message: "YYYY-MM-DD hh:mm:ss <text>\n" appended to LogPath, or
+// "<text>\n" on standard output with DebugFlag. Never reports a failure; a
+// message of any length is written whole.
+void WriteLog(const std::string& text);
+
+// Formats a message into LogText with a printf format and writes it.
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void LogF(const char* format, ...);

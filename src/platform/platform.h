@@ -1,0 +1,32 @@
+// The platform layer: everything the tool needs from the operating system
+// that differs between the installations' platforms (paths, rename with
+// replace, sleeping, local time, file removal). Nothing outside src/platform
+// calls an operating-system interface that only one platform has.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// The installation's relative path of a file, written with forward slashes
+// ("../../Files/Valdura.Ini"), in the platform's own form.
+std::string NativePath(const std::string& portable);
+
+// Renames `from` to `to`, replacing an existing file of that name atomically.
+// Returns true on success.
+bool RenameReplace(const std::string& from, const std::string& to);
+
+// Renames `from` to `to` without replacing anything (fails when `to` exists
+// on platforms that refuse it). Returns true on success.
+bool RenameFile(const std::string& from, const std::string& to);
+
+// Deletes a file. Returns true when it was deleted.
+bool RemoveFile(const std::string& path);
+
+// Blocks the calling thread for `ms` milliseconds.
+void SleepMs(unsigned long ms);
+
+// The machine's local time now, formatted with strftime's `format`.
+std::string LocalTimeText(const char* format);
+
+}  // namespace platform

@@ -1,0 +1,57 @@
+// TextReader: reads a file as the installations' original platform reads a
+// file opened in text mode, so interface files and the configuration file
+// read the same on every platform:
+//
+//   stream    := byte*
+//   as read   := the stream with every CR (0x0D) directly before an LF (0x0A)
+//                dropped, ending at the first Ctrl-Z (0x1A) or the end of file
+//   ReadLine(N) returns the next at most N characters as read, stopping after
+//                an LF (which stays in the text), like fgets with a buffer of
+//                N+1 bytes.
+//
+// A line is handed out as C code sees it after fgets: up to its first NUL
+// byte (the characters after a NUL are consumed but not returned).
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+namespace platform {
+
+class TextReader {
+ public:
+  TextReader() = default;
+  ~TextReader();
+  TextReader(const TextReader&) = delete;
+  TextReader& operator=(const TextReader&) = delete;
+
+  // Opens `path` for reading. Returns false when the file cannot be opened.
+  bool Open(const std::string& path);
+  bool IsOpen() const { return file_ != nullptr; }
+  void Close();
+
+  // Reads the next line with a limit of `limit` characters (limit >= 1) into
+  // `line`. Returns false when nothing could be read: end of file, a Ctrl-Z,
+  // or a read error (not told apart, as fgets does not tell them apart).
+  bool ReadLine(std::string& line, std::size_t limit);
+
+  // Sets the position back to the beginning of the file; a Ctrl-Z or end of
+  // file seen before no longer counts.
+  void Rewind();
+
+ private:
+  // Next byte as read (after CR/LF and Ctrl-Z handling), or -1 at the end.
+  int Next();
+  // Next raw byte of the file, or -1.
+  int Raw();
+
+  std::FILE* file_ = nullptr;
+  unsigned char buf_[65536];
+  std::size_t pos_ = 0;
+  std::size_t len_ = 0;
+  bool ended_ = false;  // end of file or Ctrl-Z reached
+  int pending_ = -1;    // a raw byte read ahead after a CR
+};
+
+}  // namespace platform
