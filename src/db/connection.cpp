@@ -1,0 +1,120 @@
+// The run's one database connection: login from the configuration file,
+// connect, reconnect (five attempts a minute apart), disconnect, diagnostics.
+#include "db/connection.h"
+
+#include "config/ini.h"
+#include "log/log.h"
+#include "platform/platform.h"
+
+SQLHENV henv = SQL_NULL_HENV;
+SQLHDBC hdbc = SQL_NULL_HDBC;
+
+std::string LoginUser;
+std::string LoginPass;
+std::string DbSystem;
+std::string DataSource;
+
+DiagRecord DiagRec;
+
+namespace {
+
+// The DATABASE value names an ODBC data source of 1 to 40 characters; any
+// other value leaves the data-source name empty, so the connect fails.
+constexpr std::size_t kMaxDataSource = 40;
+
+std::string Lookup(const char* key) {
+  ReadIniValue("", key, 0, kIniPath);
+  return IniValue;
+}
+
+SQLCHAR* Text(std::string& s) { return reinterpret_cast<SQLCHAR*>(s.data()); }
+
+}  // namespace
+
+int dbLogin() {
+  LoginUser.clear();
+  LoginPass.clear();
+  DbSystem.clear();
+  DataSource.clear();
+  LoginUser = Lookup("LOGIN");
+  LoginPass = Lookup("PASS");
+  DbSystem = Lookup("DB_SYSTEM");
+  std::string database = Lookup("DATABASE");
+  if (!database.empty() && database.size() <= kMaxDataSource) DataSource = database;
+
+  int rc = dbConnect(LoginUser, LoginPass, DataSource);
+  if (rc != 0) LogF("Datenbankverbindung fehlgeschlagen, Fehler: %d", rc);
+  return rc;
+}
+
+int dbConnect(const std::string& user, const std::string& password,
+              const std::string& dsn) {
+  if (hdbc != SQL_NULL_HDBC) {
+    SQLFreeHandle(SQL_HANDLE_DBC, hdbc);
+    hdbc = SQL_NULL_HDBC;
+  }
+  if (henv != SQL_NULL_HENV) {
+    SQLFreeHandle(SQL_HANDLE_ENV, henv);
+    henv = SQL_NULL_HENV;
+  }
+  // The values reach the driver whole, however long they are.
+  std::string u = user, p = password, d = dsn;
+
+  if (SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &henv) == SQL_ERROR) {
+    henv = SQL_NULL_HENV;
+    return -1;
+  }
+  // ODBC 3 makes a searched UPDATE or DELETE that touches no row answer
+  // SQL_NO_DATA, on which the upserts, marks and sweeps rely.
+  SQLSetEnvAttr(henv, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
+                SQL_IS_INTEGER);
+  if (SQLAllocHandle(SQL_HANDLE_DBC, henv, &hdbc) == SQL_ERROR) {
+    hdbc = SQL_NULL_HDBC;
+    return -1;
+  }
+  if (SQLConnect(hdbc, Text(d), SQL_NTS, Text(u), SQL_NTS, Text(p), SQL_NTS) == SQL_ERROR)
+    return -1;
+  return 0;
+}
+
+int dbDisconnect() {
+  if (hdbc != SQL_NULL_HDBC) {
+    SQLDisconnect(hdbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, hdbc);
+    hdbc = SQL_NULL_HDBC;
+  }
+  if (henv != SQL_NULL_HENV) {
+    SQLFreeHandle(SQL_HANDLE_ENV, henv);
+    henv = SQL_NULL_HENV;
+  }
+  return 0;
+}
+
+int dbReconnect() {
+  for (long attempt = 1; attempt <= kReconnectAttempts; ++attempt) {
+    dbDisconnect();
+    LogF("%ld. Versuch zur Wiederherstellung der Datenbankverbindung!", attempt);
+    long rc = dbConnect(LoginUser, LoginPass, DataSource);
+    if (rc == 0) {
+      LogF("Die Verbindung zur Datenbank wurde wiederhergestellt!");
+      return 1;
+    }
+    LogF("Fehler dbConnect(dbReconnect)! RC: %ld Versuch-Nr.: %ld", rc, attempt);
+    platform::SleepMs(kReconnectPauseMs);
+  }
+  return 0;
+}
+
+void dbGetDiag(SQLSMALLINT handleType, SQLHANDLE handle, DiagRecord& record) {
+  record = DiagRecord();
+  SQLCHAR state[256] = {0};
+  SQLCHAR message[1000] = {0};
+  SQLINTEGER native = 0;
+  SQLSMALLINT length = 0;
+  SQLRETURN rc = SQLGetDiagRec(handleType, handle, 1, state, &native, message,
+                               sizeof message, &length);
+  if (!SQL_SUCCEEDED(rc)) return;
+  record.SqlState = reinterpret_cast<const char*>(state);
+  record.Message = reinterpret_cast<const char*>(message);
+  record.NativeError = native;
+}

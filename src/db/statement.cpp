@@ -1,0 +1,90 @@
+// The statement pattern: handle, SqlText, SQLExecDirect, result mapping.
+#include "db/statement.h"
+
+#include <sqlext.h>
+
+#include "db/connection.h"
+
+std::string SqlText;
+
+namespace {
+
+// A statement handle on hdbc, freed on every path.
+class StatementHandle {
+ public:
+  StatementHandle() {
+    if (SQLAllocHandle(SQL_HANDLE_STMT, hdbc, &h_) == SQL_ERROR) h_ = SQL_NULL_HSTMT;
+  }
+  ~StatementHandle() {
+    if (h_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, h_);
+  }
+  StatementHandle(const StatementHandle&) = delete;
+  StatementHandle& operator=(const StatementHandle&) = delete;
+  bool ok() const { return h_ != SQL_NULL_HSTMT; }
+  SQLHSTMT get() const { return h_; }
+
+ private:
+  SQLHSTMT h_ = SQL_NULL_HSTMT;
+};
+
+bool TouchesRows(StatementKind kind) {
+  return kind == StatementKind::Mark || kind == StatementKind::DateSweep ||
+         kind == StatementKind::StatusSweep || kind == StatementKind::Update;
+}
+
+// The native error of the failed statement, or -1 without one.
+int Failure(SQLHSTMT h) {
+  dbGetDiag(SQL_HANDLE_STMT, h, DiagRec);
+  return DiagRec.NativeError != 0 ? DiagRec.NativeError : -1;
+}
+
+}  // namespace
+
+int ExecStatement(StatementKind kind, std::string text) {
+  // No handle: -1 for every kind. A date-marked sweep once answered 0 here,
+  // which reported success with the marked rows left in the table.
+  StatementHandle stmt;
+  if (!stmt.ok()) return -1;
+
+  SqlText = std::move(text);
+  SQLRETURN rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(SqlText.data()), SQL_NTS);
+  if (rc == SQL_ERROR) return Failure(stmt.get());
+  if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
+    if (TouchesRows(kind)) {
+      // Some drivers (FreeTDS) answer a searched UPDATE or DELETE that
+      // touched no row with success and a row count of 0 even under ODBC 3;
+      // that is the same "no row" as SQL_NO_DATA.
+      SQLLEN rows = -1;
+      if (SQL_SUCCEEDED(SQLRowCount(stmt.get(), &rows)) && rows == 0) return SQL_NO_DATA;
+    }
+    return 0;
+  }
+  if (kind == StatementKind::LenientInsert) return 0;
+  return rc;
+}
+
+void QuoteEscape(std::string& value) {
+  std::size_t at = value.find('\'');
+  while (at != std::string::npos) {
+    value.insert(at, 1, '\'');
+    at = value.find('\'', at + 2);
+  }
+}
+
+int SQL_GetServerTimestamp(std::string& destination) {
+  StatementHandle stmt;
+  if (!stmt.ok()) return -1;
+  SqlText =
+      "SELECT ( CONVERT(char(11), CURRENT_TIMESTAMP, 104) +          "
+      "CONVERT(char(8), CURRENT_TIMESTAMP, 114)) ";
+  SQLRETURN rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(SqlText.data()), SQL_NTS);
+  if (rc == SQL_ERROR) return Failure(stmt.get());
+  char value[20] = {0};
+  SQLLEN indicator = 0;
+  SQLBindCol(stmt.get(), 1, SQL_C_CHAR, value, sizeof value, &indicator);
+  SQLRETURN fetched = SQLFetch(stmt.get());
+  if (fetched != SQL_SUCCESS && fetched != SQL_SUCCESS_WITH_INFO) return fetched;
+  value[sizeof value - 1] = '\0';
+  destination = value;
+  return 0;
+}
