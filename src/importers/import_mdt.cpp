@@ -1,9 +1,81 @@
-// Importer of the MDT file: not yet built; fails every attempt.
-#include "importers/cycle.h"
+// Importer of the MDT file (employee detail, "MitarbeiterDetail") into
+// QVSYSTEM.MGSSTMDT.
+//
+// The MDT file comes in two forms, told by the length as read (line end
+// included): long records of 106 characters, and short records of 102 that
+// stop before MDTFcd (then empty; it is no key, so both forms of a record
+// address the same row). Every field is right-trimmed and sent as text;
+// MDTDTM is 10 characters wide here, where FTGDTM has 8. The columns are
+// named as the UPDATE spells them; the INSERT spells several differently.
+//
+//   offset  length  column   treatment
+//        0       5  MDTLIZ   key
+//        5       5  MDTMND   key
+//       10      13  MDTASW   key
+//       23      10  MDTDTM   key
+//       33      33  MDTAbe
+//       66      33  MDTSbe
+//       99       1  MDTSTS   key
+//      100       1  MDTKrt
+//      101       3  MDTFcd   long records only (the short one's line end)
+//      104       1  -        long records only: not read
+//      105       1  -        long records only: the line end
+//
+// Rows are marked by MDTDAT = 1 January 1900 and swept by the date part;
+// the mark and the sweep run whether "UPD" is given or not.
+#include "db/statement.h"
 #include "importers/importers.h"
-#include "log/log.h"
+#include "importers/two_length.h"
 
-int ImportMdt(platform::TextReader&) {
-  LogF("Dateityp MDT wird noch nicht unterstuetzt");
-  return kImportBadLength;
+namespace {
+
+enum { MDTLIZ, MDTMND, MDTASW, MDTDTM, MDTAbe, MDTSbe, MDTSTS, MDTKrt, MDTFcd };
+
+constexpr Field kLayout[] = {
+    {0, 5, Trim::Yes, "MDTLIZ"},   {5, 5, Trim::Yes, "MDTMND"},
+    {10, 13, Trim::Yes, "MDTASW"}, {23, 10, Trim::Yes, "MDTDTM"},
+    {33, 33, Trim::Yes, "MDTAbe"}, {66, 33, Trim::Yes, "MDTSbe"},
+    {99, 1, Trim::Yes, "MDTSTS"},  {100, 1, Trim::Yes, "MDTKrt"},
+    {101, 3, Trim::Yes, "MDTFcd"},
+};
+
+constexpr const char* kMark =
+    "UPDATE QvSystem.MGSSTMDT SET    MDTDAT = CONVERT(datetime, '19000101', 112) ";
+constexpr const char* kUpdate =
+    "UPDATE QVSYSTEM.MGSSTMDT SET MDTAbe = '%s', MDTSbe = '%s',     MDTKrt = '%s', "
+    "MDTFcd = '%s',     MDTDat = CURRENT_TIMESTAMP WHERE MDTLIZ = '%s' AND   MDTMND = '%s' "
+    "AND   MDTASW = '%s' AND   MDTDTM = '%s' AND   MDTSTS = '%s' ";
+constexpr const char* kInsert =
+    "INSERT INTO QVSYSTEM.MGSSTMDT  (MDTLiz, MDTMnd, MDTAsw,   MDTDtm, MDTAbe, MDTSbe,   "
+    "MDTSts, MDTKrt, MDTFcd,   MDTDat)  VALUES ('%s', '%s', '%s',  '%s', '%s', '%s',  "
+    "'%s', '%s', '%s',  CURRENT_TIMESTAMP) ";
+// The only sweep of its group that names the schema in capitals.
+constexpr const char* kSweep =
+    "DELETE FROM QVSYSTEM.MGSSTMDT WHERE CONVERT(char(11), MDTDAT, 112) = '19000101' ";
+
+}  // namespace
+
+int SQL_SSTMdt_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
+
+int SQL_SSTMdt_Write(const Record& r) {
+  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[MDTAbe], r[MDTSbe], r[MDTKrt],
+                         r[MDTFcd], r[MDTLIZ], r[MDTMND], r[MDTASW], r[MDTDTM], r[MDTSTS]);
+  if (rc != 100) return rc;
+  return ExecFormatted(StatementKind::Insert, kInsert, r[MDTLIZ], r[MDTMND], r[MDTASW],
+                       r[MDTDTM], r[MDTAbe], r[MDTSbe], r[MDTSTS], r[MDTKrt], r[MDTFcd]);
+}
+
+int SQL_SSTMdt_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }
+
+int ImportMdt(platform::TextReader& file) {
+  return RunTwoLengthImport(
+      file, {.lengths = {106, 102},
+             .fields = kLayout,
+             .mark = SQL_SSTMdt_SetDelete,
+             .markFailure = "Fehler in SQL_SSTMdt_SetDelete(): %ld",
+             .write = SQL_SSTMdt_Write,
+             .writeFailure = "Fehler in SQL_SSTMdt_Write(): %ld",
+             .sweep = SQL_SSTMdt_Delete,
+             .sweepFailure = "Fehler in SQL_SSTMdt_Delete(): %ld",
+             .countLine = "%ld von %ld Datensaetze in MGSSTMDT eingefuegt"});
 }
