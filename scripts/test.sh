@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: once in the normal
+# build and once with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+ensure_packages
+
+build "$KRANZEL_ROOT/build"
+(cd "$KRANZEL_ROOT/build" && ctest --output-on-failure -j"$(nproc)")
+
+build "$KRANZEL_ROOT/build-sanitize" -DKRANZEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+(cd "$KRANZEL_ROOT/build-sanitize" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$(nproc)")
+echo "All tests passed (normal and sanitizer builds)."
