@@ -1,9 +1,155 @@
-// Importer of the SLD file: not yet built; fails every attempt.
+// Importer of the SLD file ("SALDO", the balances) into QVSYSTEM.O2002TSW.
+//
+// The SLD file comes in two forms, and the first line decides which one the
+// whole file has: 432 characters as read (431 of data and the line end, with
+// TswAmp) or 427 (426 and the line end, without TswAmp). Every field is
+// right-trimmed; TswIdn alone is the key.
+//
+//   offset            length  column              treatment
+//        0                50  TswIdn              key
+//       50                 8  TswSto              also the column of the mark
+//       58                 5  Tswliz
+//       63                 5  TswMnd
+//       68                 8  TswW01              8 wide, not 10 like the rest
+//       76 + 10*(n-2)     10  TswW02 .. TswW16    n = 2 .. 16
+//      226 + 20*(n-1)     20  TswF01 .. TswF10    n = 1 .. 10
+//      426                 5  TswAmp              long form only, else empty
+//
+//   form     := first line of 432 characters -> every line 432
+//             | any other first line (an empty one too) -> every line 427
+//             | no line at all -> 432
+//
+// Rows are marked by TswSto = '*DEL'. Each record writes the TswSto its file
+// carries, so a record with '*DEL' is written and swept again. Mark and
+// sweep run in every mode: "UPD" changes nothing here.
+//
+// Older databases lack the column TswAmp: an INSERT naming it fails there
+// with the server's "invalid column name" (native error 207), and from then
+// on the process inserts without it (TswAmpFlag).
+#include <utility>
+
+#include "db/statement.h"
 #include "importers/cycle.h"
 #include "importers/importers.h"
-#include "log/log.h"
 
-int ImportSld(platform::TextReader&) {
-  LogF("Dateityp SLD wird noch nicht unterstuetzt");
-  return kImportBadLength;
+// 1 while the INSERT tries the form with TswAmp first; set to 0 for the
+// rest of the process, all later import attempts included, after the server
+// has answered 207 to it.
+extern int TswAmpFlag;
+int TswAmpFlag = 1;
+
+namespace {
+
+enum {
+  TswIdn, TswSto, Tswliz, TswMnd,
+  TswW01, TswW02, TswW03, TswW04, TswW05, TswW06, TswW07, TswW08,
+  TswW09, TswW10, TswW11, TswW12, TswW13, TswW14, TswW15, TswW16,
+  TswF01, TswF02, TswF03, TswF04, TswF05, TswF06, TswF07, TswF08, TswF09, TswF10,
+  TswAmp, kFieldCount
+};
+
+constexpr Field kLayout[] = {
+    {0, 50, Trim::Yes, "TswIdn"},    {50, 8, Trim::Yes, "TswSto"},
+    {58, 5, Trim::Yes, "Tswliz"},    {63, 5, Trim::Yes, "TswMnd"},
+    {68, 8, Trim::Yes, "TswW01"},    {76, 10, Trim::Yes, "TswW02"},
+    {86, 10, Trim::Yes, "TswW03"},   {96, 10, Trim::Yes, "TswW04"},
+    {106, 10, Trim::Yes, "TswW05"},  {116, 10, Trim::Yes, "TswW06"},
+    {126, 10, Trim::Yes, "TswW07"},  {136, 10, Trim::Yes, "TswW08"},
+    {146, 10, Trim::Yes, "TswW09"},  {156, 10, Trim::Yes, "TswW10"},
+    {166, 10, Trim::Yes, "TswW11"},  {176, 10, Trim::Yes, "TswW12"},
+    {186, 10, Trim::Yes, "TswW13"},  {196, 10, Trim::Yes, "TswW14"},
+    {206, 10, Trim::Yes, "TswW15"},  {216, 10, Trim::Yes, "TswW16"},
+    {226, 20, Trim::Yes, "TswF01"},  {246, 20, Trim::Yes, "TswF02"},
+    {266, 20, Trim::Yes, "TswF03"},  {286, 20, Trim::Yes, "TswF04"},
+    {306, 20, Trim::Yes, "TswF05"},  {326, 20, Trim::Yes, "TswF06"},
+    {346, 20, Trim::Yes, "TswF07"},  {366, 20, Trim::Yes, "TswF08"},
+    {386, 20, Trim::Yes, "TswF09"},  {406, 20, Trim::Yes, "TswF10"},
+    {426, 5, Trim::Yes, "TswAmp"},
+};
+static_assert(std::size(kLayout) == kFieldCount);
+
+constexpr long kLongForm = 432;
+constexpr long kShortForm = 427;
+
+// The server's native error for an invalid column name.
+constexpr int kInvalidColumn = 207;
+
+constexpr const char* kMark = "UPDATE QvSystem.O2002TSW SET    TSWSTO = '*DEL' ";
+// Filled with TswSto .. TswAmp, then TswIdn; always sets TswAmp (empty in
+// the short form).
+constexpr const char* kUpdate =
+    "UPDATE QVSYSTEM.O2002TSW SET  TswSto = RTRIM('%s'),  Tswliz = RTRIM('%s'), "
+    "TswMnd = RTRIM('%s'),  TswW01 = '%s', TswW02 = '%s',  TswW03 = '%s', TswW04 = '%s',  "
+    "TswW05 = '%s', TswW06 = '%s',  TswW07 = '%s', TswW08 = '%s',  TswW09 = '%s', "
+    "TswW10 = '%s',  TswW11 = '%s', TswW12 = '%s',  TswW13 = '%s', TswW14 = '%s',  "
+    "TswW15 = '%s', TswW16 = '%s',  TswF01 = '%s', TswF02 = '%s',  TswF03 = '%s', "
+    "TswF04 = '%s',  TswF05 = '%s', TswF06 = '%s',  TswF07 = '%s', TswF08 = '%s',  "
+    "TswF09 = '%s', TswF10 = '%s',  TswAmp = '%s' WHERE TswIdn = RTRIM('%s') ";
+// Filled with the 31 fields in layout order.
+constexpr const char* kInsertWithAmp =
+    " INSERT INTO QVSYSTEM.O2002TSW  (TswIdn, TswSto, Tswliz, TswMnd,   TswW01, TswW02, "
+    "TswW03, TswW04,   TswW05, TswW06, TswW07, TswW08,   TswW09, TswW10, TswW11, TswW12,   "
+    "TswW13, TswW14, TswW15, TswW16,   TswF01, TswF02, TswF03, TswF04,   TswF05, TswF06, "
+    "TswF07, TswF08,   TswF09, TswF10, TswAmp )  VALUES (RTRIM('%s'), RTRIM('%s'), "
+    "RTRIM('%s'), RTRIM('%s'),  '%s', '%s', '%s', '%s',  '%s', '%s', '%s', '%s',  '%s', "
+    "'%s', '%s', '%s',  '%s', '%s', '%s', '%s',  '%s', '%s', '%s', '%s',  '%s', '%s', "
+    "'%s', '%s',  '%s', '%s', '%s' ) ";
+// Filled with the first 30 fields, TswIdn .. TswF10.
+constexpr const char* kInsertWithoutAmp =
+    " INSERT INTO QVSYSTEM.O2002TSW  (TswIdn, TswSto, Tswliz, TswMnd,   TswW01, TswW02, "
+    "TswW03, TswW04,   TswW05, TswW06, TswW07, TswW08,   TswW09, TswW10, TswW11, TswW12,   "
+    "TswW13, TswW14, TswW15, TswW16,   TswF01, TswF02, TswF03, TswF04,   TswF05, TswF06, "
+    "TswF07, TswF08,   TswF09, TswF10 )  VALUES (RTRIM('%s'), RTRIM('%s'), RTRIM('%s'), "
+    "RTRIM('%s'),  '%s', '%s', '%s', '%s',  '%s', '%s', '%s', '%s',  '%s', '%s', '%s', "
+    "'%s',  '%s', '%s', '%s', '%s',  '%s', '%s', '%s', '%s',  '%s', '%s', '%s', '%s',  "
+    "'%s', '%s' ) ";
+constexpr const char* kSweep = "DELETE FROM QVSYSTEM.O2002TSW WHERE TSWSTO = '*DEL' ";
+
+// Executes `format` filled with the fields first .. first+N-1 in layout
+// order, then `tail`.
+template <std::size_t First, std::size_t... I, typename... Tail>
+int ExecFields(StatementKind kind, const char* format, const Record& r,
+               std::index_sequence<I...>, const Tail&... tail) {
+  return ExecFormatted(kind, format, r[First + I]..., tail...);
+}
+
+}  // namespace
+
+int SQL_O2002Tsw_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
+
+int SQL_O2002Tsw_Write(const Record& r) {
+  int rc = ExecFields<TswSto>(StatementKind::Update, kUpdate, r,
+                              std::make_index_sequence<TswAmp - TswSto + 1>(), r[TswIdn]);
+  if (rc != 100) return rc;
+  if (TswAmpFlag == 1) {
+    rc = ExecFields<TswIdn>(StatementKind::Insert, kInsertWithAmp, r,
+                            std::make_index_sequence<kFieldCount>());
+    if (rc != kInvalidColumn) return rc;
+    TswAmpFlag = 0;
+  }
+  return ExecFields<TswIdn>(StatementKind::Insert, kInsertWithoutAmp, r,
+                            std::make_index_sequence<TswAmp>());
+}
+
+int SQL_O2002Tsw_Delete() { return ExecStatement(StatementKind::StatusSweep, kSweep); }
+
+int ImportSld(platform::TextReader& file) {
+  ImportCycle cycle;
+  cycle.lengths = {kLongForm};
+  cycle.fields = kLayout;
+  cycle.prepare = [](platform::TextReader& f, ImportCycle& c) {
+    // The first line decides the form; the loop then reads it again.
+    if (f.ReadLine(LineBuf, kLongForm) && static_cast<long>(LineBuf.size()) != kLongForm) {
+      c.lengths = {kShortForm};
+    }
+    f.Rewind();
+  };
+  cycle.mark = {SQL_O2002Tsw_SetDelete, "Fehler in SQL_O2002Tsw_SetDelete(): %ld",
+                When::Always};
+  cycle.write = SQL_O2002Tsw_Write;
+  cycle.writeFailure = "Fehler in SQL_O2002Tsw_Write(): %ld";
+  cycle.writeFailureShows = WriteFailureShows::Result;
+  cycle.sweep = {SQL_O2002Tsw_Delete, "Fehler in SQL_O2002Tsw_Delete(): %ld", When::Always};
+  cycle.countLine = "%ld von %ld Datensaetze in O2002TSW eingefuegt";
+  return RunImportCycle(file, cycle);
 }
