@@ -27,7 +27,8 @@ enum class StatementKind {
   Update,        // UPDATE of an upsert (or a single UPDATE); 100: no row
   LenientInsert, // INSERT of 20P/35P/41P: every result but -1 counts as 0
   Insert,        // INSERT of the other upserts
-  Unchecked,     // side-table INSERT whose result nobody examines
+  Unchecked,     // side-table INSERT whose result nobody examines: 0 once
+                 // executed, -1 only when no statement handle could be had
 };
 
 // Executes `text` as a statement of `kind` and returns its statement result.
