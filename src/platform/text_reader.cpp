@@ -69,14 +69,20 @@ bool TextReader::ReadLine(std::string& line, std::size_t limit) {
   line.clear();
   std::size_t count = 0;
   bool cut = false;  // a NUL byte ends the line as C code sees it
+  bool ended_line = false;
   while (count < limit) {
     int c = Next();
     if (c == -1) break;
     ++count;
     if (c == 0) cut = true;
     if (!cut) line.push_back(static_cast<char>(c));
-    if (c == '\n') break;
+    if (c == '\n') {
+      ended_line = true;
+      break;
+    }
   }
+  last_count_ = count;
+  last_lf_ = ended_line;
   return count > 0;
 }
 

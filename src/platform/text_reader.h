@@ -36,6 +36,12 @@ class TextReader {
   // or a read error (not told apart, as fgets does not tell them apart).
   bool ReadLine(std::string& line, std::size_t limit);
 
+  // The characters the last ReadLine consumed (those after a NUL byte and
+  // the line end included), and whether it stopped after a line feed. A read
+  // that consumed `limit` characters without a line feed cut a longer line.
+  std::size_t LastReadCount() const { return last_count_; }
+  bool LastReadEndedLine() const { return last_lf_; }
+
   // Sets the position back to the beginning of the file; a Ctrl-Z or end of
   // file seen before no longer counts.
   void Rewind();
@@ -52,6 +58,8 @@ class TextReader {
   std::size_t len_ = 0;
   bool ended_ = false;  // end of file or Ctrl-Z reached
   int pending_ = -1;    // a raw byte read ahead after a CR
+  std::size_t last_count_ = 0;
+  bool last_lf_ = false;
 };
 
 }  // namespace platform
