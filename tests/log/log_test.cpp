@@ -1,0 +1,152 @@
+// The run log: line format, console mode, lost messages, long messages and
+// the rotation threshold.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "log/log.h"
+
+namespace {
+
+class LogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/kranzel_log_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    dir_ = dir;
+    DebugFlag = 0;
+    LogPath = dir_ + "/kranzel.log";
+    OldLogPath = dir_ + "/kranzel.old";
+  }
+  void TearDown() override {
+    DebugFlag = 0;
+    std::filesystem::remove_all(dir_);
+  }
+
+  static std::string Read(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+  static bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+  // The bytes WriteLog appends for `message`.
+  static std::size_t LineSize(const std::string& message) { return 19 + 1 + message.size() + 1; }
+
+  std::string dir_;
+};
+
+const std::regex kStamp("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} ");
+
+TEST_F(LogTest, LineIsTimestampBlankMessage) {
+  WriteLog("Die Schnittstellendatei vom Dateityp '20P' wurde importiert!");
+  WriteLog("");
+  LogF("%ld von %ld Datensaetze in %s eingefuegt", 3L, 4L, "MGSST20P");
+  std::string log = Read(LogPath);
+  std::istringstream lines(log);
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_TRUE(std::regex_search(line, kStamp)) << line;
+  EXPECT_EQ(line.substr(20), "Die Schnittstellendatei vom Dateityp '20P' wurde importiert!");
+  std::getline(lines, line);
+  EXPECT_EQ(line.size(), 20u);
+  EXPECT_TRUE(std::regex_search(line, kStamp)) << line;
+  std::getline(lines, line);
+  EXPECT_EQ(line.substr(20), "3 von 4 Datensaetze in MGSST20P eingefuegt");
+  EXPECT_EQ(LogText, "3 von 4 Datensaetze in MGSST20P eingefuegt");
+  EXPECT_EQ(log.back(), '\n');
+  EXPECT_EQ(log.find('\r'), std::string::npos);
+}
+
+TEST_F(LogTest, AppendsToExistingLog) {
+  std::ofstream(LogPath) << "old line\n";
+  WriteLog("new");
+  std::string log = Read(LogPath);
+  EXPECT_EQ(log.substr(0, 9), "old line\n");
+  EXPECT_EQ(log.size(), 9 + LineSize("new"));
+}
+
+TEST_F(LogTest, DebugFlagPrintsToStdoutAndLeavesNoFile) {
+  DebugFlag = 1;
+  testing::internal::CaptureStdout();
+  WriteLog("Fehler in SQL_MGSST20P_SetDelete(): 207");
+  WriteLog("");
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, "Fehler in SQL_MGSST20P_SetDelete(): 207\n\n");
+  EXPECT_FALSE(Exists(LogPath));
+
+  std::ofstream(LogPath) << "kept\n";
+  testing::internal::CaptureStdout();
+  WriteLog("x");
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(Read(LogPath), "kept\n");
+}
+
+TEST_F(LogTest, MissingDirectoryDropsMessageSilently) {
+  LogPath = dir_ + "/missing/kranzel.log";
+  OldLogPath = dir_ + "/missing/kranzel.old";
+  testing::internal::CaptureStdout();
+  WriteLog("lost");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_FALSE(Exists(dir_ + "/missing"));
+}
+
+TEST_F(LogTest, LongMessageWrittenWhole) {
+  std::string message(2000, 'm');
+  message += "end";
+  WriteLog(message);
+  std::string log = Read(LogPath);
+  ASSERT_EQ(log.size(), LineSize(message));
+  EXPECT_EQ(log.substr(20, message.size()), message);
+}
+
+// Fills the log to `size` bytes.
+void FillLog(const std::string& path, std::size_t size) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  std::string block(1 << 16, 'f');
+  for (std::size_t i = 0; i + 1 < block.size(); i += 64) block[i] = '\n';
+  while (size > 0) {
+    std::size_t n = std::min(size, block.size());
+    f.write(block.data(), static_cast<std::streamsize>(n));
+    size -= n;
+  }
+}
+
+TEST_F(LogTest, LogOfExactlyTenMegabytesNotRotated) {
+  const std::string message = "Ende";
+  FillLog(LogPath, kLogRotateSize - LineSize(message));
+  WriteLog(message);
+  EXPECT_EQ(std::filesystem::file_size(LogPath), static_cast<std::uintmax_t>(kLogRotateSize));
+  EXPECT_FALSE(Exists(OldLogPath));
+}
+
+TEST_F(LogTest, OneByteMoreRotatesWithTheLineJustWritten) {
+  const std::string message = "Ende!";
+  FillLog(LogPath, kLogRotateSize - LineSize(message) + 1);
+  std::ofstream(OldLogPath) << "older generation\n";
+  std::string before = Read(LogPath);
+  WriteLog(message);
+  ASSERT_TRUE(Exists(OldLogPath));
+  std::string rotated = Read(OldLogPath);
+  ASSERT_EQ(rotated.size(), static_cast<std::size_t>(kLogRotateSize) + 1);
+  EXPECT_EQ(rotated.compare(0, before.size(), before), 0);
+  EXPECT_EQ(rotated.substr(rotated.size() - message.size() - 1), message + "\n");
+  EXPECT_EQ(rotated.find("older generation"), std::string::npos);
+  ASSERT_TRUE(Exists(LogPath));
+  EXPECT_EQ(std::filesystem::file_size(LogPath), 0u);
+
+  // The next message goes into the new log.
+  WriteLog("weiter");
+  EXPECT_EQ(std::filesystem::file_size(LogPath), LineSize("weiter"));
+  EXPECT_EQ(std::filesystem::file_size(OldLogPath), static_cast<std::uintmax_t>(kLogRotateSize) + 1);
+}
+
+}  // namespace
