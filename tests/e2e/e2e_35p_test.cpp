@@ -137,22 +137,17 @@ TEST_F(Import35PTest, FailedZlsUpdateEndsTheAttemptAndIsRetried) {
 TEST_F(Import35PTest, SecondImportUpdatesAndSweepsUnlessUpdateMode) {
   const Fields35P a = {"TERM01", "001", "BKL1", "01", "02", "003", "ZK1", "ZZ1", "B"};
   const Fields35P b = {"TERM02", "001", "BKL1", "01", "02", "003", "ZK2", "ZZ2", "B"};
-  db.WriteFile("in/35P.txt", Line35P(a) + Line35P(b));
-  ASSERT_EQ(db.Run({"in/35P.txt", "35P"}).exitCode, 0);
-  db.TakeJournal();
-
   Fields35P a2 = a;
   a2[6] = "ZK9";
-  db.WriteFile("in/35P.txt", Line35P(a2));
-  ASSERT_EQ(db.Run({"in/35P.txt", "35P"}).exitCode, 0);
-  EXPECT_THAT(db.TakeJournal(), ElementsAre(kTimestampQuery, kMark, Update(a2), kSweep));
-  EXPECT_THAT(Rows(), ElementsAre(Row(a2.begin(), a2.end())));
+  EXPECT_THAT(e2e::JournalOfSecondImport(db, "35P", Line35P(a) + Line35P(b), Line35P(a2), {}),
+              ElementsAre(kTimestampQuery, kMark, Update(a2), kSweep));
+  EXPECT_THAT(Rows(), ElementsAre(a2));
 
   // With UPD nothing is marked or swept: the file only adds and changes rows.
   db.WriteFile("in/35P.txt", Line35P(b));
   ASSERT_EQ(db.Run({"in/35P.txt", "35P", "UPD"}).exitCode, 0);
   EXPECT_THAT(db.TakeJournal(), ElementsAre(kTimestampQuery, Update(b), Insert(b)));
-  EXPECT_THAT(Rows(), ElementsAre(Row(a2.begin(), a2.end()), Row(b.begin(), b.end())));
+  EXPECT_THAT(Rows(), ElementsAre(a2, b));
 }
 
 TEST_F(Import35PTest, LastRecordWithoutLineEndHasTheWrongLength) {

@@ -69,22 +69,17 @@ TEST_F(Import41PTest, FirstImportInsertsEveryRecordTrimmedAndEscaped) {
               ElementsAre("3 von 3 Datensaetze in MGSST41P eingefuegt",
                           "Die Schnittstellendatei vom Dateityp '41P' wurde importiert!"));
   EXPECT_THAT(Rows(), ElementsAre(Row{"O'NEIL", "02", "Z'", "", "1", "2", "08", "1'"},
-                                  Row(kEarly.begin(), kEarly.end()),
-                                  Row(kLate.begin(), kLate.end())));
+                                  kEarly, kLate));
 }
 
 TEST_F(Import41PTest, SecondImportUpdatesByKeyAndSweepsUnlessUpdateMode) {
-  db.WriteFile("in/41P.txt", Line41P(kEarly) + Line41P(kLate));
-  ASSERT_EQ(db.Run({"in/41P.txt", "41P"}).exitCode, 0);
-  db.TakeJournal();
-
   // M41Bis is no key: the record updates the row the first import wrote.
   Fields41P early2 = kEarly;
   early2[7] = "1500";
-  db.WriteFile("in/41P.txt", Line41P(early2));
-  ASSERT_EQ(db.Run({"in/41P.txt", "41P"}).exitCode, 0);
-  EXPECT_THAT(db.TakeJournal(), ElementsAre(kTimestampQuery, kMark, Update(early2), kSweep));
-  EXPECT_THAT(Rows(), ElementsAre(Row(early2.begin(), early2.end())));
+  EXPECT_THAT(e2e::JournalOfSecondImport(db, "41P", Line41P(kEarly) + Line41P(kLate),
+                                         Line41P(early2), {}),
+              ElementsAre(kTimestampQuery, kMark, Update(early2), kSweep));
+  EXPECT_THAT(Rows(), ElementsAre(early2));
 
   db.WriteFile("in/41P.txt", Line41P(kLate));
   ASSERT_EQ(db.Run({"in/41P.txt", "41P", "upd"}).exitCode, 0);
@@ -97,7 +92,7 @@ TEST_F(Import41PTest, LastLineIsARecordOnlyWith278Characters) {
   full.back() = 'X';  // 278 characters, the last one where the line end would stand
   db.WriteFile("in/41P.txt", full);
   ASSERT_EQ(db.Run({"in/41P.txt", "41P"}).exitCode, 0);
-  EXPECT_THAT(Rows(), ElementsAre(Row(kEarly.begin(), kEarly.end())));
+  EXPECT_THAT(Rows(), ElementsAre(kEarly));
 
   const std::string cut = Line41P(kLate).substr(0, 277);
   e2e::ExpectWrongLengthFailsEveryAttempt(db, "41P", Line41P(kEarly) + cut,

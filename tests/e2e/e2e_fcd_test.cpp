@@ -17,19 +17,13 @@ namespace {
 
 // FCDLIZ FCDMND FCDNUM FCDKrt FCDTxt [FCDTyp FCDFcd]
 using FieldsFcd = std::vector<std::string>;
-constexpr int kWidths[] = {5, 5, 3, 2, 50, 5, 5};
 
 // A long record (7 fields) of 77 characters, or a short one (5) of 66.
-std::string LineFcd(const FieldsFcd& f) {
-  std::vector<std::pair<std::string, int>> fields;
-  for (std::size_t i = 0; i < f.size(); ++i) fields.emplace_back(f[i], kWidths[i]);
-  if (f.size() == 7) fields.emplace_back("", 1);
-  return e2e::Record(fields);
-}
+std::string LineFcd(const FieldsFcd& f) { return e2e::FixedLine(f, {5, 5, 3, 2, 50, 5, 5}); }
 
 // A short record of 65 characters: the line end in FCDTxt's last position.
 std::string CutShortLineFcd(const FieldsFcd& f) {
-  return e2e::Record({{f[0], 5}, {f[1], 5}, {f[2], 3}, {f[3], 2}, {f[4], 49}});
+  return e2e::FixedLine(f, {5, 5, 3, 2, 49, 5, 5});
 }
 
 const char* kMark =
@@ -86,23 +80,18 @@ TEST_F(ImportFcdTest, ShortRecordsOf66And65CharactersStoreNoLineFeed) {
   EXPECT_THAT(db.LogMessages(),
               ElementsAre("4 von 4 Datensaetze in MGSSTFCD eingefuegt",
                           "Die Schnittstellendatei vom Dateityp 'FCD' wurde importiert!"));
-  FieldsFcd a = Sent(kShortSameKey), b = Sent(cutShort), c = Sent(cutShortFull);
   // A line feed stored in a description would show here as a row broken in two.
-  EXPECT_THAT(Rows(), ElementsAre(Row(a.begin(), a.end()), Row(b.begin(), b.end()),
-                                  Row(c.begin(), c.end())));
+  EXPECT_THAT(Rows(), ElementsAre(Sent(kShortSameKey), Sent(cutShort), Sent(cutShortFull)));
 }
 
 TEST_F(ImportFcdTest, SecondImportMarksAndSweepsEvenInUpdateMode) {
   const FieldsFcd other = {"L1", "M1", "002", "G", "Gehen"};
-  db.WriteFile("in/FCD.txt", LineFcd(kLong) + LineFcd(other));
-  ASSERT_EQ(db.Run({"in/FCD.txt", "FCD"}).exitCode, 0);
-  db.TakeJournal();
   FieldsFcd changed = kLong;
   changed[6] = "F2";
-  db.WriteFile("in/FCD.txt", LineFcd(changed));
-  ASSERT_EQ(db.Run({"in/FCD.txt", "FCD", "UPD"}).exitCode, 0);
-  EXPECT_THAT(db.TakeJournal(), ElementsAre(kTimestampQuery, kMark, Update(changed), kSweep));
-  EXPECT_THAT(Rows(), ElementsAre(Row(changed.begin(), changed.end())));
+  EXPECT_THAT(e2e::JournalOfSecondImport(db, "FCD", LineFcd(kLong) + LineFcd(other),
+                                         LineFcd(changed), {"UPD"}),
+              ElementsAre(kTimestampQuery, kMark, Update(changed), kSweep));
+  EXPECT_THAT(Rows(), ElementsAre(changed));
 }
 
 TEST_F(ImportFcdTest, LengthBetweenTheFormsFailsNamingTheLongLength) {

@@ -16,15 +16,10 @@ namespace {
 
 // FTGTRM FTGLIZ FTGMND FTGJHR FTGDTM FTGTXT FTGKRT [FTGKAL]
 using FieldsFtg = std::vector<std::string>;
-constexpr int kWidths[] = {255, 5, 5, 4, 8, 20, 1, 3};
 
-// A long record (with FTGKAL) of 303 characters, or a short one of 299;
-// `unread` fills the long record's position 301.
-std::string LineFtg(const FieldsFtg& f, const std::string& unread = "") {
-  std::vector<std::pair<std::string, int>> fields;
-  for (std::size_t i = 0; i < f.size(); ++i) fields.emplace_back(f[i], kWidths[i]);
-  if (f.size() == 8) fields.emplace_back(unread, 1);
-  return e2e::Record(fields);
+// A long record (with FTGKAL) of 303 characters, or a short one of 299.
+std::string LineFtg(const FieldsFtg& f) {
+  return e2e::FixedLine(f, {255, 5, 5, 4, 8, 20, 1, 3});
 }
 
 const char* kMark =
@@ -72,8 +67,8 @@ TEST_F(ImportFtgTest, LongAndShortRecordsAreTwoRows) {
   // own. The long line has 303 characters before its line end, which is
   // skipped as an empty line.
   const FieldsFtg odd = {"TERM02", "L1", "M1", "2024", "20241225", "Tag d'Weihn ", "N"};
-  std::string longLine = LineFtg(kLong, "X");
-  longLine.back() = 'Y';
+  std::string longLine = LineFtg(kLong);
+  longLine.replace(301, 2, "XY\n");
   db.WriteFile("in/FTG.txt", longLine + "\n" + LineFtg(kShort) + LineFtg(odd));
   ASSERT_EQ(db.Run({"in/FTG.txt", "ftg"}).exitCode, 0);
   FieldsFtg oddSent = odd;
@@ -91,15 +86,12 @@ TEST_F(ImportFtgTest, LongAndShortRecordsAreTwoRows) {
 }
 
 TEST_F(ImportFtgTest, SecondImportMarksAndSweepsEvenInUpdateMode) {
-  db.WriteFile("in/FTG.txt", LineFtg(kLong) + LineFtg(kShort));
-  ASSERT_EQ(db.Run({"in/FTG.txt", "FTG"}).exitCode, 0);
-  db.TakeJournal();
   FieldsFtg changed = kLong;
   changed[5] = "Einheitstag";
-  db.WriteFile("in/FTG.txt", LineFtg(changed));
-  ASSERT_EQ(db.Run({"in/FTG.txt", "FTG", "UPD"}).exitCode, 0);
-  EXPECT_THAT(db.TakeJournal(), ElementsAre(kTimestampQuery, kMark, Update(changed), kSweep));
-  EXPECT_THAT(Rows(), ElementsAre(Row(changed.begin(), changed.end())));
+  EXPECT_THAT(e2e::JournalOfSecondImport(db, "FTG", LineFtg(kLong) + LineFtg(kShort),
+                                         LineFtg(changed), {"UPD"}),
+              ElementsAre(kTimestampQuery, kMark, Update(changed), kSweep));
+  EXPECT_THAT(Rows(), ElementsAre(changed));
   EXPECT_THAT(db.Query("SELECT CONVERT(char(8), FTGDAT, 112) FROM QVSYSTEM.MGSSTFTG"),
               ElementsAre(::testing::Not(Row{"19000101"})));
 }
@@ -134,7 +126,7 @@ TEST_F(ImportFtgTest, SweepWithoutStatementHandleFailsInsteadOfLeavingMarks) {
   ASSERT_EQ(db.Run({"in/FTG.txt", "FTG"}).exitCode, 0);
   EXPECT_EQ(db.LogMessages().at(2), "Fehler in SQL_SSTFtg_Delete(): -1");
   // The next attempt swept the short record's row.
-  EXPECT_THAT(Rows(), ElementsAre(Row(kLong.begin(), kLong.end())));
+  EXPECT_THAT(Rows(), ElementsAre(kLong));
 }
 
 }  // namespace

@@ -16,14 +16,10 @@ namespace {
 
 // MDTLIZ MDTMND MDTASW MDTDTM MDTAbe MDTSbe MDTSTS MDTKrt [MDTFcd]
 using FieldsMdt = std::vector<std::string>;
-constexpr int kWidths[] = {5, 5, 13, 10, 33, 33, 1, 1, 3};
 
 // A long record (9 fields) of 106 characters, or a short one (8) of 102.
 std::string LineMdt(const FieldsMdt& f) {
-  std::vector<std::pair<std::string, int>> fields;
-  for (std::size_t i = 0; i < f.size(); ++i) fields.emplace_back(f[i], kWidths[i]);
-  if (f.size() == 9) fields.emplace_back("", 1);
-  return e2e::Record(fields);
+  return e2e::FixedLine(f, {5, 5, 13, 10, 33, 33, 1, 1, 3});
 }
 
 const char* kMark =
@@ -81,21 +77,16 @@ TEST_F(ImportMdtTest, ShortRecordEmptiesTheLongOnesFunctionCode) {
   EXPECT_THAT(db.LogMessages(),
               ElementsAre("3 von 3 Datensaetze in MGSSTMDT eingefuegt",
                           "Die Schnittstellendatei vom Dateityp 'MDT' wurde importiert!"));
-  FieldsMdt first = Sent(kShortSameKey), second = Sent(kShortOther);
-  EXPECT_THAT(Rows(), ElementsAre(Row(first.begin(), first.end()),
-                                  Row(second.begin(), second.end())));
+  EXPECT_THAT(Rows(), ElementsAre(Sent(kShortSameKey), Sent(kShortOther)));
 }
 
 TEST_F(ImportMdtTest, SecondImportMarksAndSweepsEvenInUpdateMode) {
-  db.WriteFile("in/MDT.txt", LineMdt(kLong) + LineMdt(kShortOther));
-  ASSERT_EQ(db.Run({"in/MDT.txt", "MDT"}).exitCode, 0);
-  db.TakeJournal();
   FieldsMdt changed = kLong;
   changed[8] = "F2";
-  db.WriteFile("in/MDT.txt", LineMdt(changed));
-  ASSERT_EQ(db.Run({"in/MDT.txt", "MDT", "UPD"}).exitCode, 0);
-  EXPECT_THAT(db.TakeJournal(), ElementsAre(kTimestampQuery, kMark, Update(changed), kSweep));
-  EXPECT_THAT(Rows(), ElementsAre(Row(changed.begin(), changed.end())));
+  EXPECT_THAT(e2e::JournalOfSecondImport(db, "MDT", LineMdt(kLong) + LineMdt(kShortOther),
+                                         LineMdt(changed), {"UPD"}),
+              ElementsAre(kTimestampQuery, kMark, Update(changed), kSweep));
+  EXPECT_THAT(Rows(), ElementsAre(changed));
 }
 
 TEST_F(ImportMdtTest, LengthBetweenTheFormsFailsNamingTheLongLength) {

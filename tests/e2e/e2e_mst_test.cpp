@@ -17,14 +17,10 @@ namespace {
 // MSTLIZ MSTMND MSTASW MSTSTS MSTVBI MSTAbe MSTSbe MSTKrt MSTKST MSTVon MSTAbt
 // [MSTUh1 MSTFcd]
 using FieldsMst = std::vector<std::string>;
-constexpr int kWidths[] = {5, 5, 13, 1, 23, 33, 33, 1, 50, 8, 30, 4, 3};
 
 // A long record (13 fields) of 211 characters, or a short one (11) of 203.
 std::string LineMst(const FieldsMst& f) {
-  std::vector<std::pair<std::string, int>> fields;
-  for (std::size_t i = 0; i < f.size(); ++i) fields.emplace_back(f[i], kWidths[i]);
-  if (f.size() == 13) fields.emplace_back("", 1);
-  return e2e::Record(fields);
+  return e2e::FixedLine(f, {5, 5, 13, 1, 23, 33, 33, 1, 50, 8, 30, 4, 3});
 }
 
 const char* kMark =
@@ -86,21 +82,16 @@ TEST_F(ImportMstTest, ShortRecordEmptiesTheLongOnesTrailingFields) {
   EXPECT_THAT(db.LogMessages(),
               ElementsAre("3 von 3 Datensaetze in MGSSTMST eingefuegt",
                           "Die Schnittstellendatei vom Dateityp 'MST' wurde importiert!"));
-  FieldsMst first = Sent(kShortSameKey), second = Sent(kShortOther);
-  EXPECT_THAT(Rows(), ElementsAre(Row(first.begin(), first.end()),
-                                  Row(second.begin(), second.end())));
+  EXPECT_THAT(Rows(), ElementsAre(Sent(kShortSameKey), Sent(kShortOther)));
 }
 
 TEST_F(ImportMstTest, SecondImportMarksAndSweepsEvenInUpdateMode) {
-  db.WriteFile("in/MST.txt", LineMst(kLong) + LineMst(kShortOther));
-  ASSERT_EQ(db.Run({"in/MST.txt", "MST"}).exitCode, 0);
-  db.TakeJournal();
   FieldsMst changed = kLong;
   changed[11] = "0900";
-  db.WriteFile("in/MST.txt", LineMst(changed));
-  ASSERT_EQ(db.Run({"in/MST.txt", "MST", "UPD"}).exitCode, 0);
-  EXPECT_THAT(db.TakeJournal(), ElementsAre(kTimestampQuery, kMark, Update(changed), kSweep));
-  EXPECT_THAT(Rows(), ElementsAre(Row(changed.begin(), changed.end())));
+  EXPECT_THAT(e2e::JournalOfSecondImport(db, "MST", LineMst(kLong) + LineMst(kShortOther),
+                                         LineMst(changed), {"UPD"}),
+              ElementsAre(kTimestampQuery, kMark, Update(changed), kSweep));
+  EXPECT_THAT(Rows(), ElementsAre(changed));
 }
 
 TEST_F(ImportMstTest, LengthBetweenTheFormsFailsNamingTheLongLength) {

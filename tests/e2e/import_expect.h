@@ -36,6 +36,35 @@ inline std::string Fill(const std::string& format, const std::vector<std::string
   return out;
 }
 
+// A line of fixed-width fields, `values` padded or cut to `widths`. Where a
+// value is given for every width (the long form of a two-length file), one
+// position that the importer does not read follows.
+inline std::string FixedLine(const std::vector<std::string>& values,
+                             const std::vector<int>& widths) {
+  std::vector<std::pair<std::string, int>> fields;
+  for (std::size_t i = 0; i < values.size() && i < widths.size(); ++i)
+    fields.emplace_back(values[i], widths[i]);
+  if (values.size() == widths.size()) fields.emplace_back("", 1);
+  return Record(fields);
+}
+
+// Imports `first`, then `second` with the switches `args`; returns the
+// statements of the second run.
+inline std::vector<std::string> JournalOfSecondImport(Installation& db, const std::string& type,
+                                                      const std::string& first,
+                                                      const std::string& second,
+                                                      const std::vector<std::string>& args) {
+  const std::string file = "in/" + type + ".txt";
+  db.WriteFile(file, first);
+  EXPECT_EQ(db.Run({file, type}).exitCode, 0);
+  db.TakeJournal();
+  db.WriteFile(file, second);
+  std::vector<std::string> argv = {file, type};
+  argv.insert(argv.end(), args.begin(), args.end());
+  EXPECT_EQ(db.Run(argv).exitCode, 0);
+  return db.TakeJournal();
+}
+
 // The log's messages after the first `before` ones.
 inline std::vector<std::string> NewMessages(const Installation& db, std::size_t before) {
   std::vector<std::string> log = db.LogMessages();
