@@ -103,3 +103,117 @@ sample_BKL_2() {  # 4711/2 dropped and swept
   line_BKL 4712 1 L0001 00001 3
 }
 query_BKL() { echo "SELECT AwbAsw, AwbBkl, AwbLiz, AwbMnd, AwbZuv, AwbSta FROM QVSYSTEM.Qvs301Awb ORDER BY AwbAsw, AwbBkl"; }
+
+# 35P, 41P, FTG, MST, MDT, FCD: FTG, MST, MDT and FCD come in a long and a short
+# form (the short one stops before the trailing fields); both forms appear below.
+DEMO_TYPES+=(35P 41P FTG MST MDT FCD)
+
+# 35P: M35Trm(255) M35Fir(3) M35Bkl(5) M35Les(2) M35Wle(2) M35Wpl(3) M35Zko(5) M35Zzo(5) M35Bch(1)
+line_35P() {
+  printf '%s%s%s%s%s%s%s%s%s\n' "$(pad 255 "$1")" "$(pad 3 "$2")" "$(pad 5 "$3")" "$(pad 2 "$4")" \
+    "$(pad 2 "$5")" "$(pad 3 "$6")" "$(pad 5 "$7")" "$(pad 5 "$8")" "$(pad 1 "$9")"
+}
+sample_35P_1() {
+  # The demo database starts empty: give the "*ZKO" record a QVS401ZLS row to find.
+  "$BIN/standin/kranzel-standin" exec "$DEMO/odbc/demo.sqlite" \
+    "INSERT INTO QVSYSTEM.QVS401ZLS (ZLSTRM, ZLSLES, ZLSZKO) VALUES ('TERMINAL-EINGANG', '01', 'ALT')" >/dev/null
+  line_35P TERMINAL-EINGANG 001 BKL01 01 01 001 ZK001 ZZ001 J
+  line_35P TERMINAL-LAGER 001 BKL02 01 02 001 ZK002 ZZ002 N
+  line_35P TERMINAL-EINGANG 001 '*ZKO' 01 01 001 ZK777 '' ''
+}
+sample_35P_2() {
+  line_35P TERMINAL-EINGANG 001 BKL01 01 01 001 ZK003 ZZ001 J
+  line_35P TERMINAL-EINGANG 001 '*ZKO' 01 01 001 ZK888 '' ''
+  line_35P TERMINAL-KANTINE 001 '*ZKO' 02 01 001 ZK999 '' ''
+}
+query_35P() {
+  echo "SELECT 'MGSST35P', M35Trm, M35Bkl, M35Les, M35Zko, M35Zzo, M35Bch FROM QVSYSTEM.MGSST35P" \
+    "UNION ALL SELECT 'QVS401ZLS', ZLSTRM, '', ZLSLES, ZLSZKO, '', '' FROM QVSYSTEM.QVS401ZLS"
+}
+
+# 41P: M41Trm(255) M41Fir(3) M41Zpl(3) M41Wnr(2) M41Zzo(5) M41Tnr(1) M41Von(4) M41Bis(4)
+line_41P() {
+  printf '%s%s%s%s%s%s%s%s\n' "$(pad 255 "$1")" "$(pad 3 "$2")" "$(pad 3 "$3")" "$(pad 2 "$4")" \
+    "$(pad 5 "$5")" "$(pad 1 "$6")" "$(pad 4 "$7")" "$(pad 4 "$8")"
+}
+sample_41P_1() {
+  line_41P TERMINAL-EINGANG 001 Z01 01 ZZ001 1 0600 1400
+  line_41P TERMINAL-EINGANG 001 Z01 01 ZZ001 1 1400 2200
+  line_41P TERMINAL-LAGER 001 Z02 02 ZZ002 2 0500 1300
+}
+sample_41P_2() {
+  line_41P TERMINAL-EINGANG 001 Z01 01 ZZ001 1 0600 1430
+  line_41P TERMINAL-LAGER 001 Z02 02 ZZ002 2 0500 1300
+}
+query_41P() { echo "SELECT M41Trm, M41Zpl, M41Wnr, M41Zzo, M41Tnr, M41Von, M41Bis, CONVERT(char(19), M41Dat, 120) FROM QVSYSTEM.MGSST41P ORDER BY M41Trm, M41Von"; }
+
+# FTG: FTGTRM(255) FTGLIZ(5) FTGMND(5) FTGJHR(4) FTGDTM(8) FTGTXT(20) FTGKRT(1) [FTGKAL(3) and one unread]
+line_FTG() {
+  local long=""
+  [ $# -ge 8 ] && long="$(pad 3 "$8") "
+  printf '%s%s%s%s%s%s%s%s\n' "$(pad 255 "$1")" "$(pad 5 "$2")" "$(pad 5 "$3")" "$(pad 4 "$4")" \
+    "$(pad 8 "$5")" "$(pad 20 "$6")" "$(pad 1 "$7")" "$long"
+}
+sample_FTG_1() {
+  line_FTG TERMINAL-EINGANG L0001 M0001 2024 20240101 Neujahr J BY
+  line_FTG TERMINAL-EINGANG L0001 M0001 2024 20241003 "Tag der Einheit" J
+  line_FTG TERMINAL-EINGANG L0001 M0001 2024 20241225 Weihnachten J BY
+}
+sample_FTG_2() {
+  line_FTG TERMINAL-EINGANG L0001 M0001 2024 20241003 "Tag der Dt. Einheit" J
+  line_FTG TERMINAL-EINGANG L0001 M0001 2024 20241225 "1. Weihnachtstag" J BY
+}
+query_FTG() { echo "SELECT FTGTRM, FTGDTM, FTGTXT, FTGKRT, FTGKAL, CONVERT(char(19), FTGDAT, 120) FROM QVSYSTEM.MGSSTFTG ORDER BY FTGDTM"; }
+
+# MST: MSTLIZ(5) MSTMND(5) MSTASW(13) MSTSTS(1) MSTVBI(23) MSTAbe(33) MSTSbe(33) MSTKrt(1)
+#      MSTKST(50) MSTVon(8) MSTAbt(30) [MSTUh1(4) MSTFcd(3) and one unread]
+line_MST() {
+  local long=""
+  [ $# -ge 12 ] && long="$(pad 4 "${12}")$(pad 3 "${13:-}") "
+  printf '%s%s%s%s%s%s%s%s%s%s%s%s\n' "$(pad 5 "$1")" "$(pad 5 "$2")" "$(pad 13 "$3")" \
+    "$(pad 1 "$4")" "$(pad 23 "$5")" "$(pad 33 "$6")" "$(pad 33 "$7")" "$(pad 1 "$8")" \
+    "$(pad 50 "$9")" "$(pad 8 "${10}")" "$(pad 30 "${11}")" "$long"
+}
+sample_MST_1() {
+  line_MST L0001 M0001 4711 A V001 Anwesend Schicht J KST-100 20240101 Produktion 0800 F01
+  line_MST L0001 M0001 4712 A V002 Anwesend Gleitzeit N KST-200 20240101 Verwaltung
+}
+sample_MST_2() {
+  line_MST L0001 M0001 4711 A V001 Anwesend Schicht J KST-100 20240101 Produktion 0600 F02
+}
+query_MST() { echo "SELECT MSTASW, MSTSTS, MSTVBI, MSTAbe, MSTKST, MSTUh1, MSTFcd, CONVERT(char(19), MSTDAT, 120) FROM QVSYSTEM.MGSSTMST ORDER BY MSTASW"; }
+
+# MDT: MDTLIZ(5) MDTMND(5) MDTASW(13) MDTDTM(10) MDTAbe(33) MDTSbe(33) MDTSTS(1) MDTKrt(1)
+#      [MDTFcd(3) and one unread]
+line_MDT() {
+  local long=""
+  [ $# -ge 9 ] && long="$(pad 3 "$9") "
+  printf '%s%s%s%s%s%s%s%s%s\n' "$(pad 5 "$1")" "$(pad 5 "$2")" "$(pad 13 "$3")" \
+    "$(pad 10 "$4")" "$(pad 33 "$5")" "$(pad 33 "$6")" "$(pad 1 "$7")" "$(pad 1 "$8")" "$long"
+}
+sample_MDT_1() {
+  line_MDT L0001 M0001 4711 01.02.2024 Urlaub Ganztags U J F10
+  line_MDT L0001 M0001 4712 01.02.2024 Krank Ganztags K N
+}
+sample_MDT_2() {
+  line_MDT L0001 M0001 4711 01.02.2024 Urlaub Halbtags U J
+}
+query_MDT() { echo "SELECT MDTASW, MDTDTM, MDTAbe, MDTSbe, MDTSTS, MDTFcd, CONVERT(char(19), MDTDAT, 120) FROM QVSYSTEM.MGSSTMDT ORDER BY MDTASW"; }
+
+# FCD: FCDLIZ(5) FCDMND(5) FCDNUM(3) FCDKrt(2) FCDTxt(50) [FCDTyp(5) FCDFcd(5) and one unread]
+line_FCD() {
+  local long=""
+  [ $# -ge 6 ] && long="$(pad 5 "$6")$(pad 5 "${7:-}") "
+  printf '%s%s%s%s%s%s\n' "$(pad 5 "$1")" "$(pad 5 "$2")" "$(pad 3 "$3")" "$(pad 2 "$4")" \
+    "$(pad 50 "$5")" "$long"
+}
+sample_FCD_1() {
+  line_FCD L0001 M0001 001 KO Kommen T01 F001
+  line_FCD L0001 M0001 002 GE Gehen T01 F002
+  line_FCD L0001 M0001 003 DG Dienstgang
+}
+sample_FCD_2() {
+  line_FCD L0001 M0001 001 KO Kommen T01 F001
+  line_FCD L0001 M0001 003 DG "Dienstgang (extern)"
+}
+query_FCD() { echo "SELECT FCDNUM, FCDKrt, FCDTxt, FCDTyp, FCDFcd, CONVERT(char(19), FCDDAT, 120) FROM QVSYSTEM.MGSSTFCD ORDER BY FCDNUM"; }
