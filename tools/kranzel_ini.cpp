@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -103,6 +104,8 @@ int Get(const std::vector<std::string>& args) {
   if (rest.size() != 2) return UsageError("get takes FILE KEY [--show-password]");
   const std::string& file = rest[0];
   const std::string& key = rest[1];
+  std::error_code ec;
+  if (std::filesystem::is_directory(file, ec)) return Failure("cannot read " + file + ": a directory");
   // kranzel's own lookup: empty section, number 0.
   ini::LookupResult found = ini::Lookup("", key, 0, file);
   if (!found.opened) return Failure("cannot open " + file + ": " + std::strerror(errno));

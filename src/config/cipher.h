@@ -26,6 +26,10 @@ std::string DecryptHex(const std::string& hex, const std::string& key);
 // Returns 16 upper-case hex digits for every started 8 bytes ("" for "").
 std::string EncryptHex(const std::string& plain, const std::string& key);
 
+// Texts and keys are taken by their length, every byte counting (unsigned);
+// the callers hand over terminated texts, so they hold no zero byte. An empty
+// key contributes all-zero key words.
+
 // The text of a decrypted buffer up to its first zero byte.
 std::string PlainText(const std::string& decrypted);
 

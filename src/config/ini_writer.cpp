@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <set>
 
@@ -236,9 +237,18 @@ void CheckValue(const Record& record, const std::string& key, std::vector<Findin
 
 }  // namespace
 
-bool SetValue(const std::string& path, const std::string& key, const std::string& plain,
+bool SetValue(const std::string& givenPath, const std::string& key, const std::string& plain,
               std::string& error) {
   if (!ValidKey(key, error) || !ValidPlain(plain, error)) return false;
+  // Through a symbolic link the file it points to is replaced, not the link.
+  std::error_code ec;
+  const std::string path =
+      std::filesystem::is_symlink(givenPath, ec) ? std::filesystem::canonical(givenPath, ec).string()
+                                                 : givenPath;
+  if (path.empty()) {
+    error = "cannot follow the link " + givenPath;
+    return false;
+  }
   std::string content;
   bool exists = false;
   if (!ReadWhole(path, content, exists, error)) return false;

@@ -88,8 +88,9 @@ class KranzelIniTest : public ::testing::Test {
     ReadIniValue("", key, 0, file_);
     return IniValue;
   }
-  void SetOk(const std::string& key, const std::string& value) {
-    Outcome o = Run({"set", file_, key, value});
+  void SetOk(const std::string& key, const std::string& value) { SetOk(file_, key, value); }
+  void SetOk(const std::string& file, const std::string& key, const std::string& value) {
+    Outcome o = Run({"set", file, key, value});
     ASSERT_EQ(o.exitCode, 0) << o.err;
   }
 
@@ -243,6 +244,15 @@ TEST_F(KranzelIniTest, SetRefusesWhenTheToolWouldMisreadTheRecord) {
   EXPECT_TRUE(leftovers.empty());
 }
 
+TEST_F(KranzelIniTest, SetThroughSymbolicLinkKeepsTheLink) {
+  Write(file_, GoodFile());
+  const std::string link = dir_ + "/link.ini";
+  std::filesystem::create_symlink(file_, link);
+  SetOk(link, "LOGIN", "other");
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(Tool("LOGIN"), "other");
+}
+
 TEST_F(KranzelIniTest, GetTellsWhenAnotherRecordAnswers) {
   Write(file_, "lead;section\n9;OTHER;" + Hex("shadow") + "\n" + GoodFile());
   Outcome o = Run({"get", file_, "LOGIN"});
@@ -336,6 +346,7 @@ TEST_F(KranzelIniTest, BadArgumentsAndUnreadableFilesExitTwo) {
       {"check", dir_ + "/missing.ini"},
       {"check", dir_},
       {"get", dir_ + "/missing.ini", "LOGIN"},
+      {"get", dir_, "LOGIN"},
       {"set", dir_ + "/no/such/dir/Valdura.Ini", "LOGIN", "x"},
   };
   for (const auto& args : bad) {
