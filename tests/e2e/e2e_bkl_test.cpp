@@ -115,13 +115,10 @@ TEST_F(ImportBklTest, LastLineWithoutLineEndHasTheWrongLength) {
 }
 
 TEST_F(ImportBklTest, FailedWriteLogsTheResultOnlyAndIsRetried) {
-  db.SetControl("fail_statement 2627 1 INSERT INTO QVSYSTEM.QVS301AWB\n");
-  db.WriteFile("in/BKL.txt", LineBkl(kSeven));
-  ASSERT_EQ(db.Run({"in/BKL.txt", "BKL"}).exitCode, 0);
-  auto log = db.LogMessages();
-  ASSERT_FALSE(log.empty());
-  EXPECT_EQ(log[0], "Fehler in SQL_Qvs301Awb_Write(): 2627");
-  EXPECT_EQ(log.end()[-2], "1 von 1 Datensaetze in Qvs301Awb eingefuegt");
+  e2e::ExpectFailedWriteIsLoggedAndRetried(db, "BKL", LineBkl(kSeven),
+                                           "INSERT INTO QVSYSTEM.QVS301AWB",
+                                           "Fehler in SQL_Qvs301Awb_Write(): 2627");
+  EXPECT_EQ(db.LogMessages().end()[-2], "1 von 1 Datensaetze in Qvs301Awb eingefuegt");
   EXPECT_THAT(Rows(), ElementsAre(Row{"AUSWEIS-1", "B1", "L1", "M1", "7", "1"}));
 }
 

@@ -57,13 +57,13 @@ const Kst kNoNum = {"KST-200", "M1", "L1", "", "SYS", "Buero", "HOST"};
 
 TEST_F(ImportKstTest, FirstImportInsertsWithStatusOneAndNullForBlankKidNum) {
   db.WriteFile("in/KST.txt", LineKst(kWithNum) + LineKst(kNoNum));
-  ASSERT_EQ(db.Run({"in/KST.txt", "Kostenst"}).exitCode, 0);
+  ASSERT_EQ(db.Run({"in/KST.txt", "Kst"}).exitCode, 0);
   EXPECT_THAT(db.TakeJournal(),
               ElementsAre(kTimestampQuery, kMark, Update(kWithNum), Insert(kWithNum),
                           Update(kNoNum), Insert(kNoNum), kSweep));
   EXPECT_THAT(db.LogMessages(),
               ElementsAre("2 von 2 Datensaetze in Qvs120Kid eingefuegt",
-                          "Die Schnittstellendatei vom Dateityp 'Kostenst' wurde importiert!"));
+                          "Die Schnittstellendatei vom Dateityp 'KST' wurde importiert!"));
   EXPECT_THAT(Rows(), ElementsAre(Row{"KST-100", "M1", "L1", "4711", "SYS", "Lager", "1", "HOST"},
                                   Row{"KST-200", "M1", "L1", "<NULL>", "SYS", "Buero", "1", "HOST"}));
 }
@@ -99,13 +99,10 @@ TEST_F(ImportKstTest, EmptyFileDeletesEveryRow) {
 }
 
 TEST_F(ImportKstTest, FailedWriteLogsTheResultOnlyAndIsRetried) {
-  db.SetControl("fail_statement 8152 1 INSERT INTO QVSYSTEM.QVS120KID\n");
-  db.WriteFile("in/KST.txt", LineKst(kNoNum));
-  ASSERT_EQ(db.Run({"in/KST.txt", "KST"}).exitCode, 0);
-  auto log = db.LogMessages();
-  ASSERT_FALSE(log.empty());
-  EXPECT_EQ(log[0], "Fehler in SQL_Qvs120Kid_Write(): 8152");
-  EXPECT_EQ(log.end()[-2], "1 von 1 Datensaetze in Qvs120Kid eingefuegt");
+  e2e::ExpectFailedWriteIsLoggedAndRetried(db, "KST", LineKst(kNoNum),
+                                           "INSERT INTO QVSYSTEM.QVS120KID",
+                                           "Fehler in SQL_Qvs120Kid_Write(): 2627");
+  EXPECT_EQ(db.LogMessages().end()[-2], "1 von 1 Datensaetze in Qvs120Kid eingefuegt");
   EXPECT_EQ(Rows().size(), 1u);
 }
 

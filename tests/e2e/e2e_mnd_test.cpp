@@ -54,14 +54,14 @@ const Mnd kBlank = {"L1", "00002", "Mandant Zwei", "", "", "HOST"};
 
 TEST_F(ImportMndTest, FirstImportInsertsWithDateTextAndNullForBlankStatusAndDate) {
   db.WriteFile("in/MND.txt", LineMnd(kFull) + LineMnd(kBlank));
-  ASSERT_EQ(db.Run({"in/MND.txt", "MNDSTAMM"}).exitCode, 0);
+  ASSERT_EQ(db.Run({"in/MND.txt", "mndstamm"}).exitCode, 0);
   EXPECT_THAT(db.TakeJournal(),
               ElementsAre(kTimestampQuery, kMark, Update(kFull, "20240315 08:30:05"),
                           Insert(kFull, "20240315 08:30:05"), Update(kBlank, ""),
                           Insert(kBlank, ""), kSweep));
   EXPECT_THAT(db.LogMessages(),
               ElementsAre("2 von 2 Datensaetze in Qvs112Tmd eingefuegt",
-                          "Die Schnittstellendatei vom Dateityp 'MNDSTAMM' wurde importiert!"));
+                          "Die Schnittstellendatei vom Dateityp 'MND' wurde importiert!"));
   // The blank status is NULL, not 4, so that row survives the sweep.
   EXPECT_THAT(Rows(),
               ElementsAre(Row{"L1", "00001", "Mandant Eins", "1", "2024-03-15 08:30:05", "HOST"},
