@@ -124,7 +124,7 @@ double Round(const Side& side, int records, int round) {
   return result;
 }
 
-bool Setup(SQLHDBC dbc, const std::string& sql) { return Run(dbc, sql) == 0; }
+bool Setup(SQLHDBC dbc, const std::string& sql) { return Run(dbc, sql) >= 0; }
 
 }  // namespace
 
