@@ -165,6 +165,18 @@ int main(int argc, char** argv) {
                "datetime, PRIMARY KEY (M20Trm, M20Sch, M20Tg1, M20Zz2, M20Ofv))")) {
       return 1;
     }
+    // Show that the peer runs in WAL mode as configured.
+    SQLHSTMT st = SQL_NULL_HSTMT;
+    SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st);
+    char mode[32] = "?";
+    SQLLEN ind = 0;
+    if (SQL_SUCCEEDED(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>("PRAGMA journal_mode")),
+                                    SQL_NTS)) &&
+        SQL_SUCCEEDED(SQLFetch(st))) {
+      SQLGetData(st, 1, SQL_C_CHAR, mode, sizeof mode, &ind);
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    std::printf("peer journal mode: %s; %d records per stream, %d rounds\n", mode, records, rounds);
     SQLDisconnect(dbc);
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
     SQLFreeHandle(SQL_HANDLE_ENV, env);
