@@ -142,11 +142,9 @@ Expr ConstInt(int64_t i) {
   return Const(std::move(v));
 }
 
-Expr ConstNull(T type) {
-  Expr e = Const(Value());
-  e.type = type == T::Bool ? T::Null : type;
-  return e;
-}
+// NULL keeps the type Null whatever its context: every rule that tests
+// for T::Null (stores, '+', NULLIF) must see it.
+Expr ConstNull(T) { return Const(Value()); }
 
 Expr ConstDateTime(const DateTime& dt) {
   Value v;
