@@ -98,7 +98,7 @@ TEST_F(ImportFtgTest, SecondImportMarksAndSweepsEvenInUpdateMode) {
 
 TEST_F(ImportFtgTest, LengthBetweenTheFormsFailsNamingTheLongLength) {
   // The FTG message, unlike its siblings', ends with a blank.
-  const std::string line = LineFtg(kShort).substr(0, 299) + "K\n";  // 300 characters
+  const std::string line = LineFtg(kShort).substr(0, 298) + "K\n";  // 300 characters
   e2e::ExpectWrongLengthFailsEveryAttempt(
       db, "FTG", line, "Falsche Satzlaenge! '" + line + "' Laenge Soll/Ist (303/300) ");
 }
