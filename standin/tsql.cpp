@@ -315,6 +315,11 @@ Error MapError(sqlite3* db, int rc, const std::string& tsql) {
     std::size_t dot = column.rfind('.');
     return InvalidColumn(dot == std::string::npos ? column : column.substr(dot + 1));
   }
+  std::size_t hasNo = message.find(" has no column named ");
+  if (message.rfind("table ", 0) == 0 && hasNo != std::string::npos) {
+    if (db != nullptr) MarkStale(db);
+    return InvalidColumn(message.substr(hasNo + 21));
+  }
   if (message.rfind("cannot commit - no transaction is active", 0) == 0) {
     return MakeError(3902, "25000", "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
   }

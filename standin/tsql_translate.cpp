@@ -169,6 +169,10 @@ T TypeOfColumn(const ColumnInfo& c) {
   return T::Unknown;
 }
 
+bool IsTextTypeOf(ColType t) {
+  return t == ColType::Char || t == ColType::VarChar || t == ColType::NChar || t == ColType::NVarChar;
+}
+
 IntKind IntKindOf(ColType t) {
   switch (t) {
     case ColType::SmallInt: return IntKind::SmallInt;
@@ -179,8 +183,14 @@ IntKind IntKindOf(ColType t) {
   }
 }
 
+// The declared type of a SQLite column: SQL Server's name, which the
+// catalog reads back. SQLite takes no "(max)": a text type without length
+// is one of unlimited length.
 std::string DeclaredType(ColType t, long length) {
-  std::string len = length < 0 ? "max" : std::to_string(length);
+  if (length < 0 && IsTextTypeOf(t)) {
+    return t == ColType::Char ? "char" : t == ColType::VarChar ? "varchar" : t == ColType::NChar ? "nchar" : "nvarchar";
+  }
+  std::string len = std::to_string(length);
   switch (t) {
     case ColType::Char: return "char(" + len + ")";
     case ColType::VarChar: return "varchar(" + len + ")";
