@@ -398,6 +398,9 @@ SQLRETURN SQL_API SQLExecDirect(SQLHSTMT StatementHandle, SQLCHAR* StatementText
   if (StatementText == nullptr) {
     return s->Done(s->Error("HY009", 0, std::string(kDriverPrefix) + "Invalid use of null pointer"));
   }
+  if (TextLength < 0 && TextLength != SQL_NTS) {
+    return s->Done(s->Error("HY090", 0, std::string(kDriverPrefix) + "Invalid string or buffer length"));
+  }
   s->prepared = false;
   return s->Done(ExecuteText(s, TextIn(StatementText, TextLength)));
 }
@@ -408,6 +411,9 @@ SQLRETURN SQL_API SQLPrepare(SQLHSTMT StatementHandle, SQLCHAR* StatementText, S
   s->diag.Clear();
   if (StatementText == nullptr) {
     return s->Done(s->Error("HY009", 0, std::string(kDriverPrefix) + "Invalid use of null pointer"));
+  }
+  if (TextLength < 0 && TextLength != SQL_NTS) {
+    return s->Done(s->Error("HY090", 0, std::string(kDriverPrefix) + "Invalid string or buffer length"));
   }
   // The statement runs (and is checked) on SQLExecute, as SQL Server's
   // drivers defer a prepare to the first execution.

@@ -183,9 +183,11 @@ SQLRETURN SetConnectAttr(Dbc* c, SQLINTEGER attr, SQLPOINTER value, SQLINTEGER l
 }
 
 SQLRETURN GetConnectAttr(Dbc* c, SQLINTEGER attr, SQLPOINTER value, SQLINTEGER bufferLength, SQLINTEGER* length) {
+  if (IsStringConnectAttr(attr)) {
+    return TextOut(c, attr == SQL_ATTR_CURRENT_CATALOG ? c->currentCatalog : std::string(), value, bufferLength,
+                   length);
+  }
   switch (attr) {
-    case SQL_ATTR_CURRENT_CATALOG:
-      return TextOut(c, c->currentCatalog, value, bufferLength, length);
     case SQL_ATTR_AUTOCOMMIT:
       PutValue<SQLUINTEGER>(value, SQL_AUTOCOMMIT_ON);
       return SQL_SUCCESS;
