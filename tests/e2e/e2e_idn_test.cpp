@@ -134,6 +134,7 @@ TEST_F(ImportIdnTest, MixedFormsInsertThenUpdateWithKstAndKal) {
   EXPECT_THAT(Rows(), ElementsAre(asStored(longRec, "<NULL>", "<NULL>"),
                                   asStored(shortRec, "<NULL>", "<NULL>")));
 
+  db.WriteFile("in/IDN.txt", LineIdn(longRec, true) + LineIdn(shortRec, false));
   ASSERT_EQ(db.Run({"in/IDN.txt", "IDN"}).exitCode, 0);
   EXPECT_THAT(db.TakeJournal(),
               ElementsAre(kTimestampQuery, StoInsert(longSent), AwvInsert(longSent),
@@ -162,6 +163,7 @@ TEST_F(ImportIdnTest, BlankStoAndBklBecomeZeroAndBlankOptionalFieldsWriteNull) {
   std::vector<std::string> expected = {kTimestampQuery};
   for (const auto& s : Inserted(sent)) expected.push_back(s);
   EXPECT_EQ(db.TakeJournal(), expected);
+  db.WriteFile("in/IDN.txt", LineIdn(blank, false));
   ASSERT_EQ(db.Run({"in/IDN.txt", "IDN"}).exitCode, 0);
   Idn stored = sent;
   for (int i : {Gvo, Gbi, Spr, Cod, Atp, Mta, Dat, Kst, Kal}) stored[i] = "<NULL>";
@@ -188,6 +190,7 @@ TEST_F(ImportIdnTest, FullWidthRecordWithApostropheNameSendsTheWholeLongUpdate) 
   EXPECT_EQ(journal[3], Update(sent));
   EXPECT_EQ(journal[3].size(), 1108u);
   EXPECT_EQ(journal[4], Insert(sent));
+  db.WriteFile("in/IDN.txt", LineIdn(full, true));
   ASSERT_EQ(db.Run({"in/IDN.txt", "IDN"}).exitCode, 0);
   auto names = db.Query("SELECT AswNam, AswKal FROM QVSYSTEM.Qvs301Asw");
   EXPECT_THAT(names, ElementsAre(Row{std::string(50, '\''), full[Kal]}));
@@ -219,7 +222,7 @@ TEST_F(ImportIdnTest, SideInsertFailuresAreIgnoredButOtherFailuresEndTheWrite) {
 
 // MYSQL in any letter case: an empty AswGvo or one up to 19000000 takes the
 // server's date; AswGbi and AswDat up to 19000000 write NULL. Compared as
-// text, so a full 14-digit date beginning with 19000000 is kept.
+// text: the trimmed AswDat "19000000" goes, 1 January 1900 stays.
 TEST_F(ImportIdnTest, MysqlRuleReplacesDatesUpTo19000000) {
   db.SetIni("DB_SYSTEM", "mySql");
   Idn empty = MakeIdn("AUSWEIS-1", "", "", "");
@@ -227,8 +230,9 @@ TEST_F(ImportIdnTest, MysqlRuleReplacesDatesUpTo19000000) {
   empty[Dat] = "19000000";
   Idn oldest = MakeIdn("AUSWEIS-2", "19000000", "", "");
   oldest[Gbi] = "19000000";
-  oldest[Dat] = "19000000000001";
-  const Idn later = MakeIdn("AUSWEIS-3", "19000001", "", "");
+  oldest[Dat] = "19000101000000";
+  Idn later = MakeIdn("AUSWEIS-3", "19000101", "", "");
+  later[Gbi] = "19000101";
   db.WriteFile("in/IDN.txt",
                LineIdn(empty, false) + LineIdn(oldest, false) + LineIdn(later, false));
   const std::string before = Today();
@@ -243,7 +247,7 @@ TEST_F(ImportIdnTest, MysqlRuleReplacesDatesUpTo19000000) {
   Idn emptySent = WithDate(empty, "");
   emptySent[Gvo] = serverDate;
   emptySent[Gbi] = "";
-  Idn oldestSent = WithDate(oldest, "19000000 00:00:01");
+  Idn oldestSent = WithDate(oldest, "19000101 00:00:00");
   oldestSent[Gvo] = serverDate;
   oldestSent[Gbi] = "";
   std::vector<std::string> expected = {kTimestampQuery};
@@ -254,12 +258,12 @@ TEST_F(ImportIdnTest, MysqlRuleReplacesDatesUpTo19000000) {
                        "112), CONVERT(char(19), AswDat, 120) FROM QVSYSTEM.Qvs301Asw "
                        "ORDER BY AswNum"),
               ElementsAre(Row{"AUSWEIS-1", serverDate, "<NULL>", "<NULL>"},
-                          Row{"AUSWEIS-2", serverDate, "<NULL>", "1900-01-01 00:00:01"},
-                          Row{"AUSWEIS-3", "19000001", "19990101", "2024-03-15 08:30:05"}));
+                          Row{"AUSWEIS-2", serverDate, "<NULL>", "1900-01-01 00:00:00"},
+                          Row{"AUSWEIS-3", "19000101", "19000101", "2024-03-15 08:30:05"}));
 }
 
 TEST_F(ImportIdnTest, LineOfNeitherLengthFailsNaming368) {
-  const std::string good = LineIdn(MakeIdn("AUSWEIS-1", "20240101", "", ""), false);
+  const std::string good = LineIdn(MakeIdn("AUSWEIS-1", "20240101", "", ""), true);
   const std::string odd = good.substr(0, 365) + "\n";
   e2e::ExpectWrongLengthFailsEveryAttempt(
       db, "IDN", good + odd, "Falsche Satzlaenge! '" + odd + "' Laenge Soll/Ist (368/366)");
