@@ -126,10 +126,8 @@ sample_35P_2() {
   line_35P TERMINAL-EINGANG 001 '*ZKO' 01 01 001 ZK888 '' ''
   line_35P TERMINAL-KANTINE 001 '*ZKO' 02 01 001 ZK999 '' ''
 }
-query_35P() {
-  echo "SELECT 'MGSST35P', M35Trm, M35Bkl, M35Les, M35Zko, M35Zzo, M35Bch FROM QVSYSTEM.MGSST35P" \
-    "UNION ALL SELECT 'QVS401ZLS', ZLSTRM, '', ZLSLES, ZLSZKO, '', '' FROM QVSYSTEM.QVS401ZLS"
-}
+# The "*ZKO" records show in the second count line of the log, not in this table.
+query_35P() { echo "SELECT M35Trm, M35Fir, M35Bkl, M35Les, M35Wle, M35Wpl, M35Zko, M35Zzo, M35Bch, CONVERT(char(19), M35Dat, 120) FROM QVSYSTEM.MGSST35P ORDER BY M35Trm, M35Bkl"; }
 
 # 41P: M41Trm(255) M41Fir(3) M41Zpl(3) M41Wnr(2) M41Zzo(5) M41Tnr(1) M41Von(4) M41Bis(4)
 line_41P() {
