@@ -186,6 +186,14 @@ bool Catalog::Load(sqlite3* db, Error& err) {
         })) {
       return false;
     }
+    for (ColumnInfo& c : t.cols) {
+      const char* type = nullptr;
+      const char* collation = nullptr;
+      if (c.IsText() && sqlite3_table_column_metadata(db, "main", e.name.c_str(), c.name.c_str(), &type, &collation,
+                                                      nullptr, nullptr, nullptr) == SQLITE_OK) {
+        c.collated = collation != nullptr && Upper(collation) == "TSQL";
+      }
+    }
     if (!pk.empty()) {
       KeyInfo key;
       key.kind = KeyInfo::Kind::PrimaryKey;

@@ -29,6 +29,7 @@ struct ColumnInfo {
   long length = -1;       // characters of a text type; -1: max (or no text type)
   bool notNull = false;
   bool hasDefault = false;
+  bool collated = false;  // compares with the collation TSQL
 
   bool IsText() const {
     return type == ColType::Char || type == ColType::VarChar || type == ColType::NChar || type == ColType::NVarChar;

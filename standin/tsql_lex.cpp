@@ -44,7 +44,10 @@ bool IsWord(const Token& t, const char* word) {
   return i == t.value.size();
 }
 
-bool IsOp(const Token& t, const char* op) { return t.kind == Tok::Op && t.value == op; }
+bool IsOp(const Token& t, const char* op) {
+  if (t.kind != Tok::Op || t.value.empty() || t.value[0] != op[0]) return false;
+  return op[1] == '\0' ? t.value.size() == 1 : (t.value.size() == 2 && t.value[1] == op[1]);
+}
 
 std::vector<Token> Lex(std::string_view text) {
   std::vector<Token> out;
@@ -100,18 +103,21 @@ std::vector<Token> Lex(std::string_view text) {
       std::size_t k = i + (c == '\'' ? 1 : 2);
       bool closed = false;
       while (k < n) {
-        if (text[k] == '\'') {
-          if (at(k + 1) == '\'') {
-            t.value += '\'';
-            k += 2;
-            continue;
-          }
-          closed = true;
-          ++k;
+        std::size_t quote = text.find('\'', k);
+        if (quote == std::string_view::npos) {
+          t.value.append(text.substr(k));
+          k = n;
           break;
         }
-        t.value += text[k];
-        ++k;
+        t.value.append(text.substr(k, quote - k));
+        if (at(quote + 1) == '\'') {
+          t.value += '\'';
+          k = quote + 2;
+          continue;
+        }
+        closed = true;
+        k = quote + 1;
+        break;
       }
       if (!closed) t.kind = Tok::Unclosed;
       t.end = k;

@@ -20,6 +20,8 @@
 //   SET option ..., USE db (ignored)       BEGIN TRAN, COMMIT, ROLLBACK
 #include "tsql_translate.h"
 
+#include <time.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -57,11 +59,10 @@ struct TypeSpec {
   bool hasLength = false;
 };
 
-const char kNowSql[] = "tsql_dtround(strftime('%Y-%m-%d %H:%M:%f','now','localtime'))";
 const char kNowDefaultSql[] = "(strftime('%Y-%m-%d %H:%M:%f','now','localtime'))";
 
-const std::unordered_set<std::string>& Reserved() {
-  static const auto* words = new std::unordered_set<std::string>{
+const std::unordered_set<std::string_view>& Reserved() {
+  static const auto* words = new std::unordered_set<std::string_view>{
       "ADD", "ALL", "ALTER", "AND", "ANY", "AS", "ASC", "AUTHORIZATION", "BEGIN", "BETWEEN", "BY", "CASE",
       "CHECK", "COLLATE", "COLUMN", "COMMIT", "CONSTRAINT", "CONVERT", "CREATE", "CROSS", "CURRENT_TIMESTAMP",
       "DEFAULT", "DELETE", "DESC", "DISTINCT", "DROP", "ELSE", "END", "ESCAPE", "EXCEPT", "EXEC", "EXECUTE",
@@ -73,7 +74,15 @@ const std::unordered_set<std::string>& Reserved() {
   return *words;
 }
 
-bool IsReserved(const Token& t) { return t.kind == Tok::Ident && Reserved().count(Upper(t.value)) != 0; }
+bool IsReserved(const Token& t) {
+  if (t.kind != Tok::Ident || t.value.size() > 20) return false;
+  char upper[20];
+  for (std::size_t i = 0; i < t.value.size(); ++i) {
+    char c = t.value[i];
+    upper[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+  }
+  return Reserved().count(std::string_view(upper, t.value.size())) != 0;
+}
 
 bool IsName(const Token& t) { return t.kind == Tok::QuotedIdent || (t.kind == Tok::Ident && !IsReserved(t)); }
 
@@ -90,12 +99,16 @@ std::string TextLiteral(std::string_view s) {
     return out;
   }
   std::string out;
-  out.reserve(s.size() + 2);
+  out.reserve(s.size() + 8);
   out += '\'';
-  for (char c : s) {
-    if (c == '\'') out += '\'';
-    out += c;
+  for (;;) {
+    std::size_t quote = s.find('\'');
+    if (quote == std::string_view::npos) break;
+    out.append(s.substr(0, quote + 1));
+    out += '\'';
+    s.remove_prefix(quote + 1);
   }
+  out.append(s);
   out += '\'';
   return out;
 }
@@ -159,6 +172,23 @@ Expr Runtime(std::string sql, T type) {
   e.type = type;
   return e;
 }
+
+bool ClockNow(bool local, DateTime& dt) {
+  struct timespec ts;
+  if (clock_gettime(CLOCK_REALTIME, &ts) != 0) return false;
+  struct tm tm;
+  if ((local ? localtime_r(&ts.tv_sec, &tm) : gmtime_r(&ts.tv_sec, &tm)) == nullptr) return false;
+  dt.year = tm.tm_year + 1900;
+  dt.month = tm.tm_mon + 1;
+  dt.day = tm.tm_mday;
+  dt.hour = tm.tm_hour;
+  dt.minute = tm.tm_min;
+  dt.second = tm.tm_sec > 59 ? 59 : tm.tm_sec;
+  dt.millis = static_cast<int>(ts.tv_nsec / 1000000);
+  return RoundToTicks(dt);
+}
+bool LocalNow(DateTime& dt) { return ClockNow(true, dt); }
+bool UtcNow(DateTime& dt) { return ClockNow(false, dt); }
 
 bool IsNumeric(T t) { return t == T::Int || t == T::Real; }
 
@@ -238,8 +268,8 @@ struct KeyDef {
 class Parser {
  public:
   Parser(Connection& conn, std::string_view text, const std::vector<Token>& toks, std::size_t pos,
-         bool reloaded)
-      : conn_(conn), text_(text), t_(toks), pos_(pos), reloaded_(reloaded) {}
+         bool reloaded, const DateTime& now)
+      : conn_(conn), text_(text), t_(toks), pos_(pos), reloaded_(reloaded), now_(now) {}
 
   bool Parse(Statement& out);
 
@@ -375,6 +405,15 @@ class Parser {
   std::size_t pos_;
   std::size_t start_ = 0;
   bool reloaded_;
+  // CURRENT_TIMESTAMP: one instant for the whole statement, as SQL Server
+  // evaluates it once per statement.
+  DateTime now_;
+
+  Expr Now() const {
+    Expr e = ConstDateTime(now_);
+    e.isNow = true;
+    return e;
+  }
 
   // The table in scope and its alias (upper case).
   const TableInfo* table_ = nullptr;
@@ -543,6 +582,11 @@ bool Parser::Assign(const ColumnInfo& c, const Expr& e, std::size_t at, std::str
   }
   if (c.IsText()) {
     std::string tail = "," + std::to_string(c.length) + "," + (c.Padded() ? "1" : "0") + ")";
+    if (e.isConst && e.type == T::Text && !c.Padded() &&
+        (c.length < 0 || e.val.s.size() <= static_cast<std::size_t>(c.length))) {
+      sql = e.sql;  // fits as it is (no more bytes than characters allowed)
+      return true;
+    }
     if (e.isConst && (e.type == T::Text || IsNumeric(e.type) || e.type == T::DateTime)) {
       std::string text;
       Error ignored;
@@ -766,6 +810,11 @@ void Parser::CoercePair(Expr& l, Expr& r, bool& collate) {
 bool Parser::Compare(Expr l, const std::string& op, Expr r, Expr& out) {
   bool collate = false;
   CoercePair(l, r, collate);
+  // A text column made by the translator carries the collation itself, and
+  // SQLite takes the left column's (or else the right one's).
+  if (collate && ((l.col != nullptr && l.col->collated) || (l.col == nullptr && r.col != nullptr && r.col->collated))) {
+    collate = false;
+  }
   std::string sqlOp = op;
   if (op == "!=") sqlOp = "<>";
   if (op == "!<") sqlOp = ">=";
@@ -981,8 +1030,7 @@ bool Parser::ParsePrimary(Expr& out) {
       if (IsWord(t, "CASE")) return ParseCase(out);
       if (IsWord(t, "CURRENT_TIMESTAMP")) {
         Advance();
-        out = Runtime(kNowSql, T::DateTime);
-        out.isNow = true;
+        out = Now();
         return true;
       }
       if (IsWord(t, "CONVERT")) return ParseConvert(out);
@@ -1185,13 +1233,14 @@ bool Parser::ParseFunction(const std::string& name, std::size_t nameAt, Expr& ou
 
   if (name == "GETDATE" || name == "SYSDATETIME") {
     if (!arity(0)) return false;
-    out = Runtime(kNowSql, T::DateTime);
-    out.isNow = true;
+    out = Now();
     return true;
   }
   if (name == "GETUTCDATE") {
     if (!arity(0)) return false;
-    out = Runtime("tsql_dtround(strftime('%Y-%m-%d %H:%M:%f','now'))", T::DateTime);
+    DateTime utc;
+    if (!UtcNow(utc)) utc = now_;
+    out = ConstDateTime(utc);
     return true;
   }
   if (name == "NULLIF") {
@@ -2166,8 +2215,12 @@ bool TranslateStatement(Connection& conn, std::string_view text, const std::vect
     conn.stale = false;
     reloaded = true;
   }
+  // The statement runs right after its translation (the driver translates
+  // at every execution), so the current time is taken here.
+  DateTime now;
+  if (!LocalNow(now)) now = DateTime();
   for (;;) {
-    Parser p(conn, text, toks, pos, reloaded);
+    Parser p(conn, text, toks, pos, reloaded, now);
     Statement st;
     if (p.Parse(st)) {
       pos = p.Pos();
