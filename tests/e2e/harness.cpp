@@ -96,6 +96,8 @@ Installation::Installation() {
                            "", {}, odbcDir + "/stderr.txt");
   if (made.exitCode != 0)
     throw std::runtime_error("kranzel-standin create failed: " + Slurp(odbcDir + "/stderr.txt"));
+  extra_ = {{"Driver", "KranzelStandin"}, {"Database", dbPath},  {"User", "kranzel"},
+            {"Password", "geheim"},       {"Journal", journalPath}, {"Control", controlPath}};
   Spit(odbcDir + "/odbcinst.ini",
        "[KranzelStandin]\nDescription = SQL Server stand-in\nDriver = " STANDIN_LIB "\n");
   WriteOdbcIni();
@@ -109,21 +111,25 @@ Installation::~Installation() {
 }
 
 void Installation::WriteOdbcIni() const {
-  std::string ini = "[KRANZELDB]\nDriver = KranzelStandin\nDatabase = " + dbPath +
-                    "\nUser = kranzel\nPassword = geheim\nJournal = " + journalPath +
-                    "\nControl = " + controlPath + "\n";
+  std::string ini = "[KRANZELDB]\n";
   for (const auto& [k, v] : extra_) ini += k + " = " + v + "\n";
   Spit(odbcDir + "/odbc.ini", ini);
 }
 
 void Installation::SetDsnAttribute(const std::string& key, const std::string& value) {
+  bool found = false;
   for (auto it = extra_.begin(); it != extra_.end(); ++it) {
     if (it->first == key) {
-      extra_.erase(it);
+      found = true;
+      if (value.empty()) {
+        extra_.erase(it);
+      } else {
+        it->second = value;
+      }
       break;
     }
   }
-  if (!value.empty()) extra_.emplace_back(key, value);
+  if (!found && !value.empty()) extra_.emplace_back(key, value);
   WriteOdbcIni();
 }
 

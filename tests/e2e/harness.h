@@ -37,8 +37,8 @@ class Installation {
   std::string journalPath;
   std::string controlPath;
 
-  // Rewrites odbc.ini with an extra attribute of the DSN (e.g.
-  // "NoRowCountMode", "freetds"); empty value removes it.
+  // Rewrites odbc.ini with an attribute of the DSN set (e.g.
+  // "NoRowCountMode", "freetds", or "Password"); an empty value removes it.
   void SetDsnAttribute(const std::string& key, const std::string& value);
   // Writes the fault control file (directives, one per line).
   void SetControl(const std::string& directives);
@@ -68,7 +68,7 @@ class Installation {
 
  private:
   void WriteOdbcIni() const;
-  std::vector<std::pair<std::string, std::string>> extra_;
+  std::vector<std::pair<std::string, std::string>> extra_;  // DSN attributes in order
 };
 
 // A fixed-length record: the fields padded (or cut) to their lengths and
