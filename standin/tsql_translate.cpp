@@ -2180,7 +2180,18 @@ bool Parser::Parse(Statement& out) {
     Advance();
     if (Cur().kind != Tok::Ident && Cur().kind != Tok::QuotedIdent) return Fail();
     Advance();
-    if (Cur().kind == Tok::Ident || Cur().kind == Tok::Integer || Cur().kind == Tok::String) Advance();
+    // The rest of the option (ON, dmy, TRANSACTION ISOLATION LEVEL ...),
+    // up to the next statement.
+    static const char* const kStatementWords[] = {"SELECT", "INSERT", "UPDATE", "DELETE", "CREATE",
+                                                  "DROP",   "ALTER",  "SET",    "USE",    "BEGIN",
+                                                  "COMMIT", "ROLLBACK", "TRUNCATE"};
+    while (Cur().kind == Tok::Ident || Cur().kind == Tok::QuotedIdent || Cur().kind == Tok::Integer ||
+           Cur().kind == Tok::String || IsOp(Cur(), ",")) {
+      bool next = false;
+      for (const char* w : kStatementWords) next = next || IsWord(Cur(), w);
+      if (next) break;
+      Advance();
+    }
     out.kind = Kind::Other;
     ok = true;
   } else if (IsWord(t, "BEGIN")) {

@@ -473,15 +473,21 @@ bool FormatDateTime(const DateTime& dt, int style, std::string& out, Error& err)
 
 namespace {
 
-// The byte at `i` of `s` as the collation sees it: ASCII letters upper-cased,
-// the second byte of a Latin-1 small letter in UTF-8 (C3 A0..BE but the
-// division sign) turned into its capital's.
+std::size_t SequenceLength(std::string_view s, std::size_t i);
+
+// The byte at `i` of `s` as the collation sees it: ASCII letters upper-cased;
+// in UTF-8 the second byte of a Latin-1 small letter (C3 A0..BE but the
+// division sign) turned into its capital's; a byte of a single-byte code
+// page text (Windows-1252, as files of the upstream system may be) that is
+// a small letter and no part of a UTF-8 sequence turned into its capital.
 inline unsigned char Fold(std::string_view s, std::size_t i) {
   unsigned char c = static_cast<unsigned char>(s[i]);
-  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
-  if (c >= 0xA0 && c <= 0xBE && c != 0xB7 && i > 0 && static_cast<unsigned char>(s[i - 1]) == 0xC3) {
+  if (c < 0x80) return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32) : c;
+  if (c >= 0xA0 && c <= 0xBE && c != 0xB7 && i > 0 && static_cast<unsigned char>(s[i - 1]) == 0xC3 &&
+      SequenceLength(s, i - 1) == 2) {
     return static_cast<unsigned char>(c - 0x20);
   }
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7 && SequenceLength(s, i) == 1) return static_cast<unsigned char>(c - 0x20);
   return c;
 }
 
@@ -546,7 +552,10 @@ std::string LowerText(std::string_view s) {
     unsigned char c = static_cast<unsigned char>(s[i]);
     if (c >= 'A' && c <= 'Z') {
       out[i] = static_cast<char>(c + 32);
-    } else if (c >= 0x80 && c <= 0x9E && c != 0x97 && i > 0 && static_cast<unsigned char>(s[i - 1]) == 0xC3) {
+    } else if (c >= 0x80 && c <= 0x9E && c != 0x97 && i > 0 && static_cast<unsigned char>(s[i - 1]) == 0xC3 &&
+               SequenceLength(s, i - 1) == 2) {
+      out[i] = static_cast<char>(c + 0x20);
+    } else if (c >= 0xC0 && c <= 0xDE && c != 0xD7 && SequenceLength(s, i) == 1) {
       out[i] = static_cast<char>(c + 0x20);
     }
   }

@@ -44,6 +44,7 @@ TEST(TsqlScript, BatchesCommentsAndConstraints) {
   Db db(false);
   tsql::Error err;
   const std::string script =
+      "SET ANSI_NULLS ON\nSET QUOTED_IDENTIFIER ON\nGO\n"
       "/* a test schema /* nested */ still comment */\n"
       "CREATE SCHEMA Test AUTHORIZATION dbo\n"
       "go\n"

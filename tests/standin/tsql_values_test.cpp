@@ -20,6 +20,11 @@ TEST(TsqlCollation, TextsCompareWithoutCaseAndTrailingBlanks) {
   EXPECT_LT(tsql::CompareText("abc", "abd"), 0);
   EXPECT_LT(tsql::CompareText("ab", "abc"), 0);
   EXPECT_LT(tsql::CompareText("a", "B"), 0);
+  // Windows-1252 text as a file of the upstream system may carry it.
+  EXPECT_EQ(tsql::CompareText("M\xfcller", "M\xdcLLER"), 0);
+  EXPECT_NE(tsql::CompareText("M\xfcller", "Muller"), 0);
+  EXPECT_EQ(tsql::UpperText("m\xfcller \xc3\xa4"), "M\xdcLLER \xc3\x84");
+  EXPECT_EQ(tsql::LowerText("M\xdcLLER \xc3\x84"), "m\xfcller \xc3\xa4");
 
   Db db;
   EXPECT_EQ(db.Rows("SELECT 1 WHERE 'abc' = 'ABC  '"), (std::vector<Row>{{"1"}}));
