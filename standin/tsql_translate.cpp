@@ -329,6 +329,23 @@ class Parser {
     return false;
   }
 
+  // Nesting is bounded, so that no input can exhaust the stack.
+  struct Nest {
+    explicit Nest(Parser& p) : p_(p) { ++p_.depth_; }
+    ~Nest() { --p_.depth_; }
+    Nest(const Nest&) = delete;
+    Nest& operator=(const Nest&) = delete;
+    Parser& p_;
+  };
+  bool TooDeep() {
+    if (depth_ <= 128) return false;
+    Error_(MakeError(191, "42000",
+                     "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up into "
+                     "smaller queries."));
+    return true;
+  }
+  int depth_ = 0;
+
   // A name that may be missing only because the catalog is stale.
   bool Missing(const Error& e) {
     if (!reloaded_) retry = true;
@@ -649,6 +666,8 @@ bool Parser::ParseCondition(Expr& out) {
 }
 
 bool Parser::ParseExpr(Expr& out) {
+  Nest nest(*this);
+  if (TooDeep()) return false;
   std::size_t at = pos_;
   if (!ParseAnd(out)) return false;
   while (IsWord(Cur(), "OR")) {
@@ -683,6 +702,8 @@ bool Parser::ParseAnd(Expr& out) {
 bool Parser::ParseNot(Expr& out) {
   if (IsWord(Cur(), "NOT")) {
     Advance();
+    Nest nest(*this);
+    if (TooDeep()) return false;
     std::size_t at = pos_;
     Expr x;
     if (!ParseNot(x)) return false;
@@ -952,6 +973,8 @@ bool Parser::ParseUnary(Expr& out) {
   if (IsOp(Cur(), "-") || IsOp(Cur(), "+")) {
     bool minus = IsOp(Cur(), "-");
     Advance();
+    Nest nest(*this);
+    if (TooDeep()) return false;
     std::size_t at = pos_;
     Expr x;
     if (!ParseUnary(x) || !RequireValue(x, at)) return false;
