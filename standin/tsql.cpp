@@ -315,6 +315,18 @@ Error MapError(sqlite3* db, int rc, const std::string& tsql) {
     std::size_t dot = column.rfind('.');
     return InvalidColumn(dot == std::string::npos ? column : column.substr(dot + 1));
   }
+  if (message.rfind("misuse of aggregate", 0) == 0) {
+    return MakeError(147, "42000",
+                     "An aggregate may not appear in the WHERE clause unless it is in a subquery contained in a HAVING "
+                     "clause or a select list, and the column being aggregated is an outer reference.");
+  }
+  if (message.find("ORDER BY term out of range") != std::string::npos) {
+    return MakeError(108, "42000", "The ORDER BY position number is out of range of the number of items in the select list.");
+  }
+  if (message.find("GROUP BY term out of range") != std::string::npos) {
+    return MakeError(164, "42000",
+                     "Each GROUP BY expression must contain at least one column that is not an outer reference.");
+  }
   std::size_t hasNo = message.find(" has no column named ");
   if (message.rfind("table ", 0) == 0 && hasNo != std::string::npos) {
     if (db != nullptr) MarkStale(db);
