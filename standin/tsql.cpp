@@ -232,7 +232,14 @@ bool RunBatch(sqlite3* db, Connection& c, const std::string& batch, Error& err) 
 
 }  // namespace
 
-Error MakeErrorFromSqlite(sqlite3* db) { return MapError(db, sqlite3_errcode(db), std::string()); }
+// Used while the catalog is read (with the connection's lock held): no
+// side effects on the catalog, unlike MapError.
+Error MakeErrorFromSqlite(sqlite3* db) {
+  int rc = sqlite3_errcode(db);
+  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) return MakeError(1222, "HYT00", "Lock request time out period exceeded.");
+  if (rc == SQLITE_NOMEM) return MakeError(701, "HY001", "There is insufficient system memory to run this query.");
+  return MakeError(0, "HY000", sqlite3_errmsg(db));
+}
 
 bool Translate(sqlite3* db, const std::string& tsql, Translation& out, Error& err) {
   out = Translation();

@@ -671,14 +671,12 @@ bool Parser::ParseExpr(Expr& out) {
   std::size_t at = pos_;
   if (!ParseAnd(out)) return false;
   while (IsWord(Cur(), "OR")) {
-    std::size_t opAt = pos_;
     Advance();
     Expr r;
     if (!RequireBool(out, at)) return false;
     std::size_t rAt = pos_;
     if (!ParseAnd(r)) return false;
     if (!RequireBool(r, rAt)) return false;
-    (void)opAt;
     out = Runtime("(" + out.sql + " OR " + r.sql + ")", T::Bool);
   }
   return true;
@@ -716,7 +714,6 @@ bool Parser::ParseNot(Expr& out) {
 
 bool Parser::ParsePredicate(Expr& out) {
   if (IsWord(Cur(), "EXISTS")) return Fail();
-  std::size_t at = pos_;
   Expr l;
   if (!ParseAdditive(l)) return false;
   const Token& t = Cur();
@@ -804,7 +801,6 @@ bool Parser::ParsePredicate(Expr& out) {
     return true;
   }
   if (negated) return Fail();
-  (void)at;
   out = std::move(l);
   return true;
 }
@@ -931,7 +927,6 @@ bool Parser::Arithmetic(Expr& l, const std::string& op, Expr& r, Expr& out) {
 }
 
 bool Parser::ParseAdditive(Expr& out) {
-  std::size_t at = pos_;
   if (!ParseMultiplicative(out)) return false;
   while (IsOp(Cur(), "+") || IsOp(Cur(), "-")) {
     std::string op = Cur().value;
@@ -949,7 +944,6 @@ bool Parser::ParseAdditive(Expr& out) {
     }
     out = std::move(res);
   }
-  (void)at;
   return true;
 }
 
@@ -2056,10 +2050,7 @@ bool Parser::ParseCreateIndex(Statement& out) {
 bool Parser::ParseCreate(Statement& out) {
   Advance();  // CREATE
   if (IsWord(Cur(), "SCHEMA")) return ParseCreateSchema(out);
-  if (AcceptWord("TABLE")) {
-    --pos_;
-    return ParseCreateTable(out);
-  }
+  if (IsWord(Cur(), "TABLE")) return ParseCreateTable(out);
   if (IsWord(Cur(), "UNIQUE") || IsWord(Cur(), "CLUSTERED") || IsWord(Cur(), "NONCLUSTERED") ||
       IsWord(Cur(), "INDEX")) {
     return ParseCreateIndex(out);
