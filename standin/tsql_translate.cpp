@@ -53,7 +53,7 @@ struct Expr {
   bool isNow = false;               // CURRENT_TIMESTAMP / GETDATE()
 };
 
-struct TypeSpec {
+struct TypeName {
   ColType type = ColType::Other;
   long length = -1;
   bool hasLength = false;
@@ -372,7 +372,7 @@ class Parser {
   bool ParseCase(Expr& out);
   bool ParseConvert(Expr& out);
   bool ParseCast(Expr& out);
-  bool ParseTypeSpec(TypeSpec& ts, bool forDdl, int column);
+  bool ParseTypeName(TypeName& ts, bool forDdl, int column);
   bool ParseCondition(Expr& out);
 
   bool RequireValue(const Expr& e, std::size_t at) {
@@ -395,7 +395,7 @@ class Parser {
 
   Expr ToDateTime(const Expr& e, int style);
   Expr ToInt(const Expr& e, IntKind kind);
-  bool ConvertTo(const TypeSpec& ts, const Expr& e, int style, Expr& out);
+  bool ConvertTo(const TypeName& ts, const Expr& e, int style, Expr& out);
   // The SQLite expression of `e` stored into column `c`.
   bool Assign(const ColumnInfo& c, const Expr& e, std::size_t at, std::string& sql);
 
@@ -550,7 +550,7 @@ Expr Parser::ToInt(const Expr& e, IntKind kind) {
   return Runtime("tsql_int(" + e.sql + "," + std::to_string(static_cast<int>(kind)) + ")", T::Int);
 }
 
-bool Parser::ConvertTo(const TypeSpec& ts, const Expr& e, int style, Expr& out) {
+bool Parser::ConvertTo(const TypeName& ts, const Expr& e, int style, Expr& out) {
   if (IsTextType(ts.type)) {
     long n = ts.hasLength ? ts.length : 30;
     bool pad = ts.type == ColType::Char || ts.type == ColType::NChar;
@@ -1112,7 +1112,7 @@ bool Parser::ParseCase(Expr& out) {
   return true;
 }
 
-bool Parser::ParseTypeSpec(TypeSpec& ts, bool forDdl, int column) {
+bool Parser::ParseTypeName(TypeName& ts, bool forDdl, int column) {
   if (Cur().kind != Tok::Ident && Cur().kind != Tok::QuotedIdent) return Fail();
   std::string name = Upper(Cur().value);
   std::string written = Cur().value;
@@ -1170,8 +1170,8 @@ bool Parser::ParseTypeSpec(TypeSpec& ts, bool forDdl, int column) {
 bool Parser::ParseConvert(Expr& out) {
   Advance();  // CONVERT
   if (!ExpectOp("(")) return false;
-  TypeSpec ts;
-  if (!ParseTypeSpec(ts, false, 0)) return false;
+  TypeName ts;
+  if (!ParseTypeName(ts, false, 0)) return false;
   if (!ExpectOp(",")) return false;
   Expr e;
   std::size_t at = pos_;
@@ -1195,8 +1195,8 @@ bool Parser::ParseCast(Expr& out) {
   std::size_t at = pos_;
   if (!ParseExpr(e) || !RequireValue(e, at)) return false;
   if (!ExpectWord("AS")) return false;
-  TypeSpec ts;
-  if (!ParseTypeSpec(ts, false, 0)) return false;
+  TypeName ts;
+  if (!ParseTypeName(ts, false, 0)) return false;
   if (!ExpectOp(")")) return false;
   return ConvertTo(ts, e, -1, out);
 }
@@ -1758,8 +1758,8 @@ bool Parser::ParseColumnDef(ColumnDef& def, int column, const std::string& table
   if (!IsName(Cur())) return Fail();
   def.info.name = Cur().value;
   Advance();
-  TypeSpec ts;
-  if (!ParseTypeSpec(ts, true, column)) return false;
+  TypeName ts;
+  if (!ParseTypeName(ts, true, column)) return false;
   def.info.type = ts.type;
   def.info.length = IsTextType(ts.type) ? ts.length : -1;
   std::string constraintName;
