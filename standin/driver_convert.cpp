@@ -235,7 +235,7 @@ bool ParseDateTime(const std::string& s, SQL_TIMESTAMP_STRUCT& ts) {
 }
 
 SQLRETURN CastFailure(Handle* h) {
-  return h->Error("22018", 0, std::string(kDriverPrefix) + "Invalid character value for cast specification");
+  return h->Error("22018", 0, std::string(kDriverPrefix) + "Invalid character value for the conversion");
 }
 
 }  // namespace

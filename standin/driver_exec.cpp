@@ -141,7 +141,7 @@ ColumnInfo DescribeColumn(sqlite3_stmt* st, int i, bool haveRow) {
 }
 
 SQLRETURN CheckColumn(Stmt* s, SQLUSMALLINT column) {
-  if (s->ex.stmt == nullptr) return s->Error("07005", 0, std::string(kDriverPrefix) + "Prepared statement not a cursor-specification");
+  if (s->ex.stmt == nullptr) return s->Error("07005", 0, std::string(kDriverPrefix) + "Prepared statement is not a query");
   if (column == 0 || column > s->ColumnCount()) {
     return s->Error("07009", 0, std::string(kDriverPrefix) + "Invalid descriptor index");
   }

@@ -1144,7 +1144,7 @@ bool Parser::ParseTypeName(TypeName& ts, bool forDdl, int column) {
         long n = std::strtol(Cur().value.c_str(), nullptr, 10);
         long limit = (ts.type == ColType::NChar || ts.type == ColType::NVarChar) ? 4000 : 8000;
         if (n == 0) {
-          return Error_(MakeError(1001, "42000", "Line 1: Length or precision specification 0 is invalid."));
+          return Error_(MakeError(1001, "42000", "Line 1: Length or precision 0 is invalid."));
         }
         if (n > limit || Cur().value.size() > 9) {
           return Error_(MakeError(131, "42000",
