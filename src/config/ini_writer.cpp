@@ -10,10 +10,6 @@
 // tool's own record reader.
 #include "config/ini_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -25,6 +21,7 @@
 
 #include "config/cipher.h"
 #include "config/ini.h"
+#include "platform/platform.h"
 
 namespace ini {
 
@@ -134,63 +131,33 @@ std::string EncryptValue(const std::string& plain) {
 // keeping the mode and (where allowed) the owner of the file it replaces.
 bool ReplaceFile(const std::string& path, const std::string& content, const std::string& key,
                  std::int32_t number, const std::string& plain, std::string& error) {
-  std::string temp = path + ".kranzel-ini.XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
-    error = "cannot create a file beside " + path + ": " + ErrnoText();
-    return false;
-  }
-  struct stat old;
-  if (::stat(path.c_str(), &old) == 0) {
-    ::fchmod(fd, old.st_mode & 07777);
-    if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
-      // Not permitted for other users' files; the new file keeps ours.
-    }
-  } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-  }
-  std::size_t done = 0;
-  while (done < content.size()) {
-    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = "cannot write " + temp + ": " + ErrnoText();
-      ::close(fd);
-      ::unlink(temp.c_str());
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    error = "cannot write " + temp + ": " + ErrnoText();
-    ::unlink(temp.c_str());
-    return false;
-  }
+  std::string temp;
+  if (!platform::WriteFileBeside(path, content, temp, error)) return false;
 
   // Read the new text back as the tool will: the first record with the key
   // must be the one just written.
-  RecordReader reader;
   bool ok = false;
-  if (reader.Open(temp)) {
-    Record record;
-    while (reader.Next(record)) {
-      if (record.key != key) continue;
-      ok = record.section == key && record.number == number &&
-           PlainText(DecryptHex(record.value, kIniKey)) == plain;
-      break;
+  {
+    RecordReader reader;  // closed before the rename
+    if (reader.Open(temp)) {
+      Record record;
+      while (reader.Next(record)) {
+        if (record.key != key) continue;
+        ok = record.section == key && record.number == number &&
+             PlainText(DecryptHex(record.value, kIniKey)) == plain;
+        break;
+      }
     }
   }
   if (!ok) {
-    ::unlink(temp.c_str());
+    platform::RemoveFile(temp);
     error = "the file's layout would make the tool misread the new record; "
             "nothing was changed (see 'kranzel-ini check " + path + "')";
     return false;
   }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+  if (!platform::RenameReplace(temp, path)) {
     error = "cannot replace " + path + ": " + ErrnoText();
-    ::unlink(temp.c_str());
+    platform::RemoveFile(temp);
     return false;
   }
   return true;

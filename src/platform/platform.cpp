@@ -4,7 +4,11 @@
 #include <cstdio>
 #include <ctime>
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstring>
 
 namespace platform {
 
@@ -19,6 +23,46 @@ bool RenameFile(const std::string& from, const std::string& to) {
 }
 
 bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
+
+bool WriteFileBeside(const std::string& path, const std::string& content,
+                     std::string& tempPath, std::string& error) {
+  std::string temp = path + ".kranzel-ini.XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) {
+    error = "cannot create a file beside " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat old;
+  if (::stat(path.c_str(), &old) == 0) {
+    ::fchmod(fd, old.st_mode & 07777);
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+      // Not permitted for other users' files; the new file keeps ours.
+    }
+  } else {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+  }
+  std::size_t done = 0;
+  while (done < content.size()) {
+    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = "cannot write " + temp + ": " + std::strerror(errno);
+      ::close(fd);
+      ::unlink(temp.c_str());
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    error = "cannot write " + temp + ": " + std::strerror(errno);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  tempPath = temp;
+  return true;
+}
 
 void SleepMs(unsigned long ms) {
   struct timespec left;
