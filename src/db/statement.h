@@ -11,9 +11,10 @@
 #include <sql.h>
 
 #include <concepts>
-#include <cstdio>
 #include <string>
 #include <type_traits>
+
+#include "util/format.h"
 
 // The shared statement buffer: holds the statement being executed.
 extern std::string SqlText;
@@ -60,15 +61,11 @@ template <typename... Args>
 std::string FormatEscaped(const char* format, const Args&... args) {
   if constexpr (sizeof...(Args) == 0) {
     return std::string(format);
+  } else {
+    // The escaped copies live until the formatting is done.
+    auto render = [&](const auto&... escaped) { return util::Format(format, Pass(escaped)...); };
+    return render(Arg(args)...);
   }
-  auto render = [&](const auto&... escaped) {
-    int n = std::snprintf(nullptr, 0, format, Pass(escaped)...);
-    std::string out(n > 0 ? static_cast<std::size_t>(n) + 1 : 1, '\0');
-    if (n > 0) std::snprintf(out.data(), out.size(), format, Pass(escaped)...);
-    out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return out;
-  };
-  return render(Arg(args)...);
 }
 }  // namespace sqlfmt
 
