@@ -213,8 +213,11 @@ class Bench {
     Spit(odbc_ + "/odbcinst.ini", std::string("[KranzelStandin]\nDriver = ") + STANDIN_LIB +
                                       "\n\n[FreeTDS]\nDriver = " + kTdsDriver + "\n");
     WriteOdbcIni(0);
-    // Every child finds the DSN through this directory.
+    // Every child finds the DSN through this directory; an empty
+    // freetds.conf keeps the machine's FreeTDS settings out of the figure.
+    Spit(odbc_ + "/freetds.conf", "");
     setenv("ODBCSYSINI", odbc_.c_str(), 1);
+    setenv("FREETDSCONF", (odbc_ + "/freetds.conf").c_str(), 1);
   }
 
   ~Bench() {
@@ -308,8 +311,9 @@ class Bench {
   // listener on loopback, beside the same replay in process.
   void MeasureFreeTds() {
     const std::string server = STANDIN_SERVER;
-    if (!fs::exists(server)) {
-      notes_.push_back("FreeTDS round trip per statement: skipped, " + server + " is not built.");
+    if (server.empty() || !fs::exists(server)) {
+      notes_.push_back("FreeTDS round trip per statement: skipped, the TDS listener kranzel-standin-server is not "
+                       "part of this build.");
       return;
     }
     if (!fs::exists(kTdsDriver)) {
@@ -402,7 +406,7 @@ class Bench {
                       "\nPassword = " + kPassword + "\nJournal = " + Journal() + "\n";
     if (tdsPort > 0)
       ini += "\n[KRANZELTDS]\nDriver = FreeTDS\nServer = 127.0.0.1\nPort = " + std::to_string(tdsPort) +
-             "\nTDS_Version = 7.4\n";
+             "\nTDS_Version = 7.4\nClientCharset = CP1252\n";
     Spit(odbc_ + "/odbc.ini", ini);
   }
 
