@@ -356,6 +356,7 @@ class Bench {
         ok = r.exitCode == 0;
         wall += r.wall;
       }
+      if (ok) CheckRows({"20P", "MGSST20P", 10000}, "FreeTDS round trip");
       kill(pid, SIGTERM);
       waitpid(pid, nullptr, 0);
       if (!ok) {
