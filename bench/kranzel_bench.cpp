@@ -356,9 +356,9 @@ class Bench {
         ok = r.exitCode == 0;
         wall += r.wall;
       }
-      if (ok) CheckRows({"20P", "MGSST20P", 10000}, "FreeTDS round trip");
       kill(pid, SIGTERM);
       waitpid(pid, nullptr, 0);
+      if (ok) CheckRows({"20P", "MGSST20P", 10000}, "FreeTDS round trip");
       if (!ok) {
         notes_.push_back(std::string("FreeTDS round trip per statement: failed (") +
                          (up ? "the replay through FreeTDS failed" : "the listener did not come up") +
