@@ -26,6 +26,7 @@
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -104,6 +105,16 @@ Cost Spawn(const std::vector<std::string>& argv, const std::string& cwd, const s
   cost.maxRssKiB = usage.ru_maxrss;
   cost.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return cost;
+}
+
+// This process's resident set in KiB. A child's ru_maxrss also counts the
+// memory it had as a fork of this process before exec, so this is the least
+// that the peak RSS column can show.
+long SelfRssKiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  return 0;
 }
 
 double Median(std::vector<double> v) {
@@ -243,6 +254,8 @@ class Bench {
       FreshDatabase();
       for (int d = 1; d <= 2; ++d) {
         fs::copy_file(Data(c, d), work_ + "/in/" + c.type + ".txt", fs::copy_options::overwrite_existing);
+        malloc_trim(0);
+        selfRssKiB_ = std::max(selfRssKiB_, SelfRssKiB());
         Cost k = Spawn({KRANZEL_BIN, std::string("in/") + c.type + ".txt", c.type}, work_, root_ + "/kranzel.out",
                        Err());
         if (k.exitCode != 0)
@@ -385,8 +398,10 @@ class Bench {
                 "kranzel peak RSS |\n");
     std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
     for (const std::string& r : rows_) std::printf("%s\n", r.c_str());
-    std::printf("\nMedians of %d pair%s%s. %s\n", pairs, pairs == 1 ? "" : "s", quick ? " (--quick: 10 000 only)" : "",
-                Machine().c_str());
+    std::printf("\nMedians of %d pair%s%s. %s The bench process held at most %.1f MiB when it started kranzel "
+                "(a peak RSS at that value may be the bench's, not kranzel's).\n",
+                pairs, pairs == 1 ? "" : "s", quick ? " (--quick: 10 000 only)" : "", Machine().c_str(),
+                static_cast<double>(selfRssKiB_) / 1024);
     for (const std::string& n : notes_) std::printf("\nNote: %s\n", n.c_str());
   }
 
@@ -513,6 +528,7 @@ class Bench {
   bool keep_;
   std::string root_, work_, odbc_, data_;
   std::vector<std::string> rows_, notes_;
+  long selfRssKiB_ = 0;
   std::vector<double> inProcessReplay_;  // 20P 10k replay walls: first, second, first, second...
 };
 
