@@ -13,6 +13,9 @@ KRANZEL_PACKAGES=(
   python3 python3-pycryptodome
 )
 
+# Only scripts/bench.sh: the peer driver of standin_bench.
+KRANZEL_BENCH_PACKAGES=(libsqliteodbc)
+
 ensure_packages() {
   local missing=()
   for p in "${KRANZEL_PACKAGES[@]}" "$@"; do
