@@ -339,12 +339,6 @@ Error MapError(sqlite3* db, int rc, const std::string& tsql) {
     if (db != nullptr) MarkStale(db);
     return InvalidColumn(message.substr(hasNo + 21));
   }
-  if (message.rfind("cannot commit - no transaction is active", 0) == 0) {
-    return MakeError(3902, "25000", "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
-  }
-  if (message.rfind("cannot rollback - no transaction is active", 0) == 0) {
-    return MakeError(3903, "25000", "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
-  }
   return MakeError(0, "HY000", message);
 }
 

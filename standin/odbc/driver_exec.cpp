@@ -353,7 +353,7 @@ SQLRETURN ExecuteText(Stmt* s, const std::string& text) {
   s->CloseCursor();
   s->diag.rowCount = -1;
   s->text = text;
-  c->Journal(text);
+  c->journal.Write(text);
   if (c->dropped) return LinkFailure(s);
   if (c->faults != nullptr) {
     if (c->faults->TakeDrop()) {
