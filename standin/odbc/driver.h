@@ -64,7 +64,7 @@ struct Handle {
   // Records an error and returns SQL_ERROR.
   SQLRETURN Error(std::string sqlstate, SQLINTEGER native, std::string message);
   // Records a warning (SQL_SUCCESS_WITH_INFO) without changing the result.
-  void Warn(std::string sqlstate, std::string message);
+  void Warn(std::string sqlstate, const std::string& message);
   // Finishes a call: remembers its return code for SQL_DIAG_RETURNCODE.
   SQLRETURN Done(SQLRETURN rc) {
     diag.returnCode = rc;

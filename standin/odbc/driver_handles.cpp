@@ -14,7 +14,7 @@ SQLRETURN Handle::Error(std::string sqlstate, SQLINTEGER native, std::string mes
   return SQL_ERROR;
 }
 
-void Handle::Warn(std::string sqlstate, std::string message) {
+void Handle::Warn(std::string sqlstate, const std::string& message) {
   diag.Add(std::move(sqlstate), 0, kDriverPrefix + message);
 }
 
