@@ -1,6 +1,6 @@
-// The T-SQL side of the stand-in: the four entry points of tsql.h. Setup
+// The T-SQL side of the stand-in: the entry points of tsql.h. Setup
 // lives with the SQLite functions (tsql_functions.cpp), the translation
-// proper in tsql_translate.cpp; here are Translate, MapError (SQLite's
+// proper in tsql_translate*.cpp, ParseDeclaredType with the catalog; here are Translate, MapError (SQLite's
 // failures as SQL Server's errors) and RunScript (DDL files with GO).
 #include "tsql.h"
 
