@@ -40,6 +40,30 @@ TEST(TsqlSchema, NamesInAnyCaseAndBracketsFindTheSameTable) {
             (std::vector<Row>{{"1", "1"}}));
 }
 
+// What an administrator asks of the data by hand: counts per group, with
+// the groups compared as the collation compares; aggregates and positions
+// in the wrong place answered as SQL Server answers them. Transactions and
+// the statements the stand-in leaves out are syntax errors, never run.
+TEST(TsqlSchema, GroupedQueriesAndTheirErrors) {
+  Db db;
+  for (const char* values : {"('1', 'A')", "('2', 'a ')", "('3', 'B')", "('4', NULL)"}) {
+    ASSERT_TRUE(db.Exec(std::string("INSERT INTO QVSYSTEM.QVS113STO (StoNum, StoSta) VALUES ") + values).ok);
+  }
+  EXPECT_EQ(db.Rows("SELECT UPPER(StoSta), COUNT(*) FROM QVSYSTEM.QVS113STO WHERE StoSta IS NOT NULL "
+                    "GROUP BY StoSta HAVING COUNT(*) > 1"),
+            (std::vector<Row>{{"A", "2"}}));
+  EXPECT_EQ(db.Rows("SELECT COUNT(*) FROM QVSYSTEM.QVS113STO GROUP BY StoSta ORDER BY 1 DESC"),
+            (std::vector<Row>{{"2"}, {"1"}, {"1"}}));
+  EXPECT_EQ(db.Exec("SELECT StoNum FROM QVSYSTEM.QVS113STO WHERE COUNT(*) > 1").error.native, 147);
+  EXPECT_EQ(db.Exec("SELECT StoNum FROM QVSYSTEM.QVS113STO ORDER BY 2").error.native, 108);
+  EXPECT_EQ(db.Exec("SELECT COUNT(*) FROM QVSYSTEM.QVS113STO GROUP BY 2").error.native, 164);
+  for (const char* unsupported : {"BEGIN TRAN", "COMMIT", "ROLLBACK TRANSACTION",
+                                  "SELECT CASE WHEN StoSta IS NULL THEN 1 END FROM QVSYSTEM.QVS113STO",
+                                  "DROP INDEX IX_Qvs301Asw_Key ON QVSYSTEM.Qvs301Asw", "DROP SCHEMA QVSYSTEM"}) {
+    EXPECT_EQ(db.Exec(unsupported).error.native, 102) << unsupported;
+  }
+}
+
 TEST(TsqlScript, BatchesCommentsAndConstraints) {
   Db db(false);
   tsql::Error err;

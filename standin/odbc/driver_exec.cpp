@@ -2,7 +2,6 @@
 // row-count answers of SQL Server's ODBC 3 drivers and of FreeTDS, result
 // sets and their column descriptions, fetching into bound columns and
 // SQLGetData.
-#include <cctype>
 #include <cstring>
 
 #include "driver.h"
@@ -21,32 +20,6 @@ SQLRETURN LinkFailure(Handle* h) {
   return h->Error("08S01", 10054, std::string(kNetPrefix) + "Communication link failure");
 }
 
-std::string Upper(const char* s) {
-  std::string out = s != nullptr ? s : "";
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-// The number in "NAME(n)" or "NAME(p,s)" (first or second), or `fallback`.
-long TypeArgument(const std::string& decl, int which, long fallback) {
-  std::size_t open = decl.find('(');
-  if (open == std::string::npos) return fallback;
-  std::size_t p = open + 1;
-  if (which == 2) {
-    std::size_t comma = decl.find(',', open);
-    if (comma == std::string::npos) return fallback;
-    p = comma + 1;
-  }
-  while (p < decl.size() && decl[p] == ' ') ++p;
-  long value = 0;
-  bool any = false;
-  while (p < decl.size() && std::isdigit(static_cast<unsigned char>(decl[p])) && value < 100000000) {
-    value = value * 10 + (decl[p++] - '0');
-    any = true;
-  }
-  return any ? value : fallback;
-}
-
 // Describes column `i` of the open result from its declared type (a table
 // column) or, for an expression, from the value of the current row.
 ColumnInfo DescribeColumn(sqlite3_stmt* st, int i, bool haveRow) {
@@ -57,7 +30,7 @@ ColumnInfo DescribeColumn(sqlite3_stmt* st, int i, bool haveRow) {
   c.tableName = table != nullptr ? table : "";
   const char* origin = sqlite3_column_origin_name(st, i);
   c.baseColumnName = origin != nullptr ? origin : "";
-  std::string decl = Upper(sqlite3_column_decltype(st, i));
+  const char* decl = sqlite3_column_decltype(st, i);
 
   auto setText = [&c](SQLSMALLINT type, const char* typeName, long size) {
     c.sqlType = type;
@@ -75,47 +48,30 @@ ColumnInfo DescribeColumn(sqlite3_stmt* st, int i, bool haveRow) {
     c.octetLength = octets;
   };
 
-  if (!decl.empty()) {
-    if (decl.find("DATETIME") != std::string::npos || decl.find("TIMESTAMP") != std::string::npos) {
-      setNumber(SQL_TYPE_TIMESTAMP, "datetime", 23, 23, 16);
-      c.decimals = 3;
-    } else if (decl == "DATE") {
-      setNumber(SQL_TYPE_DATE, "date", 10, 10, 6);
-    } else if (decl.find("CHAR") != std::string::npos) {
-      long n = TypeArgument(decl, 1, 255);
-      if (decl.find("(MAX)") != std::string::npos) n = 0x7FFFFFFF;
-      bool fixed = decl.rfind("CHAR", 0) == 0 || decl.rfind("NCHAR", 0) == 0;
-      setText(fixed ? SQL_CHAR : SQL_VARCHAR, fixed ? "char" : "varchar", n);
-    } else if (decl.find("TEXT") != std::string::npos || decl.find("CLOB") != std::string::npos) {
-      setText(SQL_LONGVARCHAR, "text", 0x7FFFFFFF);
-    } else if (decl.find("BIGINT") != std::string::npos) {
-      setNumber(SQL_BIGINT, "bigint", 19, 20, 8);
-    } else if (decl.find("SMALLINT") != std::string::npos) {
-      setNumber(SQL_SMALLINT, "smallint", 5, 6, 2);
-    } else if (decl.find("TINYINT") != std::string::npos) {
-      setNumber(SQL_TINYINT, "tinyint", 3, 3, 1);
-      c.isUnsigned = true;
-    } else if (decl.find("INT") != std::string::npos) {
-      setNumber(SQL_INTEGER, "int", 10, 11, 4);
-    } else if (decl.find("BIT") != std::string::npos) {
-      setNumber(SQL_BIT, "bit", 1, 1, 1);
-    } else if (decl.find("DEC") != std::string::npos || decl.find("NUMERIC") != std::string::npos) {
-      long p = TypeArgument(decl, 1, 18);
-      long s = TypeArgument(decl, 2, 0);
-      setNumber(SQL_DECIMAL, "decimal", static_cast<SQLULEN>(p), p + 2, p + 2);
-      c.decimals = static_cast<SQLSMALLINT>(s);
-    } else if (decl.find("REAL") != std::string::npos || decl.find("FLOA") != std::string::npos ||
-               decl.find("DOUB") != std::string::npos) {
-      setNumber(SQL_DOUBLE, "float", 15, 24, 8);
-    } else if (decl.find("BLOB") != std::string::npos || decl.find("BINARY") != std::string::npos) {
-      long n = TypeArgument(decl, 1, 8000);
-      c.sqlType = SQL_VARBINARY;
-      c.typeName = "varbinary";
-      c.size = static_cast<SQLULEN>(n);
-      c.displaySize = 2 * n;
-      c.octetLength = n;
-    } else {
-      setText(SQL_VARCHAR, "varchar", 255);
+  if (decl != nullptr && *decl != '\0') {
+    // A table column: its declared type is SQL Server's, as the translator
+    // wrote it. A text type without length (varchar(max)) is described with
+    // the default size.
+    tsql::ColumnType t = tsql::ParseDeclaredType(decl);
+    long length = t.length >= 0 ? t.length : 255;
+    switch (t.type) {
+      case tsql::ColType::DateTime:
+        setNumber(SQL_TYPE_TIMESTAMP, "datetime", 23, 23, 16);
+        c.decimals = 3;
+        break;
+      case tsql::ColType::Char:
+      case tsql::ColType::NChar: setText(SQL_CHAR, "char", length); break;
+      case tsql::ColType::VarChar:
+      case tsql::ColType::NVarChar: setText(SQL_VARCHAR, "varchar", length); break;
+      case tsql::ColType::BigInt: setNumber(SQL_BIGINT, "bigint", 19, 20, 8); break;
+      case tsql::ColType::SmallInt: setNumber(SQL_SMALLINT, "smallint", 5, 6, 2); break;
+      case tsql::ColType::TinyInt:
+        setNumber(SQL_TINYINT, "tinyint", 3, 3, 1);
+        c.isUnsigned = true;
+        break;
+      case tsql::ColType::Int: setNumber(SQL_INTEGER, "int", 10, 11, 4); break;
+      case tsql::ColType::Bit: setNumber(SQL_BIT, "bit", 1, 1, 1); break;
+      case tsql::ColType::Other: setText(SQL_VARCHAR, "varchar", 255); break;
     }
   } else {
     int type = haveRow ? sqlite3_column_type(st, i) : SQLITE_TEXT;
@@ -179,7 +135,12 @@ SQLRETURN Fetch(Stmt* s) {
     if (rc == SQL_ERROR) failed = true;
     if (rc == SQL_SUCCESS_WITH_INFO) info = true;
   }
-  SQLRETURN result = failed ? SQL_ERROR : info ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+  SQLRETURN result = SQL_SUCCESS;
+  if (failed) {
+    result = SQL_ERROR;
+  } else if (info) {
+    result = SQL_SUCCESS_WITH_INFO;
+  }
   if (s->rowsFetchedPtr != nullptr) *s->rowsFetchedPtr = 1;
   if (s->rowStatusPtr != nullptr) {
     *s->rowStatusPtr = failed ? SQL_ROW_ERROR : info ? SQL_ROW_SUCCESS_WITH_INFO : SQL_ROW_SUCCESS;
@@ -284,10 +245,8 @@ SQLRETURN ColAttribute(Stmt* s, SQLUSMALLINT column, SQLUSMALLINT field, SQLPOIN
       return SQL_SUCCESS;
     case SQL_DESC_AUTO_UNIQUE_VALUE:
     case SQL_DESC_FIXED_PREC_SCALE:
+    case SQL_DESC_CASE_SENSITIVE:  // the server's collation ignores case
       PutLength(number, SQL_FALSE);
-      return SQL_SUCCESS;
-    case SQL_DESC_CASE_SENSITIVE:
-      PutLength(number, SQL_FALSE);  // the server's collation ignores case
       return SQL_SUCCESS;
     case SQL_DESC_SEARCHABLE:
       PutLength(number, SQL_PRED_SEARCHABLE);
@@ -331,7 +290,8 @@ void Stmt::CloseCursor() {
 }
 
 SQLSMALLINT Stmt::ColumnCount() const {
-  return ex.stmt != nullptr ? static_cast<SQLSMALLINT>(sqlite3_column_count(ex.stmt)) : 0;
+  if (ex.stmt == nullptr) return 0;
+  return static_cast<SQLSMALLINT>(sqlite3_column_count(ex.stmt));
 }
 
 const std::vector<ColumnInfo>& Stmt::Columns() {
@@ -353,7 +313,7 @@ SQLRETURN ExecuteText(Stmt* s, const std::string& text) {
   s->CloseCursor();
   s->diag.rowCount = -1;
   s->text = text;
-  c->Journal(text);
+  c->journal.Write(text);
   if (c->dropped) return LinkFailure(s);
   if (c->faults != nullptr) {
     if (c->faults->TakeDrop()) {

@@ -1,6 +1,6 @@
-// The T-SQL side of the stand-in: the four entry points of tsql.h. Setup
+// The T-SQL side of the stand-in: the entry points of tsql.h. Setup
 // lives with the SQLite functions (tsql_functions.cpp), the translation
-// proper in tsql_translate.cpp; here are Translate, MapError (SQLite's
+// proper in tsql_translate*.cpp, ParseDeclaredType with the catalog; here are Translate, MapError (SQLite's
 // failures as SQL Server's errors) and RunScript (DDL files with GO).
 #include "tsql.h"
 
@@ -338,12 +338,6 @@ Error MapError(sqlite3* db, int rc, const std::string& tsql) {
   if (message.rfind("table ", 0) == 0 && hasNo != std::string::npos) {
     if (db != nullptr) MarkStale(db);
     return InvalidColumn(message.substr(hasNo + 21));
-  }
-  if (message.rfind("cannot commit - no transaction is active", 0) == 0) {
-    return MakeError(3902, "25000", "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
-  }
-  if (message.rfind("cannot rollback - no transaction is active", 0) == 0) {
-    return MakeError(3903, "25000", "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
   }
   return MakeError(0, "HY000", message);
 }

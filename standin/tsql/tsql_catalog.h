@@ -21,8 +21,6 @@
 
 namespace tsql {
 
-enum class ColType { Char, VarChar, NChar, NVarChar, Int, SmallInt, BigInt, TinyInt, Bit, DateTime, Other };
-
 struct ColumnInfo {
   std::string name;       // as declared
   ColType type = ColType::Other;
@@ -109,8 +107,5 @@ Error MakeErrorFromSqlite(sqlite3* db);
 
 // Quotes a SQLite identifier: "name" with inner quotes doubled.
 std::string QuoteId(std::string_view name);
-
-// Parses a declared type as the translator writes it (varchar(10), int, ...).
-void ParseDeclaredType(std::string_view decl, ColType& type, long& length);
 
 }  // namespace tsql

@@ -550,14 +550,14 @@ std::string LowerText(std::string_view s) {
   std::string out(s);
   for (std::size_t i = 0; i < out.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c >= 'A' && c <= 'Z') {
-      out[i] = static_cast<char>(c + 32);
-    } else if (c >= 0x80 && c <= 0x9E && c != 0x97 && i > 0 && static_cast<unsigned char>(s[i - 1]) == 0xC3 &&
-               SequenceLength(s, i - 1) == 2) {
-      out[i] = static_cast<char>(c + 0x20);
-    } else if (c >= 0xC0 && c <= 0xDE && c != 0xD7 && SequenceLength(s, i) == 1) {
-      out[i] = static_cast<char>(c + 0x20);
-    }
+    // An ASCII capital, a capital of Latin-1 in UTF-8 (C3 80..9E but not
+    // the sign ×), or one in Windows-1252 (C0..DE but not ×): its small
+    // letter lies 0x20 above it.
+    bool capital = (c >= 'A' && c <= 'Z') ||
+                   (c >= 0x80 && c <= 0x9E && c != 0x97 && i > 0 && static_cast<unsigned char>(s[i - 1]) == 0xC3 &&
+                    SequenceLength(s, i - 1) == 2) ||
+                   (c >= 0xC0 && c <= 0xDE && c != 0xD7 && SequenceLength(s, i) == 1);
+    if (capital) out[i] = static_cast<char>(c + 0x20);
   }
   return out;
 }

@@ -2,6 +2,8 @@
 // and statement attributes, transactions (auto-commit only) and the
 // diagnostics calls.
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 #include "driver.h"
 
@@ -12,23 +14,58 @@ SQLRETURN Handle::Error(std::string sqlstate, SQLINTEGER native, std::string mes
   return SQL_ERROR;
 }
 
-void Handle::Warn(std::string sqlstate, std::string message) {
+void Handle::Warn(std::string sqlstate, const std::string& message) {
   diag.Add(std::move(sqlstate), 0, kDriverPrefix + message);
 }
 
+namespace {
+
+// The live handles and their kinds. A pointer is compared, never followed,
+// until it is found here.
+struct Registry {
+  std::mutex mu;
+  std::unordered_map<const void*, HandleKind> live;
+};
+
+Registry& Handles() {
+  static Registry* r = new Registry();  // never destroyed: handles may outlive static destruction
+  return *r;
+}
+
+bool IsLive(SQLHANDLE h, HandleKind kind) {
+  if (h == nullptr) return false;
+  Registry& r = Handles();
+  std::lock_guard<std::mutex> lock(r.mu);
+  auto it = r.live.find(h);
+  return it != r.live.end() && it->second == kind;
+}
+
+}  // namespace
+
+Handle::Handle(HandleKind k) {
+  Registry& r = Handles();
+  std::lock_guard<std::mutex> lock(r.mu);
+  r.live[this] = k;
+}
+
+Handle::~Handle() {
+  Registry& r = Handles();
+  std::lock_guard<std::mutex> lock(r.mu);
+  r.live.erase(this);
+}
+
+// Env, Dbc and Stmt derive from Handle alone, so a handle's address is its
+// Handle's address.
 Env* AsEnv(SQLHANDLE h) {
-  auto* p = static_cast<Handle*>(h);
-  return p != nullptr && p->kind == HandleKind::Env ? static_cast<Env*>(p) : nullptr;
+  return IsLive(h, HandleKind::Env) ? static_cast<Env*>(static_cast<Handle*>(h)) : nullptr;
 }
 
 Dbc* AsDbc(SQLHANDLE h) {
-  auto* p = static_cast<Handle*>(h);
-  return p != nullptr && p->kind == HandleKind::Dbc ? static_cast<Dbc*>(p) : nullptr;
+  return IsLive(h, HandleKind::Dbc) ? static_cast<Dbc*>(static_cast<Handle*>(h)) : nullptr;
 }
 
 Stmt* AsStmt(SQLHANDLE h) {
-  auto* p = static_cast<Handle*>(h);
-  return p != nullptr && p->kind == HandleKind::Stmt ? static_cast<Stmt*>(p) : nullptr;
+  return IsLive(h, HandleKind::Stmt) ? static_cast<Stmt*>(static_cast<Handle*>(h)) : nullptr;
 }
 
 Handle* AsHandle(SQLSMALLINT type, SQLHANDLE h) {
@@ -50,26 +87,15 @@ std::string TextIn(const SQLCHAR* text, SQLINTEGER length) {
 
 void FreeStmt(Stmt* s) {
   s->dbc->statements.erase(s);
-  s->kind = HandleKind{0};  // a stale handle no longer passes the checks
   delete s;
 }
 
 Dbc::~Dbc() { Disconnect(); }
 
-void Dbc::Journal(const std::string& text) {
-  if (journal == nullptr) return;
-  std::fwrite(text.data(), 1, text.size(), journal);
-  std::fputc('\n', journal);
-  std::fflush(journal);
-}
-
 void Dbc::Disconnect() {
   while (!statements.empty()) FreeStmt(*statements.begin());
   db.Close();
-  if (journal != nullptr) {
-    std::fclose(journal);
-    journal = nullptr;
-  }
+  journal.Close();
   connected = false;
   dropped = false;
   faults = nullptr;
@@ -133,7 +159,6 @@ SQLRETURN FreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
       if (!env->connections.empty()) {
         return env->Error("HY010", 0, std::string(kDriverPrefix) + "Function sequence error (connections remain)");
       }
-      env->kind = HandleKind{0};
       delete env;
       return SQL_SUCCESS;
     }
@@ -145,7 +170,6 @@ SQLRETURN FreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
         return dbc->Error("HY010", 0, std::string(kDriverPrefix) + "Function sequence error (still connected)");
       }
       dbc->env->connections.erase(dbc);
-      dbc->kind = HandleKind{0};
       delete dbc;
       return SQL_SUCCESS;
     }

@@ -16,6 +16,7 @@
 
 #include "driver_db.h"
 #include "faults.h"
+#include "journal.h"
 
 namespace standin {
 
@@ -47,17 +48,23 @@ struct Diagnostics {
   }
 };
 
-enum class HandleKind : std::uint32_t { Env = 0x4B53454E, Dbc = 0x4B534443, Stmt = 0x4B535354 };
+enum class HandleKind { Env, Dbc, Stmt };
 
+// Every handle is entered in a process-wide registry of live handles when it
+// is made and removed when it is destroyed; the handle checks (AsEnv, ...)
+// look a pointer up there instead of reading through it, so a freed (stale)
+// or foreign pointer gets SQL_INVALID_HANDLE without touching its memory.
 struct Handle {
-  explicit Handle(HandleKind k) : kind(k) {}
-  HandleKind kind;
+  explicit Handle(HandleKind k);
+  ~Handle();
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
   Diagnostics diag;
 
   // Records an error and returns SQL_ERROR.
   SQLRETURN Error(std::string sqlstate, SQLINTEGER native, std::string message);
   // Records a warning (SQL_SUCCESS_WITH_INFO) without changing the result.
-  void Warn(std::string sqlstate, std::string message);
+  void Warn(std::string sqlstate, const std::string& message);
   // Finishes a call: remembers its return code for SQL_DIAG_RETURNCODE.
   SQLRETURN Done(SQLRETURN rc) {
     diag.returnCode = rc;
@@ -96,15 +103,13 @@ struct Dbc : Handle {
   Database db;
   ConnectSettings settings;
   bool freetds = false;           // NoRowCountMode=freetds
-  FILE* journal = nullptr;
+  Journal journal;                // statements received, when the DSN names one
   FaultState* faults = nullptr;
   bool dropped = false;           // drop_after fired on this connection
   std::set<Stmt*> statements;
   std::map<SQLINTEGER, SQLULEN> attributes;
   std::string currentCatalog;
 
-  // Appends a statement text to the journal, if there is one.
-  void Journal(const std::string& text);
   // Closes the database, the journal and every statement of the connection.
   void Disconnect();
 };

@@ -164,8 +164,7 @@ SQLRETURN ConnectWith(Dbc* c, const ConnectSettings& settings) {
     return c->Error(err.sqlstate, err.native, kServerPrefix + err.message);
   }
   if (!settings.journal.empty()) {
-    c->journal = std::fopen(settings.journal.c_str(), "a");
-    if (c->journal == nullptr) {
+    if (!c->journal.Open(settings.journal)) {
       c->db.Close();
       return c->Error("HY000", 0, std::string(kDriverPrefix) + "Cannot open the journal " + settings.journal);
     }

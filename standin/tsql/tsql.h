@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <string>
+#include <string_view>
 
 namespace tsql {
 
@@ -24,6 +25,20 @@ struct Translation {
   std::string sql;         // one SQLite statement (empty: nothing to run)
   Kind kind = Kind::Other;
 };
+
+// The SQL Server types a table column of the stand-in can have.
+enum class ColType { Char, VarChar, NChar, NVarChar, Int, SmallInt, BigInt, TinyInt, Bit, DateTime, Other };
+
+struct ColumnType {
+  ColType type = ColType::Other;
+  long length = -1;        // characters of a text type; -1: max (or no text type)
+};
+
+// A column's SQL Server type from its declared type in the database, as the
+// translator writes it (varchar(10), char(11), varchar for varchar(max),
+// int, datetime, ...). The catalog and the driver's column descriptions
+// both read it here.
+ColumnType ParseDeclaredType(std::string_view decl);
 
 // Prepares a freshly opened database: registers the collation, the
 // functions the translations call, and anything else they rely on.

@@ -109,45 +109,39 @@ const KeyInfo* TableInfo::PrimaryKey() const {
   return nullptr;
 }
 
-void ParseDeclaredType(std::string_view decl, ColType& type, long& length) {
+ColumnType ParseDeclaredType(std::string_view decl) {
+  ColumnType t;
   std::string d = Upper(decl);
   std::size_t paren = d.find('(');
   std::string base = d.substr(0, paren);
   while (!base.empty() && base.back() == ' ') base.pop_back();
-  length = -1;
-  if (paren != std::string::npos) {
-    std::string arg = d.substr(paren + 1);
-    if (arg.rfind("MAX", 0) == 0) {
-      length = -1;
-    } else {
-      length = 0;
-      for (char c : arg) {
-        if (c < '0' || c > '9') break;
-        length = length * 10 + (c - '0');
-        if (length > 100000000) break;
-      }
+  if (paren != std::string::npos && d.compare(paren + 1, 3, "MAX") != 0) {
+    t.length = 0;
+    for (std::size_t i = paren + 1; i < d.size() && d[i] >= '0' && d[i] <= '9'; ++i) {
+      t.length = t.length * 10 + (d[i] - '0');
+      if (t.length > 100000000) break;
     }
   }
-  if (base == "VARCHAR") type = ColType::VarChar;
-  else if (base == "CHAR") type = ColType::Char;
-  else if (base == "NVARCHAR") type = ColType::NVarChar;
-  else if (base == "NCHAR") type = ColType::NChar;
-  else if (base == "INT") type = ColType::Int;
-  else if (base == "SMALLINT") type = ColType::SmallInt;
-  else if (base == "BIGINT" || base == "INTEGER") type = ColType::BigInt;
-  else if (base == "TINYINT") type = ColType::TinyInt;
-  else if (base == "BIT") type = ColType::Bit;
-  else if (base == "DATETIME") type = ColType::DateTime;
+  if (base == "VARCHAR") t.type = ColType::VarChar;
+  else if (base == "CHAR") t.type = ColType::Char;
+  else if (base == "NVARCHAR") t.type = ColType::NVarChar;
+  else if (base == "NCHAR") t.type = ColType::NChar;
+  else if (base == "INT") t.type = ColType::Int;
+  else if (base == "SMALLINT") t.type = ColType::SmallInt;
+  else if (base == "BIGINT" || base == "INTEGER") t.type = ColType::BigInt;
+  else if (base == "TINYINT") t.type = ColType::TinyInt;
+  else if (base == "BIT") t.type = ColType::Bit;
+  else if (base == "DATETIME") t.type = ColType::DateTime;
   else if (base == "TEXT" || base.find("CHAR") != std::string::npos || base.find("CLOB") != std::string::npos) {
     // A table made outside the translator: text of any length.
-    type = ColType::VarChar;
-    length = -1;
-  } else {
-    type = ColType::Other;
+    t.type = ColType::VarChar;
+    t.length = -1;
   }
-  if (type != ColType::VarChar && type != ColType::Char && type != ColType::NVarChar && type != ColType::NChar) {
-    length = -1;
+  if (t.type != ColType::VarChar && t.type != ColType::Char && t.type != ColType::NVarChar &&
+      t.type != ColType::NChar) {
+    t.length = -1;
   }
+  return t;
 }
 
 bool Catalog::Load(sqlite3* db, Error& err) {
@@ -175,7 +169,9 @@ bool Catalog::Load(sqlite3* db, Error& err) {
           if (sqlite3_column_int(st, 6) != 0) return;  // hidden column
           ColumnInfo c;
           c.name = Text(st, 1);
-          ParseDeclaredType(Text(st, 2), c.type, c.length);
+          ColumnType declared = ParseDeclaredType(Text(st, 2));
+          c.type = declared.type;
+          c.length = declared.length;
           c.notNull = sqlite3_column_int(st, 3) != 0;
           c.hasDefault = sqlite3_column_type(st, 4) != SQLITE_NULL;
           int order = sqlite3_column_int(st, 5);
