@@ -13,6 +13,10 @@ KRANZEL_PACKAGES=(
   python3 python3-pycryptodome
 )
 
+# Optional: the production driver on Linux (FreeTDS ODBC) and its tsql, for
+# the end-to-end run through FreeTDS and `scripts/demo.sh --tds`.
+KRANZEL_TDS_PACKAGES=(tdsodbc freetds-bin)
+
 ensure_packages() {
   local missing=()
   for p in "${KRANZEL_PACKAGES[@]}" "$@"; do
