@@ -228,7 +228,6 @@ void Server::Session::Serve() {
         std::string why;
         if (!ParsePrelogin(msg, pl, why)) return Close("closed: " + why);
         preloginSeen = true;
-        TokenWriter w;
         if (!SendAll(fd_, Concat(Packetize(kTabularResult, PreloginReply(), packetSize_))))
           return Close("closed: reply not sent");
         continue;
