@@ -15,6 +15,9 @@ KRANZEL_PACKAGES=(
 
 # Only scripts/bench.sh: the peer driver of standin_bench.
 KRANZEL_BENCH_PACKAGES=(libsqliteodbc)
+# Optional: the production driver on Linux (FreeTDS ODBC) and its tsql, for
+# the end-to-end run through FreeTDS and `scripts/demo.sh --tds`.
+KRANZEL_TDS_PACKAGES=(tdsodbc freetds-bin)
 
 ensure_packages() {
   local missing=()

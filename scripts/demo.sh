@@ -31,6 +31,25 @@ Journal = $DEMO/odbc/journal.sql
 INI
 export ODBCSYSINI="$DEMO/odbc"
 
+# --tds: the same demo through the production driver, FreeTDS, talking TDS to
+# kranzel-standin-server on a free loopback port: a dress rehearsal for a
+# real SQL Server. The DSN keeps its name; only its driver changes.
+if [ "${1:-}" = "--tds" ]; then
+  ensure_packages "${KRANZEL_TDS_PACKAGES[@]}"
+  "$BIN/standin/tds/kranzel-standin-server" --port 0 --database "$DEMO/odbc/demo.sqlite" \
+    --user kranzel --password demo-passwort --journal "$DEMO/odbc/journal.sql" \
+    > "$DEMO/odbc/listener.out" 2> "$DEMO/odbc/listener.log" &
+  LISTENER=$!
+  trap 'kill "$LISTENER" 2>/dev/null; wait "$LISTENER" 2>/dev/null || true' EXIT
+  until grep -q listening "$DEMO/odbc/listener.out"; do kill -0 "$LISTENER"; sleep 0.1; done
+  printf '[FreeTDS]\nDriver = /usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so\n' >> "$DEMO/odbc/odbcinst.ini"
+  printf '[KRANZELDB]\nDriver = FreeTDS\nServer = 127.0.0.1\nPort = %s\nTDS_Version = 7.4\nClientCharset = CP1252\n' \
+    "$(sed -n 's/.*127\.0\.0\.1://p' "$DEMO/odbc/listener.out")" > "$DEMO/odbc/odbc.ini"
+  : > "$DEMO/odbc/freetds.conf"
+  export FREETDSCONF="$DEMO/odbc/freetds.conf"
+  echo "Through FreeTDS: $(cat "$DEMO/odbc/listener.out") (connection log: $DEMO/odbc/listener.log)"
+fi
+
 # The configuration file, values encrypted by kranzel-ini.
 INI_FILE="$DEMO/Files/Valdura.Ini"
 "$BIN/kranzel-ini" set "$INI_FILE" LOGIN kranzel

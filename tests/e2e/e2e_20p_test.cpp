@@ -183,6 +183,7 @@ TEST_F(Import20PTest, DatabaseGoneMidImportIsReconnected) {
 }
 
 TEST_F(Import20PTest, DateSweepWithoutStatementHandleFailsInsteadOfLeavingMarks) {
+  if (db.ThroughTds()) GTEST_SKIP() << "a statement handle cannot be refused over TDS (FreeTDS allocates it locally)";
   // Allocations: 1 timestamp query, 2 mark, 3 UPDATE, 4 INSERT, 5 sweep.
   db.Exec("INSERT INTO QVSYSTEM.MGSST20P (M20Trm, M20Sch, M20Tg1, M20Zz2, M20Ofv, M20Ofb, "
           "M20Dat) VALUES ('OLD', 'A', '1', '1', '1', '1', CURRENT_TIMESTAMP)");

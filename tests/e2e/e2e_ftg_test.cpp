@@ -118,6 +118,7 @@ TEST_F(ImportFtgTest, FailedWriteLogsItsResultOnly) {
 }
 
 TEST_F(ImportFtgTest, SweepWithoutStatementHandleFailsInsteadOfLeavingMarks) {
+  if (db.ThroughTds()) GTEST_SKIP() << "a statement handle cannot be refused over TDS (FreeTDS allocates it locally)";
   db.WriteFile("in/FTG.txt", LineFtg(kShort));
   ASSERT_EQ(db.Run({"in/FTG.txt", "FTG"}).exitCode, 0);
   // Allocations: 1 timestamp query, 2 mark, 3 UPDATE, 4 INSERT, 5 sweep.

@@ -2,6 +2,7 @@
 #include "e2e/harness.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,9 +72,35 @@ std::string Env(const char* name) {
   return v ? v : "";
 }
 
+#ifndef TDSODBC_LIB
+#define TDSODBC_LIB "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so"
+#endif
+
+// A sanitizer build must accept faketime's preload ahead of its runtime.
+std::string AsanOptions() {
+  std::string asan = Env("ASAN_OPTIONS");
+  return asan.empty() ? "verify_asan_link_order=0" : asan + ":verify_asan_link_order=0";
+}
+
 }  // namespace
 
-Installation::Installation() {
+Path DefaultPath() {
+  std::string v = Env("KRANZEL_E2E_TDS");
+  return v.empty() || v == "0" ? Path::InProcess : Path::Tds;
+}
+
+std::string TdsUnavailable() {
+#ifndef STANDIN_SERVER
+  return "kranzel-standin-server is not built";
+#else
+  if (access(TDSODBC_LIB, R_OK) != 0) return "the FreeTDS ODBC driver (package tdsodbc) is not installed";
+  return "";
+#endif
+}
+
+Installation::Installation(Path path) : path_(path) {
+  if (path_ == Path::Tds && !TdsUnavailable().empty())
+    throw std::runtime_error("KRANZEL_E2E_TDS: " + TdsUnavailable());
   std::string tmpl = (fs::temp_directory_path() / "kranzel-e2e-XXXXXX").string();
   if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp");
   root = tmpl;
@@ -99,11 +126,19 @@ Installation::Installation() {
   extra_ = {{"Driver", "KranzelStandin"}, {"Database", dbPath},  {"User", "kranzel"},
             {"Password", "geheim"},       {"Journal", journalPath}, {"Control", controlPath}};
   Spit(odbcDir + "/odbcinst.ini",
-       "[KranzelStandin]\nDescription = SQL Server stand-in\nDriver = " STANDIN_LIB "\n");
+       "[KranzelStandin]\nDescription = SQL Server stand-in\nDriver = " STANDIN_LIB "\n"
+       "[FreeTDS]\nDescription = FreeTDS ODBC driver\nDriver = " TDSODBC_LIB "\n");
+  // FreeTDS reads no system-wide freetds.conf (with its text size and
+  // other settings) but this empty one.
+  Spit(odbcDir + "/freetds.conf", "");
   WriteOdbcIni();
 }
 
 Installation::~Installation() {
+  if (listenerPid_ > 0) {
+    kill(listenerPid_, SIGTERM);
+    waitpid(listenerPid_, nullptr, 0);
+  }
   if (Env("KRANZEL_KEEP_E2E").empty()) {
     std::error_code ec;
     fs::remove_all(root, ec);
@@ -112,8 +147,78 @@ Installation::~Installation() {
 
 void Installation::WriteOdbcIni() const {
   std::string ini = "[KRANZELDB]\n";
-  for (const auto& [k, v] : extra_) ini += k + " = " + v + "\n";
+  if (path_ == Path::Tds) {
+    // The tool's statements carry the interface files' Windows-1252 bytes;
+    // FreeTDS sends them as UCS-2 and the listener stores the same bytes.
+    ini += "Driver = FreeTDS\nServer = 127.0.0.1\nPort = " + std::to_string(listenerPort_) +
+           "\nTDS_Version = 7.4\nClientCharset = CP1252\n";
+  } else {
+    for (const auto& [k, v] : extra_) ini += k + " = " + v + "\n";
+  }
   Spit(odbcDir + "/odbc.ini", ini);
+}
+
+std::vector<std::pair<std::string, std::string>> Installation::OdbcEnvironment() const {
+  return {{"ODBCSYSINI", odbcDir}, {"FREETDSCONF", odbcDir + "/freetds.conf"}, {"ASAN_OPTIONS", AsanOptions()}};
+}
+
+int Installation::StartListener() {
+#ifndef STANDIN_SERVER
+  throw std::runtime_error("kranzel-standin-server is not built");
+#else
+  if (listenerPid_ > 0) StopListener();
+  std::vector<std::string> argv = {STANDIN_SERVER, "--port", "0"};
+  // The DSN's attributes the in-process driver would read.
+  for (const auto& [k, v] : extra_) {
+    if (k == "Database") argv.insert(argv.end(), {"--database", v});
+    if (k == "User") argv.insert(argv.end(), {"--user", v});
+    if (k == "Password") argv.insert(argv.end(), {"--password", v});
+    if (k == "Journal") argv.insert(argv.end(), {"--journal", v});
+    if (k == "Control") argv.insert(argv.end(), {"--control", v});
+  }
+  int pipefd[2];
+  if (pipe(pipefd) != 0) throw std::runtime_error("pipe");
+  std::string logPath = root + "/listener.log";
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipefd[1], 1);
+    close(pipefd[0]);
+    close(pipefd[1]);
+    int err = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (err >= 0) dup2(err, 2);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(pipefd[1]);
+  // The listener's first line names the port it bound: no race for a port.
+  std::string line;
+  char c;
+  while (read(pipefd[0], &c, 1) == 1 && c != '\n') line += c;
+  close(pipefd[0]);
+  const std::string prefix = "listening on 127.0.0.1:";
+  if (line.rfind(prefix, 0) != 0) {
+    waitpid(pid, nullptr, 0);
+    throw std::runtime_error("kranzel-standin-server did not start: " + Slurp(logPath));
+  }
+  listenerPid_ = pid;
+  listenerPort_ = std::stoi(line.substr(prefix.size()));
+  WriteOdbcIni();
+  return listenerPort_;
+#endif
+}
+
+void Installation::StopListener() {
+  if (listenerPid_ <= 0) return;
+  kill(listenerPid_, SIGTERM);
+  int status = 0;
+  waitpid(listenerPid_, &status, 0);
+  listenerPid_ = -1;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    throw std::runtime_error("kranzel-standin-server did not stop cleanly (status " + std::to_string(status) +
+                             "): " + Slurp(root + "/listener.log"));
 }
 
 void Installation::SetDsnAttribute(const std::string& key, const std::string& value) {
@@ -161,11 +266,13 @@ RunResult Installation::Run(const std::vector<std::string>& args, bool fast) {
   if (fast) argv = {"faketime", "-f", "+0 x1000"};
   argv.push_back(KRANZEL_BIN);
   argv.insert(argv.end(), args.begin(), args.end());
-  // A sanitizer build must accept faketime's preload ahead of its runtime.
-  std::string asan = Env("ASAN_OPTIONS");
-  asan = asan.empty() ? "verify_asan_link_order=0" : asan + ":verify_asan_link_order=0";
-  return Capture(argv, workDir, {{"ODBCSYSINI", odbcDir}, {"ASAN_OPTIONS", asan}},
-                 root + "/stderr.txt");
+  if (path_ == Path::InProcess) return Capture(argv, workDir, OdbcEnvironment(), root + "/stderr.txt");
+  // A fresh listener per run reads the control file afresh, as a fresh
+  // kranzel process loads the in-process driver afresh.
+  StartListener();
+  RunResult r = Capture(argv, workDir, OdbcEnvironment(), root + "/stderr.txt");
+  StopListener();
+  return r;
 }
 
 std::string Installation::LogPath() const { return root + "/Valdura_php/log/kranzel.log"; }

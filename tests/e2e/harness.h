@@ -7,6 +7,14 @@
 //   <root>/Valdura_php/log/           kranzel.log, kranzel.old
 //   <root>/x/y/                       working directory of every run
 //   <root>/odbc/odbcinst.ini, odbc.ini, db.sqlite, journal.sql, control
+//
+// The same installation runs through one of two database paths: the
+// in-process stand-in driver (the default), or the production driver on
+// Linux, FreeTDS (tdsodbc), talking TDS to kranzel-standin-server on a free
+// loopback port. KRANZEL_E2E_TDS=1 in the environment makes every
+// Installation take the second path; each run then gets a fresh listener on
+// the database (as each run gets a fresh driver in the first path), and the
+// DSN attributes User, Password, Journal and Control become the listener's.
 #pragma once
 
 #include <string>
@@ -21,11 +29,20 @@ struct RunResult {
 
 using Row = std::vector<std::string>;  // NULL reads as "<NULL>"
 
+// The database path of an installation.
+enum class Path { InProcess, Tds };
+
+// The path the environment asks for (KRANZEL_E2E_TDS).
+Path DefaultPath();
+// Why the TDS path cannot run here (FreeTDS or the listener missing), empty
+// when it can.
+std::string TdsUnavailable();
+
 class Installation {
  public:
   // Builds the tree and the database. Credentials "kranzel"/"geheim" on DSN
   // "KRANZELDB"; the DSN writes the journal.
-  Installation();
+  explicit Installation(Path path = DefaultPath());
   ~Installation();
   Installation(const Installation&) = delete;
   Installation& operator=(const Installation&) = delete;
@@ -36,6 +53,16 @@ class Installation {
   std::string dbPath;
   std::string journalPath;
   std::string controlPath;
+
+  bool ThroughTds() const { return path_ == Path::Tds; }
+
+  // Starts kranzel-standin-server on the database with the DSN's settings
+  // and points the DSN at its port; returns the port. Run() does this itself.
+  int StartListener();
+  // Stops the listener with SIGTERM; throws unless it exits with 0.
+  void StopListener();
+  // The environment that makes unixODBC (and FreeTDS) use this installation.
+  std::vector<std::pair<std::string, std::string>> OdbcEnvironment() const;
 
   // Rewrites odbc.ini with an attribute of the DSN set (e.g.
   // "NoRowCountMode", "freetds", or "Password"); an empty value removes it.
@@ -68,6 +95,9 @@ class Installation {
 
  private:
   void WriteOdbcIni() const;
+  Path path_;
+  int listenerPid_ = -1;
+  int listenerPort_ = 0;
   std::vector<std::pair<std::string, std::string>> extra_;  // DSN attributes in order
 };
 

@@ -1,0 +1,87 @@
+// kranzel-standin-server: serves a stand-in database over TDS on 127.0.0.1,
+// so the FreeTDS ODBC driver (and tsql, or any SQL Server client) reaches it.
+//
+//   kranzel-standin-server --port N --database FILE [--user U] [--password P]
+//                          [--control FILE] [--journal FILE]
+//
+// --port 0 lets the kernel pick a free port. Once listening, one line goes to
+// standard output: "listening on 127.0.0.1:PORT". The connection log goes to
+// standard error. SIGINT or SIGTERM stops it (exit 0); a database file that
+// does not exist, or a port that cannot be bound, refuses the start (exit 1);
+// a wrong command line exits 2.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "tds_server.h"
+
+namespace {
+
+volatile std::sig_atomic_t gStop = 0;
+
+void OnSignal(int) { gStop = 1; }
+
+int Usage() {
+  std::cerr << "usage: kranzel-standin-server --port N --database FILE [--user U] [--password P]\n"
+               "                              [--control FILE] [--journal FILE]\n";
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  tds::ServerSettings settings;
+  bool havePort = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (i + 1 >= argc) return Usage();
+    std::string v = argv[++i];
+    if (a == "--port") {
+      char* end = nullptr;
+      long port = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || port < 0 || port > 65535) return Usage();
+      settings.port = static_cast<int>(port);
+      havePort = true;
+    } else if (a == "--database") {
+      settings.database = v;
+    } else if (a == "--user") {
+      settings.user = v;
+    } else if (a == "--password") {
+      settings.password = v;
+    } else if (a == "--control") {
+      settings.control = v;
+    } else if (a == "--journal") {
+      settings.journal = v;
+    } else {
+      return Usage();
+    }
+  }
+  if (!havePort || settings.database.empty()) return Usage();
+
+  // The signals stay blocked except while the listener waits, so a stop
+  // request is never lost between a check and a wait.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  tds::Server server(settings);
+  std::string why;
+  if (!server.Start(why)) {
+    std::cerr << "kranzel-standin-server: " << why << "\n";
+    return 1;
+  }
+  std::printf("listening on 127.0.0.1:%d\n", server.port());
+  std::fflush(stdout);
+  server.Run(gStop);
+  return 0;
+}
