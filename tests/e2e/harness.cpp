@@ -13,6 +13,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "config/ini_writer.h"
 
 namespace fs = std::filesystem;
@@ -101,9 +103,29 @@ Installation::Installation() {
   Spit(odbcDir + "/odbcinst.ini",
        "[KranzelStandin]\nDescription = SQL Server stand-in\nDriver = " STANDIN_LIB "\n");
   WriteOdbcIni();
+  if (const std::string dir = Env("KRANZEL_E2E_CAPTURE"); !dir.empty()) {
+    const testing::TestInfo* t = testing::UnitTest::GetInstance()->current_test_info();
+    capturePath_ = dir + "/" + (t ? std::string(t->test_suite_name()) + "." + t->name() : "none") +
+                   ".txt";
+    Note("== installation\n");
+  }
+}
+
+void Installation::Note(const std::string& text) const {
+  if (capturePath_.empty()) return;
+  // The temporary root differs from run to run; nothing else may.
+  std::string out = text;
+  for (std::size_t at = out.find(root); at != std::string::npos; at = out.find(root, at))
+    out.replace(at, root.size(), "<root>");
+  std::ofstream(capturePath_, std::ios::binary | std::ios::app) << out;
 }
 
 Installation::~Installation() {
+  if (!capturePath_.empty()) {
+    Note("== journal\n" + Slurp(journalPath) + "== log\n");
+    for (const std::string& m : LogMessages()) Note(m + "\n");
+    Note("== stderr\n" + Slurp(root + "/stderr.txt"));
+  }
   if (Env("KRANZEL_KEEP_E2E").empty()) {
     std::error_code ec;
     fs::remove_all(root, ec);
@@ -164,8 +186,12 @@ RunResult Installation::Run(const std::vector<std::string>& args, bool fast) {
   // A sanitizer build must accept faketime's preload ahead of its runtime.
   std::string asan = Env("ASAN_OPTIONS");
   asan = asan.empty() ? "verify_asan_link_order=0" : asan + ":verify_asan_link_order=0";
-  return Capture(argv, workDir, {{"ODBCSYSINI", odbcDir}, {"ASAN_OPTIONS", asan}},
-                 root + "/stderr.txt");
+  RunResult r = Capture(argv, workDir, {{"ODBCSYSINI", odbcDir}, {"ASAN_OPTIONS", asan}},
+                             root + "/stderr.txt");
+  std::string line = "== run";
+  for (const std::string& a : args) line += " [" + a + "]";
+  Note(line + " -> " + std::to_string(r.exitCode) + "\n" + r.out + "\n");
+  return r;
 }
 
 std::string Installation::LogPath() const { return root + "/Valdura_php/log/kranzel.log"; }
@@ -186,7 +212,9 @@ std::vector<std::string> Installation::LogMessages() const {
 
 std::vector<std::string> Installation::TakeJournal() {
   std::vector<std::string> out;
-  std::istringstream in(Slurp(journalPath));
+  const std::string journal = Slurp(journalPath);
+  Note("== journal\n" + journal);
+  std::istringstream in(journal);
   std::string line;
   while (std::getline(in, line)) out.push_back(line);
   Spit(journalPath, "");

@@ -7,6 +7,12 @@
 //   <root>/Valdura_php/log/           kranzel.log, kranzel.old
 //   <root>/x/y/                       working directory of every run
 //   <root>/odbc/odbcinst.ini, odbc.ini, db.sqlite, journal.sql, control
+//
+// With KRANZEL_E2E_CAPTURE naming a directory, every installation also
+// appends what a user of the tool could see (each run's arguments, exit code
+// and standard output, every statement the stand-in received, the log
+// without its timestamps) to <dir>/<suite>.<test>.txt, so two builds can be
+// compared byte for byte over the whole suite.
 #pragma once
 
 #include <string>
@@ -68,6 +74,9 @@ class Installation {
 
  private:
   void WriteOdbcIni() const;
+  // Appends `text` to this test's capture file (KRANZEL_E2E_CAPTURE).
+  void Note(const std::string& text) const;
+  std::string capturePath_;  // empty: no capture
   std::vector<std::pair<std::string, std::string>> extra_;  // DSN attributes in order
 };
 
