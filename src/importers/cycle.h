@@ -82,10 +82,10 @@ struct ImportCycle {
   std::function<int(const Record&)> write{};
   // The failure message of a write; exactly one is given, and it says what
   // the message is filled with.
-  util::FormatString<int, const char*> writeFailureWithLine{};  // result, the line
-  util::FormatString<long> writeFailure{};                        // result
-  util::FormatString<long, const char*> writeFailureWithField{};  // result, a field
-  std::size_t failureField = 0;                                 // that field
+  util::FormatString<int, const char*> writeFailureWithLine{};   // result, the line
+  util::FormatString<long> writeFailure{};                       // result
+  util::FormatString<long, const char*> writeFailureWithField{}; // result, a field
+  std::size_t failureField = 0;                                  // that field
 
   // Departure before the write (e.g. routing to another table), given the
   // cut record and the line as read: Outcome::Written goes on with the
