@@ -132,6 +132,9 @@ std::string Pad(const std::string& text, size_t width) {
   return s;
 }
 
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
 std::string Num(const char* format, long value) {
   char buf[64];
   std::snprintf(buf, sizeof buf, format, value);

@@ -9,10 +9,8 @@
 SQLHENV henv = SQL_NULL_HENV;
 SQLHDBC hdbc = SQL_NULL_HDBC;
 
-std::string LoginUser;
-std::string LoginPass;
+Credentials LoginCredentials;
 std::string DbSystem;
-std::string DataSource;
 
 DiagRecord DiagRec;
 
@@ -32,23 +30,21 @@ SQLCHAR* Text(std::string& s) { return reinterpret_cast<SQLCHAR*>(s.data()); }
 }  // namespace
 
 int dbLogin() {
-  LoginUser.clear();
-  LoginPass.clear();
+  LoginCredentials = Credentials();
   DbSystem.clear();
-  DataSource.clear();
-  LoginUser = Lookup("LOGIN");
-  LoginPass = Lookup("PASS");
+  LoginCredentials.User = Lookup("LOGIN");
+  LoginCredentials.Password = Lookup("PASS");
   DbSystem = Lookup("DB_SYSTEM");
   std::string database = Lookup("DATABASE");
-  if (!database.empty() && database.size() <= kMaxDataSource) DataSource = database;
+  if (!database.empty() && database.size() <= kMaxDataSource)
+    LoginCredentials.DataSource = database;
 
-  int rc = dbConnect(LoginUser, LoginPass, DataSource);
+  int rc = dbConnect(LoginCredentials);
   if (rc != 0) LogF("Datenbankverbindung fehlgeschlagen, Fehler: %d", rc);
   return rc;
 }
 
-int dbConnect(const std::string& user, const std::string& password,
-              const std::string& dsn) {
+int dbConnect(const Credentials& credentials) {
   if (hdbc != SQL_NULL_HDBC) {
     SQLFreeHandle(SQL_HANDLE_DBC, hdbc);
     hdbc = SQL_NULL_HDBC;
@@ -58,7 +54,7 @@ int dbConnect(const std::string& user, const std::string& password,
     henv = SQL_NULL_HENV;
   }
   // The values reach the driver whole, however long they are.
-  std::string u = user, p = password, d = dsn;
+  std::string u = credentials.User, p = credentials.Password, d = credentials.DataSource;
 
   if (SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &henv) == SQL_ERROR) {
     henv = SQL_NULL_HENV;
@@ -94,7 +90,7 @@ int dbReconnect() {
   for (long attempt = 1; attempt <= kReconnectAttempts; ++attempt) {
     dbDisconnect();
     LogF("%ld. Versuch zur Wiederherstellung der Datenbankverbindung!", attempt);
-    long rc = dbConnect(LoginUser, LoginPass, DataSource);
+    long rc = dbConnect(LoginCredentials);
     if (rc == 0) {
       LogF("Die Verbindung zur Datenbank wurde wiederhergestellt!");
       return 1;

@@ -12,11 +12,18 @@
 extern SQLHENV henv;
 extern SQLHDBC hdbc;
 
-// Credential stores, filled by dbLogin and reused by every dbReconnect.
-extern std::string LoginUser;    // configuration key LOGIN
-extern std::string LoginPass;    // configuration key PASS
-extern std::string DbSystem;     // configuration key DB_SYSTEM
-extern std::string DataSource;   // configuration key DATABASE (1-40 chars, else empty)
+// What a connect needs, as one value so that its parts cannot be swapped
+// (dbConnect names the user first, SQLConnect the data source).
+struct Credentials {
+  std::string User;        // configuration key LOGIN
+  std::string Password;    // configuration key PASS
+  std::string DataSource;  // configuration key DATABASE (1-40 chars, else empty)
+};
+
+// Filled by dbLogin: the credentials reused by every dbReconnect, and the
+// installation's database system (configuration key DB_SYSTEM).
+extern Credentials LoginCredentials;
+extern std::string DbSystem;
 
 // The shared diagnostic record, overwritten by every dbGetDiag.
 struct DiagRecord {
@@ -35,9 +42,8 @@ constexpr int kReconnectAttempts = 5;
 int dbLogin();
 
 // Releases any handles, then allocates environment and connection and
-// connects to `dsn` as `user`/`password` (passed whole). 0 or -1.
-int dbConnect(const std::string& user, const std::string& password,
-              const std::string& dsn);
+// connects with `credentials` (each part passed whole). 0 or -1.
+int dbConnect(const Credentials& credentials);
 
 // Disconnects and frees both handles. Always 0.
 int dbDisconnect();

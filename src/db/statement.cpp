@@ -1,11 +1,9 @@
-// The statement pattern: handle, SqlText, SQLExecDirect, result mapping.
+// The statement pattern: handle, SQLExecDirect, result mapping.
 #include "db/statement.h"
 
 #include <sqlext.h>
 
 #include "db/connection.h"
-
-std::string SqlText;
 
 namespace {
 
@@ -46,8 +44,7 @@ int ExecStatement(StatementKind kind, std::string text) {
   StatementHandle stmt;
   if (!stmt.ok()) return -1;
 
-  SqlText = std::move(text);
-  SQLRETURN rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(SqlText.data()), SQL_NTS);
+  SQLRETURN rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS);
   // Nobody examines its result: its -1 means only "no statement handle".
   if (kind == StatementKind::Unchecked) return 0;
   if (rc == SQL_ERROR) return Failure(stmt.get());
@@ -76,10 +73,10 @@ void QuoteEscape(std::string& value) {
 int SQL_GetServerTimestamp(std::string& destination) {
   StatementHandle stmt;
   if (!stmt.ok()) return -1;
-  SqlText =
+  std::string text =
       "SELECT ( CONVERT(char(11), CURRENT_TIMESTAMP, 104) +          "
       "CONVERT(char(8), CURRENT_TIMESTAMP, 114)) ";
-  SQLRETURN rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(SqlText.data()), SQL_NTS);
+  SQLRETURN rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS);
   if (rc == SQL_ERROR) return Failure(stmt.get());
   char value[20] = {0};
   SQLLEN indicator = 0;

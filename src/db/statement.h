@@ -1,6 +1,7 @@
 // Statement conventions: every statement runs on a fresh statement handle
-// (owned by StatementHandle, freed on every path), formatted into SqlText,
-// executed directly, its ODBC result mapped to a statement result:
+// (owned by StatementHandle, freed on every path), formatted from its
+// printf format (checked against its arguments when compiled), executed
+// directly, its ODBC result mapped to a statement result:
 //   0     success (SQL_SUCCESS, SQL_SUCCESS_WITH_INFO)
 //   100   a searched UPDATE or DELETE touched no row
 //   n     the database's native error number after a failed statement
@@ -15,9 +16,6 @@
 #include <type_traits>
 
 #include "util/format.h"
-
-// The shared statement buffer: holds the statement being executed.
-extern std::string SqlText;
 
 // The rows of the variant table: how a kind of statement maps an allocation
 // failure and the ODBC results that are neither -1 nor 1.
@@ -52,28 +50,26 @@ template <typename T>
   requires std::is_arithmetic_v<T>
 T Arg(T value) { return value; }
 
-inline const char* Pass(const std::string& s) { return s.c_str(); }
-template <typename T>
-  requires std::is_arithmetic_v<T>
-T Pass(T value) { return value; }
-
 template <typename... Args>
-std::string FormatEscaped(const char* format, const Args&... args) {
+std::string FormatEscaped(util::FormatString<Args...> format, const Args&... args) {
   if constexpr (sizeof...(Args) == 0) {
-    return std::string(format);
+    return std::string(format.text());
   } else {
     // The escaped copies live until the formatting is done.
-    auto render = [&](const auto&... escaped) { return util::Format(format, Pass(escaped)...); };
+    auto render = [&](const auto&... escaped) {
+      return util::FormatUnchecked(format.text(), util::detail::Pass(escaped)...);
+    };
     return render(Arg(args)...);
   }
 }
 }  // namespace sqlfmt
 
 // Formats a statement from its printf format, escaping every text value,
-// and executes it as a statement of `kind`.
+// and executes it as a statement of `kind`. The format is checked against
+// the arguments when compiled.
 template <typename... Args>
-int ExecFormatted(StatementKind kind, const char* format, const Args&... args) {
-  return ExecStatement(kind, sqlfmt::FormatEscaped(format, args...));
+int ExecFormatted(StatementKind kind, util::FormatString<Args...> format, const Args&... args) {
+  return ExecStatement(kind, sqlfmt::FormatEscaped<Args...>(format, args...));
 }
 
 // Reads the server's date and time, "dd.mm.yyyy hh:mm:ss", into

@@ -7,9 +7,6 @@
 
 #include "log/log.h"
 
-int UpdateMode = 0;
-std::string LineBuf;
-
 std::string& RTrim(std::string& text) {
   std::size_t end = text.size();
   while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
@@ -19,44 +16,45 @@ std::string& RTrim(std::string& text) {
 
 namespace {
 
-bool Runs(When when) {
-  return when == When::Always || (when == When::UnlessUpdateMode && !UpdateMode);
+bool Runs(When when, const ImportContext& context) {
+  return when == When::Always || (when == When::UnlessUpdateMode && !context.UpdateMode);
 }
 
 // Runs a mark or a sweep; 0 and 100 are fine, anything else is logged.
-bool RunStep(const TableStep& step) {
-  if (step.run == nullptr || !Runs(step.when)) return true;
+bool RunStep(const TableStep& step, const ImportContext& context) {
+  if (step.run == nullptr || !Runs(step.when, context)) return true;
   int rc = step.run();
   if (rc == 0 || rc == 100) return true;
   LogF(step.failure, static_cast<long>(rc));
   return false;
 }
 
-void LogWriteFailure(const ImportCycle& c, int rc, const Record& record) {
-  switch (c.writeFailureShows) {
-    case WriteFailureShows::ResultAndLine:
-      LogF(c.writeFailure, rc, LineBuf.c_str());
-      break;
-    case WriteFailureShows::Result:
-      LogF(c.writeFailure, static_cast<long>(rc));
-      break;
-    case WriteFailureShows::ResultAndField:
-      LogF(c.writeFailure, static_cast<long>(rc), record[c.failureField].c_str());
-      break;
+void LogWriteFailure(const ImportCycle& c, int rc, const Record& record,
+                     const std::string& line) {
+  if (!c.writeFailureWithLine.empty()) {
+    LogF(c.writeFailureWithLine, rc, line.c_str());
+  } else if (!c.writeFailureWithField.empty()) {
+    LogF(c.writeFailureWithField, static_cast<long>(rc), record[c.failureField].c_str());
+  } else {
+    assert(!c.writeFailure.empty());
+    LogF(c.writeFailure, static_cast<long>(rc));
   }
 }
 
 }  // namespace
 
-int RunImportCycle(platform::TextReader& file, const ImportCycle& given) {
+ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& context,
+                            const ImportCycle& given) {
   ImportCycle cycle = given;
   if (cycle.prepare) cycle.prepare(file, cycle);
-  assert(!cycle.lengths.empty() && cycle.write);
+  assert(!cycle.lengths.empty() && cycle.write && !cycle.countLine.empty());
 
   long counted = 0;
   long written = 0;
-  if (!RunStep(cycle.mark)) return kImportDbError;
+  if (!RunStep(cycle.mark, context)) return ImportResult::DatabaseError;
 
+  // The line being imported, as read.
+  std::string LineBuf;
   const long limit = cycle.lengths.front();
   Record record(cycle.fields.size());
   while (file.ReadLine(LineBuf, static_cast<std::size_t>(limit))) {
@@ -66,7 +64,7 @@ int RunImportCycle(platform::TextReader& file, const ImportCycle& given) {
     if (std::find(cycle.lengths.begin(), cycle.lengths.end(), length) ==
         cycle.lengths.end()) {
       LogF(cycle.lengthMessage, LineBuf.c_str(), limit, length);
-      return kImportBadLength;
+      return ImportResult::WrongLength;
     }
     for (std::size_t i = 0; i < cycle.fields.size(); ++i) {
       const Field& f = cycle.fields[i];
@@ -77,20 +75,20 @@ int RunImportCycle(platform::TextReader& file, const ImportCycle& given) {
       if (f.trim == Trim::Yes) RTrim(record[i]);
     }
     if (cycle.before) {
-      Outcome o = cycle.before(record, length);
-      if (o == Outcome::Failed) return kImportDbError;
+      Outcome o = cycle.before(record, LineBuf);
+      if (o == Outcome::Failed) return ImportResult::DatabaseError;
       if (o == Outcome::Passed) continue;
     }
     int rc = cycle.write(record);
     if (rc != 0) {
-      LogWriteFailure(cycle, rc, record);
-      return kImportDbError;
+      LogWriteFailure(cycle, rc, record, LineBuf);
+      return ImportResult::DatabaseError;
     }
     ++written;
   }
 
-  if (!RunStep(cycle.sweep)) return kImportDbError;
+  if (!RunStep(cycle.sweep, context)) return ImportResult::DatabaseError;
   LogF(cycle.countLine, written, counted);
   if (cycle.after) cycle.after(counted);
-  return kImportOk;
+  return ImportResult::Imported;
 }

@@ -11,20 +11,29 @@
 #include <vector>
 
 #include "platform/text_reader.h"
+#include "util/format.h"
 
-// Results of an importer.
-constexpr int kImportOk = 0;
-constexpr int kImportDbError = 2;
-constexpr int kImportBadLength = 4;
+// The result of an importer (and of an import attempt); the run decides on
+// retries and reconnects by it.
+enum class ImportResult {
+  Imported = 0,       // the file is in the table
+  FileError = 1,      // the work file could not be opened or read
+  DatabaseError = 2,  // a statement failed, or no statement handle was had
+  WrongLength = 4,    // a line of the wrong length
+};
 
-// Run-wide flag set by "UPD": the importers that honour it leave out steps.
-extern int UpdateMode;
+// What the run knows that the importers depend on, worked out once per run
+// and handed to the importer.
+struct ImportContext {
+  int UpdateMode = 0;        // 1 with "UPD": the importers that honour it
+                             // leave out the mark and/or the sweep
+  std::string ServerDate;    // the server's date at the run's start, yyyymmdd;
+                             // empty when the query failed
+  bool DbSystemMysql = false;  // DB_SYSTEM reads MYSQL (in any case)
+};
 
-// The shared line buffer: the line being imported, as read.
-extern std::string LineBuf;
-
-// The message for a line of the wrong length (LineBuf, expected, actual).
-inline constexpr const char* kWrongLength =
+// The message for a line of the wrong length (the line, expected, actual).
+inline constexpr util::FormatString<const char*, long, long> kWrongLength =
     "Falsche Satzlaenge! '%s' Laenge Soll/Ist (%ld/%ld)";
 
 // RTrim: removes trailing blanks and tabs (nothing else) in place.
@@ -47,18 +56,11 @@ using Record = std::vector<std::string>;
 enum class When { Always, UnlessUpdateMode, Never };
 
 // The mark or the sweep of a table: its statement function, its failure
-// message (filled with the result as %ld), and when it runs.
+// message (filled with the result), and when it runs.
 struct TableStep {
   int (*run)() = nullptr;
-  const char* failure = nullptr;
+  util::FormatString<long> failure{};
   When when = When::Never;
-};
-
-// What the failure message of a write is filled with.
-enum class WriteFailureShows {
-  ResultAndLine,  // "%d ... '%s'": the result (int) and LineBuf
-  Result,         // "%ld": the result only
-  ResultAndField, // "%ld ... %s": the result and one field (failureField)
 };
 
 // What became of one record.
@@ -69,35 +71,39 @@ struct ImportCycle {
   // the long form's: the read limit and the length a wrong-length message
   // names. A field is cut only when it lies wholly inside the line, so a
   // short form leaves the fields it does not carry empty.
-  std::vector<long> lengths;
-  const char* lengthMessage = kWrongLength;
-  std::span<const Field> fields;
+  std::span<const long> lengths{};
+  util::FormatString<const char*, long, long> lengthMessage = kWrongLength;
+  std::span<const Field> fields{};
 
-  TableStep mark;
-  TableStep sweep;
+  TableStep mark{};
+  TableStep sweep{};
 
   // Upserts one cut record; returns its statement result (0: written).
-  std::function<int(Record&)> write;
-  const char* writeFailure = nullptr;
-  WriteFailureShows writeFailureShows = WriteFailureShows::Result;
-  std::size_t failureField = 0;
+  std::function<int(const Record&)> write{};
+  // The failure message of a write; exactly one is given, and it says what
+  // the message is filled with.
+  util::FormatString<int, const char*> writeFailureWithLine{};   // result, the line
+  util::FormatString<long> writeFailure{};                       // result
+  util::FormatString<long, const char*> writeFailureWithField{}; // result, a field
+  std::size_t failureField = 0;                                  // that field
 
-  // Departure before the write (e.g. routing to another table): returns
-  // nullopt-like Outcome::Written to go on with the write, Passed to go on
-  // with the next line without writing, Failed to end the import with 2
-  // (the hook has logged).
-  std::function<Outcome(Record&, long lineLength)> before;
+  // Departure before the write (e.g. routing to another table), given the
+  // cut record and the line as read: Outcome::Written goes on with the
+  // write, Passed with the next line without writing, Failed ends the import
+  // with a database error (the hook has logged).
+  std::function<Outcome(Record&, const std::string& line)> before{};
 
   // The count line, filled with records written and lines counted.
-  const char* countLine = nullptr;
+  util::FormatString<long, long> countLine{};
   // Departure after the count line (e.g. a second count line).
-  std::function<void(long counted)> after;
+  std::function<void(long counted)> after{};
 
   // Departure before the first read (e.g. telling the form from the first
-  // line); may change `length`/`shortLength` of the working copy it gets.
-  std::function<void(platform::TextReader&, ImportCycle&)> prepare;
+  // line); may change `lengths` of the working copy it gets.
+  std::function<void(platform::TextReader&, ImportCycle&)> prepare{};
 };
 
 // Runs the cycle over `file` (positioned at its start) and returns the
 // import result.
-int RunImportCycle(platform::TextReader& file, const ImportCycle& cycle);
+ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& context,
+                            const ImportCycle& cycle);

@@ -17,7 +17,6 @@
 // time. "UPD" leaves out the mark and the sweep, so the file only adds and
 // changes rows.
 #include "db/statement.h"
-#include "importers/cycle.h"
 #include "importers/importers.h"
 
 namespace {
@@ -44,8 +43,6 @@ constexpr const char* kInsert =
 constexpr const char* kSweep =
     "DELETE FROM Qvsystem.MGSST20P WHERE M20DAT = CONVERT(datetime, '19000101', 112) ";
 
-}  // namespace
-
 int SQL_MGSST20P_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 
 int SQL_MGSST20P_Write(const Record& r) {
@@ -58,16 +55,21 @@ int SQL_MGSST20P_Write(const Record& r) {
 
 int SQL_SST20P_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }
 
-int Import20P(platform::TextReader& file) {
-  ImportCycle cycle;
-  cycle.lengths = {272};
-  cycle.fields = kLayout;
-  cycle.mark = {SQL_MGSST20P_SetDelete, "Fehler in SQL_MGSST20P_SetDelete(): %ld",
-                When::UnlessUpdateMode};
-  cycle.write = SQL_MGSST20P_Write;
-  cycle.writeFailure = "Fehler in SQL_MGSST20P_Write: %d. Satz: '%s' ";
-  cycle.writeFailureShows = WriteFailureShows::ResultAndLine;
-  cycle.sweep = {SQL_SST20P_Delete, "Fehler in SQL_SST20P_Delete(): %ld", When::UnlessUpdateMode};
-  cycle.countLine = "%ld von %ld Datensaetze in MGSST20P eingefuegt";
-  return RunImportCycle(file, cycle);
+constexpr long kLengths[] = {272};
+
+}  // namespace
+
+ImportResult Import20P(platform::TextReader& file, const ImportContext& context) {
+  return RunImportCycle(
+      file, context,
+      {.lengths = kLengths,
+       .fields = kLayout,
+       .mark = {SQL_MGSST20P_SetDelete, "Fehler in SQL_MGSST20P_SetDelete(): %ld",
+                When::UnlessUpdateMode},
+       .sweep = {SQL_SST20P_Delete, "Fehler in SQL_SST20P_Delete(): %ld", When::UnlessUpdateMode},
+       .write = SQL_MGSST20P_Write,
+       .writeFailureWithLine = "Fehler in SQL_MGSST20P_Write: %d. Satz: '%s' ",
+       .countLine = "%ld von %ld Datensaetze in MGSST20P eingefuegt"});
 }
+
+constexpr FileType kFileType20P = {"20P", "20p  f. Datei MGSST20P", kLayout, kLengths, Import20P};

@@ -25,7 +25,6 @@
 // Rows are marked by M35Dat = 1 January 1900; a written row gets the server
 // time. "UPD" leaves out the mark and the sweep.
 #include "db/statement.h"
-#include "importers/cycle.h"
 #include "importers/importers.h"
 #include "log/log.h"
 
@@ -60,8 +59,6 @@ constexpr const char* kZlsUpdate =
     " UPDATE QVSYSTEM.QVS401ZLS  SET   ZLSZKO = '%s'  WHERE ZLSTRM = '%s'  AND   "
     "ZLSLES = '%s' ";
 
-}  // namespace
-
 int SQL_MGSST35P_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 
 int SQL_MGSST35P_Write(const Record& r) {
@@ -79,31 +76,37 @@ int SQL_Qvs401Zls_Update(const Record& r) {
   return ExecFormatted(StatementKind::Update, kZlsUpdate, r[M35Zko], r[M35Trm], r[M35Les]);
 }
 
-int Import35P(platform::TextReader& file) {
-  long zlsUpdated = 0;
+constexpr long kLengths[] = {282};
 
-  ImportCycle cycle;
-  cycle.lengths = {282};
-  cycle.fields = kLayout;
-  cycle.mark = {SQL_MGSST35P_SetDelete, "Fehler in SQL_MGSST35P_SetDelete(): %ld",
-                When::UnlessUpdateMode};
-  cycle.before = [&zlsUpdated](Record& r, long) {
-    if (r[M35Bkl] != kZkoBkl) return Outcome::Written;
-    int rc = SQL_Qvs401Zls_Update(r);
-    if (rc == 0) {
-      ++zlsUpdated;
-      return Outcome::Passed;
-    }
-    LogF("Fehler in SQL_Qvs401Zls_Update(): %d Satz: '%s' ", rc, LineBuf.c_str());
-    return rc == 100 ? Outcome::Passed : Outcome::Failed;
-  };
-  cycle.write = SQL_MGSST35P_Write;
-  cycle.writeFailure = "Fehler in SQL_MGSST35P_Write: %d. Satz: '%s' ";
-  cycle.writeFailureShows = WriteFailureShows::ResultAndLine;
-  cycle.sweep = {SQL_SST35P_Delete, "Fehler in SQL_SST35P_Delete(): %ld", When::UnlessUpdateMode};
-  cycle.countLine = "%ld von %ld Datensaetze in MGSST35P eingefuegt";
-  cycle.after = [&zlsUpdated](long counted) {
-    LogF("%ld von %ld Datensaetze als Update QVS401ZLS eingefuegt", zlsUpdated, counted);
-  };
-  return RunImportCycle(file, cycle);
+}  // namespace
+
+ImportResult Import35P(platform::TextReader& file, const ImportContext& context) {
+  long zlsUpdated = 0;
+  return RunImportCycle(
+      file, context,
+      {.lengths = kLengths,
+       .fields = kLayout,
+       .mark = {SQL_MGSST35P_SetDelete, "Fehler in SQL_MGSST35P_SetDelete(): %ld",
+                When::UnlessUpdateMode},
+       .sweep = {SQL_SST35P_Delete, "Fehler in SQL_SST35P_Delete(): %ld", When::UnlessUpdateMode},
+       .write = SQL_MGSST35P_Write,
+       .writeFailureWithLine = "Fehler in SQL_MGSST35P_Write: %d. Satz: '%s' ",
+       .before =
+           [&zlsUpdated](Record& r, const std::string& line) {
+             if (r[M35Bkl] != kZkoBkl) return Outcome::Written;
+             int rc = SQL_Qvs401Zls_Update(r);
+             if (rc == 0) {
+               ++zlsUpdated;
+               return Outcome::Passed;
+             }
+             LogF("Fehler in SQL_Qvs401Zls_Update(): %d Satz: '%s' ", rc, line.c_str());
+             return rc == 100 ? Outcome::Passed : Outcome::Failed;
+           },
+       .countLine = "%ld von %ld Datensaetze in MGSST35P eingefuegt",
+       .after =
+           [&zlsUpdated](long counted) {
+             LogF("%ld von %ld Datensaetze als Update QVS401ZLS eingefuegt", zlsUpdated, counted);
+           }});
 }
+
+constexpr FileType kFileType35P = {"35P", "35p  f. Datei MGSST35P", kLayout, kLengths, Import35P};

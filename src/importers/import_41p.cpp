@@ -18,7 +18,6 @@
 // Rows are marked by M41Dat = 1 January 1900; a written row gets the server
 // time. "UPD" leaves out the mark and the sweep.
 #include "db/statement.h"
-#include "importers/cycle.h"
 #include "importers/importers.h"
 
 namespace {
@@ -47,8 +46,6 @@ constexpr const char* kInsert =
 constexpr const char* kSweep =
     "DELETE FROM Qvsystem.MGSST41P WHERE  M41Dat = CONVERT(datetime, '19000101', 112)";
 
-}  // namespace
-
 int SQL_MGSST41P_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 
 int SQL_MGSST41P_Write(const Record& r) {
@@ -61,16 +58,21 @@ int SQL_MGSST41P_Write(const Record& r) {
 
 int SQL_SST41P_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }
 
-int Import41P(platform::TextReader& file) {
-  ImportCycle cycle;
-  cycle.lengths = {278};
-  cycle.fields = kLayout;
-  cycle.mark = {SQL_MGSST41P_SetDelete, "Fehler in SQL_MGSST41P_SetDelete(): %ld",
-                When::UnlessUpdateMode};
-  cycle.write = SQL_MGSST41P_Write;
-  cycle.writeFailure = "Fehler in SQL_MGSST41P_Write: %d. Satz: '%s' ";
-  cycle.writeFailureShows = WriteFailureShows::ResultAndLine;
-  cycle.sweep = {SQL_SST41P_Delete, "Fehler in SQL_SST41P_Delete(): %ld", When::UnlessUpdateMode};
-  cycle.countLine = "%ld von %ld Datensaetze in MGSST41P eingefuegt";
-  return RunImportCycle(file, cycle);
+constexpr long kLengths[] = {278};
+
+}  // namespace
+
+ImportResult Import41P(platform::TextReader& file, const ImportContext& context) {
+  return RunImportCycle(
+      file, context,
+      {.lengths = kLengths,
+       .fields = kLayout,
+       .mark = {SQL_MGSST41P_SetDelete, "Fehler in SQL_MGSST41P_SetDelete(): %ld",
+                When::UnlessUpdateMode},
+       .sweep = {SQL_SST41P_Delete, "Fehler in SQL_SST41P_Delete(): %ld", When::UnlessUpdateMode},
+       .write = SQL_MGSST41P_Write,
+       .writeFailureWithLine = "Fehler in SQL_MGSST41P_Write: %d. Satz: '%s' ",
+       .countLine = "%ld von %ld Datensaetze in MGSST41P eingefuegt"});
 }
+
+constexpr FileType kFileType41P = {"41P", "41p  f. Datei MGSST41P", kLayout, kLengths, Import41P};

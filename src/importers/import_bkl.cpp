@@ -19,7 +19,6 @@
 #include <cstdlib>
 
 #include "db/statement.h"
-#include "importers/cycle.h"
 #include "importers/importers.h"
 
 namespace {
@@ -46,8 +45,6 @@ constexpr const char* kInsert =
     "AwbSta, AwbDat )  VALUES ('%s', '%s', '%s', '%s', %ld, %ld, CURRENT_TIMESTAMP)";
 constexpr const char* kSweep = "DELETE  FROM Qvsystem.Qvs301Awb  WHERE  AwbSta = 4";
 
-}  // namespace
-
 int SQL_Qvs301Awb_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 
 int SQL_Qvs301Awb_Write(const Record& r) {
@@ -61,16 +58,21 @@ int SQL_Qvs301Awb_Write(const Record& r) {
 
 int SQL_Qvs301Awb_Adjust() { return ExecStatement(StatementKind::StatusSweep, kSweep); }
 
-int ImportBkl(platform::TextReader& file) {
-  ImportCycle cycle;
-  cycle.lengths = {67};
-  cycle.fields = kLayout;
-  cycle.mark = {SQL_Qvs301Awb_SetDelete, "Fehler in SQL_Qvs301Awb_SetDelete(): %ld",
-                When::UnlessUpdateMode};
-  cycle.write = SQL_Qvs301Awb_Write;
-  cycle.writeFailure = "Fehler in SQL_Qvs301Awb_Write(): %ld";
-  cycle.writeFailureShows = WriteFailureShows::Result;
-  cycle.sweep = {SQL_Qvs301Awb_Adjust, "Fehler in SQL_Qvs301Awb_Adjust(): %ld", When::Always};
-  cycle.countLine = "%ld von %ld Datensaetze in Qvs301Awb eingefuegt";
-  return RunImportCycle(file, cycle);
+constexpr long kLengths[] = {67};
+
+}  // namespace
+
+ImportResult ImportBkl(platform::TextReader& file, const ImportContext& context) {
+  return RunImportCycle(
+      file, context,
+      {.lengths = kLengths,
+       .fields = kLayout,
+       .mark = {SQL_Qvs301Awb_SetDelete, "Fehler in SQL_Qvs301Awb_SetDelete(): %ld",
+                When::UnlessUpdateMode},
+       .sweep = {SQL_Qvs301Awb_Adjust, "Fehler in SQL_Qvs301Awb_Adjust(): %ld", When::Always},
+       .write = SQL_Qvs301Awb_Write,
+       .writeFailure = "Fehler in SQL_Qvs301Awb_Write(): %ld",
+       .countLine = "%ld von %ld Datensaetze in Qvs301Awb eingefuegt"});
 }
+
+constexpr FileType kFileTypeBkl = {"BKL", "BKL  f. Datei AswBkl", kLayout, kLengths, ImportBkl};

@@ -29,7 +29,6 @@
 // the mark and the sweep run whether "UPD" is given or not.
 #include "db/statement.h"
 #include "importers/importers.h"
-#include "importers/two_length.h"
 
 namespace {
 
@@ -60,16 +59,14 @@ constexpr const char* kSweep =
 
 // A 65-character record carries its line end as the last character of
 // FCDTxt, behind any blanks of the description; take it off and trim again.
-Outcome DropLineEndFromText(Record& r, long lineLength) {
+Outcome DropLineEndFromText(Record& r, const std::string& line) {
   std::string& text = r[FCDTxt];
-  if (lineLength == kCutShortLength && !text.empty() && text.back() == '\n') {
+  if (static_cast<long>(line.size()) == kCutShortLength && !text.empty() && text.back() == '\n') {
     text.pop_back();
     RTrim(text);
   }
   return Outcome::Written;
 }
-
-}  // namespace
 
 int SQL_SSTFcd_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 
@@ -83,16 +80,21 @@ int SQL_SSTFcd_Write(const Record& r) {
 
 int SQL_SSTFcd_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }
 
-int ImportFcd(platform::TextReader& file) {
-  return RunTwoLengthImport(
-      file, {.lengths = {kLongLength, kShortLength, kCutShortLength},
-             .fields = kLayout,
-             .mark = SQL_SSTFcd_SetDelete,
-             .markFailure = "Fehler in SQL_SSTFcd_SetDelete(): %ld",
-             .write = SQL_SSTFcd_Write,
-             .writeFailure = "Fehler in SQL_SSTFcd_Write(): %ld",
-             .sweep = SQL_SSTFcd_Delete,
-             .sweepFailure = "Fehler in SQL_SSTFcd_Delete(): %ld",
-             .countLine = "%ld von %ld Datensaetze in MGSSTFCD eingefuegt",
-             .before = DropLineEndFromText});
+constexpr long kLengths[] = {kLongLength, kShortLength, kCutShortLength};
+
+}  // namespace
+
+ImportResult ImportFcd(platform::TextReader& file, const ImportContext& context) {
+  return RunImportCycle(
+      file, context,
+      {.lengths = kLengths,
+       .fields = kLayout,
+       .mark = {SQL_SSTFcd_SetDelete, "Fehler in SQL_SSTFcd_SetDelete(): %ld", When::Always},
+       .sweep = {SQL_SSTFcd_Delete, "Fehler in SQL_SSTFcd_Delete(): %ld", When::Always},
+       .write = SQL_SSTFcd_Write,
+       .writeFailure = "Fehler in SQL_SSTFcd_Write(): %ld",
+       .before = DropLineEndFromText,
+       .countLine = "%ld von %ld Datensaetze in MGSSTFCD eingefuegt"});
 }
+
+constexpr FileType kFileTypeFcd = {"FCD", "fcd  f. Datei Funktionscodes", kLayout, kLengths, ImportFcd};

@@ -21,7 +21,6 @@
 // the mark and the sweep run whether "UPD" is given or not.
 #include "db/statement.h"
 #include "importers/importers.h"
-#include "importers/two_length.h"
 
 namespace {
 
@@ -47,8 +46,6 @@ constexpr const char* kInsert =
 constexpr const char* kSweep =
     "DELETE FROM Qvsystem.MGSSTFTG WHERE CONVERT(char(11), FTGDAT, 112) = '19000101' ";
 
-}  // namespace
-
 int SQL_SSTFtg_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 
 int SQL_SSTFtg_Write(const Record& r) {
@@ -61,17 +58,23 @@ int SQL_SSTFtg_Write(const Record& r) {
 
 int SQL_SSTFtg_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }
 
-int ImportFtg(platform::TextReader& file) {
-  return RunTwoLengthImport(
-      file, {.lengths = {303, 299},
-             .fields = kLayout,
-             // Unlike its siblings, the FTG length message ends with a blank.
-             .lengthMessage = "Falsche Satzlaenge! '%s' Laenge Soll/Ist (%ld/%ld) ",
-             .mark = SQL_SSTFtg_SetDelete,
-             .markFailure = "Fehler in SQL_SSTFtg_SetDelete(): %ld",
-             .write = SQL_SSTFtg_Write,
-             .writeFailure = "Fehler in SQL_SSTFtg_Write(): %ld",
-             .sweep = SQL_SSTFtg_Delete,
-             .sweepFailure = "Fehler in SQL_SSTFtg_Delete(): %ld",
-             .countLine = "%ld von %ld Datensaetze in MGSSTFTG eingefuegt"});
+// The long form first, then the short one.
+constexpr long kLengths[] = {303, 299};
+
+}  // namespace
+
+ImportResult ImportFtg(platform::TextReader& file, const ImportContext& context) {
+  return RunImportCycle(
+      file, context,
+      {.lengths = kLengths,
+       // Unlike its siblings, the FTG length message ends with a blank.
+       .lengthMessage = "Falsche Satzlaenge! '%s' Laenge Soll/Ist (%ld/%ld) ",
+       .fields = kLayout,
+       .mark = {SQL_SSTFtg_SetDelete, "Fehler in SQL_SSTFtg_SetDelete(): %ld", When::Always},
+       .sweep = {SQL_SSTFtg_Delete, "Fehler in SQL_SSTFtg_Delete(): %ld", When::Always},
+       .write = SQL_SSTFtg_Write,
+       .writeFailure = "Fehler in SQL_SSTFtg_Write(): %ld",
+       .countLine = "%ld von %ld Datensaetze in MGSSTFTG eingefuegt"});
 }
+
+constexpr FileType kFileTypeFtg = {"FTG", "ftg  f. Datei Feiertag", kLayout, kLengths, ImportFtg};

@@ -45,12 +45,9 @@
 // and such an AswGbi or AswDat writes NULL.
 #include <utility>
 
-#include "db/connection.h"
 #include "db/statement.h"
-#include "importers/cycle.h"
 #include "importers/date_text.h"
 #include "importers/importers.h"
-#include "run/run.h"
 
 namespace {
 
@@ -77,8 +74,6 @@ constexpr Field kLayout[] = {
 };
 static_assert(std::size(kLayout) == kFieldCount);
 
-// The long form first: it is the read limit and the length the wrong-length
-// message names, for a short line too.
 constexpr long kLongForm = 368;
 constexpr long kShortForm = 364;
 
@@ -113,32 +108,30 @@ constexpr const char* kInsert =
     "NULLIF('%s', ''), '%s', NULLIF('%s', ''),  '%s', '%s', '%s' , convert(datetime, "
     "NULLIF('%s', ''), 120), '%s', '%s')";
 
-// Executes `format` filled with the first N fields in layout order, then
-// `tail`.
-template <std::size_t... I, typename... Tail>
-int ExecFields(StatementKind kind, const char* format, const Record& r,
-               std::index_sequence<I...>, const Tail&... tail) {
-  return ExecFormatted(kind, format, r[I]..., tail...);
-}
+// A field's text, one per index of a pack.
+template <std::size_t>
+using FieldText = std::string;
 
-// The installation's database system is MYSQL (in any case). Upper-cases
-// the stored value in place, as the comparison always has.
-bool IsMysql() { return StrUpper(DbSystem) == "MYSQL"; }
+// Executes `format` filled with the first N fields in layout order, then
+// `tail`; the format is checked against them when compiled.
+template <std::size_t... I, typename... Tail>
+int ExecFields(StatementKind kind, util::FormatString<FieldText<I>..., Tail...> format,
+               const Record& r, std::index_sequence<I...>, const Tail&... tail) {
+  return ExecFormatted<FieldText<I>..., Tail...>(kind, format, r[I]..., tail...);
+}
 
 // The departures before the write: the defaults of AswSto and AswBkl, and
 // the MYSQL rule for the three dates.
-Outcome Complete(Record& r) {
+Outcome Complete(Record& r, const ImportContext& context) {
   if (r[AswSto].empty()) r[AswSto] = "0";
   if (r[AswBkl].empty()) r[AswBkl] = "0";
-  if (IsMysql()) {
-    if (r[AswGvo].empty() || r[AswGvo] <= kNoDate) r[AswGvo] = ServerDate;
+  if (context.DbSystemMysql) {
+    if (r[AswGvo].empty() || r[AswGvo] <= kNoDate) r[AswGvo] = context.ServerDate;
     if (r[AswGbi] <= kNoDate) r[AswGbi].clear();
     if (r[AswDat] <= kNoDate) r[AswDat].clear();
   }
   return Outcome::Written;
 }
-
-}  // namespace
 
 // The delete step of MYSQL installations: there is nothing to delete.
 int SQL_Qvs301Asw_Delete() { return 0; }
@@ -162,17 +155,24 @@ int SQL_Qvs301Asw_Write(const Record& record) {
   return ExecFields(StatementKind::Insert, kInsert, w, std::make_index_sequence<AswKst>());
 }
 
-int ImportIdn(platform::TextReader& file) {
-  ImportCycle cycle;
-  cycle.lengths = {kLongForm, kShortForm};
-  cycle.fields = kLayout;
-  cycle.mark = {SQL_Qvs301Asw_Delete, "Fehler in SQL_Qvs301Asw_Delete(): %ld",
-                IsMysql() ? When::Always : When::Never};
-  cycle.before = [](Record& r, long) { return Complete(r); };
-  cycle.write = SQL_Qvs301Asw_Write;
-  cycle.writeFailure = "Fehler in SQL_Qvs301Asw_Write(): %ld - AWN: %s";
-  cycle.writeFailureShows = WriteFailureShows::ResultAndField;
-  cycle.failureField = AswNum;
-  cycle.countLine = "%ld von %ld Datensaetze in Qvs301Asw eingefuegt";
-  return RunImportCycle(file, cycle);
+// The long form first: it is the read limit and the length the wrong-length
+// message names, for a short line too.
+constexpr long kLengths[] = {kLongForm, kShortForm};
+
+}  // namespace
+
+ImportResult ImportIdn(platform::TextReader& file, const ImportContext& context) {
+  return RunImportCycle(
+      file, context,
+      {.lengths = kLengths,
+       .fields = kLayout,
+       .mark = {SQL_Qvs301Asw_Delete, "Fehler in SQL_Qvs301Asw_Delete(): %ld",
+                context.DbSystemMysql ? When::Always : When::Never},
+       .write = SQL_Qvs301Asw_Write,
+       .writeFailureWithField = "Fehler in SQL_Qvs301Asw_Write(): %ld - AWN: %s",
+       .failureField = AswNum,
+       .before = [&context](Record& r, const std::string&) { return Complete(r, context); },
+       .countLine = "%ld von %ld Datensaetze in Qvs301Asw eingefuegt"});
 }
+
+constexpr FileType kFileTypeIdn = {"IDN", "IDN  f. Datei IDStamm", kLayout, kLengths, ImportIdn};

@@ -17,7 +17,6 @@
 // Rows are marked by status 4 and written with status 1; the sweep is an
 // "Adjust". Mark and sweep run in every mode: "UPD" changes nothing here.
 #include "db/statement.h"
-#include "importers/cycle.h"
 #include "importers/importers.h"
 
 namespace {
@@ -53,8 +52,6 @@ constexpr const char* kInsertNull =
     "KidSta, KidErf )  VALUES ('%s', '%s', '%s', null, '%s', '%s', %hd, '%s' )";
 constexpr const char* kSweep = "DELETE  FROM Qvsystem.Qvs120Kid  WHERE  KidSta = 4";
 
-}  // namespace
-
 int SQL_Qvs120Kid_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 
 int SQL_Qvs120Kid_Write(const Record& r, const std::string& number) {
@@ -73,16 +70,20 @@ int SQL_Qvs120Kid_Write(const Record& r, const std::string& number) {
 
 int SQL_Qvs120Kid_Adjust() { return ExecStatement(StatementKind::StatusSweep, kSweep); }
 
-int ImportKst(platform::TextReader& file) {
-  ImportCycle cycle;
-  cycle.lengths = {135};
-  cycle.fields = kLayout;
-  cycle.mark = {SQL_Qvs120Kid_SetDelete, "Fehler in SQL_Qvs120Kid_SetDelete(): %ld",
-                When::Always};
-  cycle.write = [](Record& r) { return SQL_Qvs120Kid_Write(r, r[KidNum]); };
-  cycle.writeFailure = "Fehler in SQL_Qvs120Kid_Write(): %ld";
-  cycle.writeFailureShows = WriteFailureShows::Result;
-  cycle.sweep = {SQL_Qvs120Kid_Adjust, "Fehler in SQL_Qvs120Kid_Adjust(): %ld", When::Always};
-  cycle.countLine = "%ld von %ld Datensaetze in Qvs120Kid eingefuegt";
-  return RunImportCycle(file, cycle);
+constexpr long kLengths[] = {135};
+
+}  // namespace
+
+ImportResult ImportKst(platform::TextReader& file, const ImportContext& context) {
+  return RunImportCycle(
+      file, context,
+      {.lengths = kLengths,
+       .fields = kLayout,
+       .mark = {SQL_Qvs120Kid_SetDelete, "Fehler in SQL_Qvs120Kid_SetDelete(): %ld", When::Always},
+       .sweep = {SQL_Qvs120Kid_Adjust, "Fehler in SQL_Qvs120Kid_Adjust(): %ld", When::Always},
+       .write = [](const Record& r) { return SQL_Qvs120Kid_Write(r, r[KidNum]); },
+       .writeFailure = "Fehler in SQL_Qvs120Kid_Write(): %ld",
+       .countLine = "%ld von %ld Datensaetze in Qvs120Kid eingefuegt"});
 }
+
+constexpr FileType kFileTypeKst = {"KST", "KST  f. Datei Kostenst", kLayout, kLengths, ImportKst};

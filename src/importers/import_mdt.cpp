@@ -25,7 +25,6 @@
 // the mark and the sweep run whether "UPD" is given or not.
 #include "db/statement.h"
 #include "importers/importers.h"
-#include "importers/two_length.h"
 
 namespace {
 
@@ -53,8 +52,6 @@ constexpr const char* kInsert =
 constexpr const char* kSweep =
     "DELETE FROM QVSYSTEM.MGSSTMDT WHERE CONVERT(char(11), MDTDAT, 112) = '19000101' ";
 
-}  // namespace
-
 int SQL_SSTMdt_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 
 int SQL_SSTMdt_Write(const Record& r) {
@@ -67,15 +64,21 @@ int SQL_SSTMdt_Write(const Record& r) {
 
 int SQL_SSTMdt_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }
 
-int ImportMdt(platform::TextReader& file) {
-  return RunTwoLengthImport(
-      file, {.lengths = {106, 102},
-             .fields = kLayout,
-             .mark = SQL_SSTMdt_SetDelete,
-             .markFailure = "Fehler in SQL_SSTMdt_SetDelete(): %ld",
-             .write = SQL_SSTMdt_Write,
-             .writeFailure = "Fehler in SQL_SSTMdt_Write(): %ld",
-             .sweep = SQL_SSTMdt_Delete,
-             .sweepFailure = "Fehler in SQL_SSTMdt_Delete(): %ld",
-             .countLine = "%ld von %ld Datensaetze in MGSSTMDT eingefuegt"});
+// The long form first, then the short one.
+constexpr long kLengths[] = {106, 102};
+
+}  // namespace
+
+ImportResult ImportMdt(platform::TextReader& file, const ImportContext& context) {
+  return RunImportCycle(
+      file, context,
+      {.lengths = kLengths,
+       .fields = kLayout,
+       .mark = {SQL_SSTMdt_SetDelete, "Fehler in SQL_SSTMdt_SetDelete(): %ld", When::Always},
+       .sweep = {SQL_SSTMdt_Delete, "Fehler in SQL_SSTMdt_Delete(): %ld", When::Always},
+       .write = SQL_SSTMdt_Write,
+       .writeFailure = "Fehler in SQL_SSTMdt_Write(): %ld",
+       .countLine = "%ld von %ld Datensaetze in MGSSTMDT eingefuegt"});
 }
+
+constexpr FileType kFileTypeMdt = {"MDT", "mdt  f. Datei MitarbeiterDetail", kLayout, kLengths, ImportMdt};

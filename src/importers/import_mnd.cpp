@@ -18,7 +18,6 @@
 // with a blank status (NULL) survives the sweep. Mark and sweep run in every
 // mode: "UPD" changes nothing here.
 #include "db/statement.h"
-#include "importers/cycle.h"
 #include "importers/date_text.h"
 #include "importers/importers.h"
 
@@ -44,8 +43,6 @@ constexpr const char* kInsert =
     "'%s' )";
 constexpr const char* kSweep = "DELETE FROM QVSYSTEM.QVS112TMD WHERE TMDSTA = 4 ";
 
-}  // namespace
-
 int SQL_Qvs112Tmd_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 
 int SQL_Qvs112Tmd_Write(const Record& r) {
@@ -60,16 +57,20 @@ int SQL_Qvs112Tmd_Write(const Record& r) {
 // Named with Mnd where its siblings say Tmd, in its message too.
 int SQL_Qvs112Mnd_Delete() { return ExecStatement(StatementKind::StatusSweep, kSweep); }
 
-int ImportMnd(platform::TextReader& file) {
-  ImportCycle cycle;
-  cycle.lengths = {130};
-  cycle.fields = kLayout;
-  cycle.mark = {SQL_Qvs112Tmd_SetDelete, "Fehler in SQL_Qvs112Tmd_SetDelete(): %ld",
-                When::Always};
-  cycle.write = SQL_Qvs112Tmd_Write;
-  cycle.writeFailure = "Fehler in SQL_Qvs112Tmd_Write: %d. Satz: '%s' ";
-  cycle.writeFailureShows = WriteFailureShows::ResultAndLine;
-  cycle.sweep = {SQL_Qvs112Mnd_Delete, "Fehler in SQL_Qvs112Mnd_Delete(): %ld", When::Always};
-  cycle.countLine = "%ld von %ld Datensaetze in Qvs112Tmd eingefuegt";
-  return RunImportCycle(file, cycle);
+constexpr long kLengths[] = {130};
+
+}  // namespace
+
+ImportResult ImportMnd(platform::TextReader& file, const ImportContext& context) {
+  return RunImportCycle(
+      file, context,
+      {.lengths = kLengths,
+       .fields = kLayout,
+       .mark = {SQL_Qvs112Tmd_SetDelete, "Fehler in SQL_Qvs112Tmd_SetDelete(): %ld", When::Always},
+       .sweep = {SQL_Qvs112Mnd_Delete, "Fehler in SQL_Qvs112Mnd_Delete(): %ld", When::Always},
+       .write = SQL_Qvs112Tmd_Write,
+       .writeFailureWithLine = "Fehler in SQL_Qvs112Tmd_Write: %d. Satz: '%s' ",
+       .countLine = "%ld von %ld Datensaetze in Qvs112Tmd eingefuegt"});
 }
+
+constexpr FileType kFileTypeMnd = {"MND", "Mnd  f. Datei MNDSTAMM", kLayout, kLengths, ImportMnd};

@@ -28,7 +28,6 @@
 // the mark and the sweep run whether "UPD" is given or not.
 #include "db/statement.h"
 #include "importers/importers.h"
-#include "importers/two_length.h"
 
 namespace {
 
@@ -62,8 +61,6 @@ constexpr const char* kInsert =
 constexpr const char* kSweep =
     "DELETE FROM Qvsystem.MGSSTMST WHERE CONVERT(char(11), MSTDAT, 112) = '19000101' ";
 
-}  // namespace
-
 int SQL_SSTMst_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 
 int SQL_SSTMst_Write(const Record& r) {
@@ -78,15 +75,21 @@ int SQL_SSTMst_Write(const Record& r) {
 
 int SQL_SSTMst_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }
 
-int ImportMst(platform::TextReader& file) {
-  return RunTwoLengthImport(
-      file, {.lengths = {211, 203},
-             .fields = kLayout,
-             .mark = SQL_SSTMst_SetDelete,
-             .markFailure = "Fehler in SQL_SSTMst_SetDelete(): %ld",
-             .write = SQL_SSTMst_Write,
-             .writeFailure = "Fehler in SQL_SSTMst_Write(): %ld",
-             .sweep = SQL_SSTMst_Delete,
-             .sweepFailure = "Fehler in SQL_SSTMst_Delete(): %ld",
-             .countLine = "%ld von %ld Datensaetze in MGSSTMST eingefuegt"});
+// The long form first, then the short one.
+constexpr long kLengths[] = {211, 203};
+
+}  // namespace
+
+ImportResult ImportMst(platform::TextReader& file, const ImportContext& context) {
+  return RunImportCycle(
+      file, context,
+      {.lengths = kLengths,
+       .fields = kLayout,
+       .mark = {SQL_SSTMst_SetDelete, "Fehler in SQL_SSTMst_SetDelete(): %ld", When::Always},
+       .sweep = {SQL_SSTMst_Delete, "Fehler in SQL_SSTMst_Delete(): %ld", When::Always},
+       .write = SQL_SSTMst_Write,
+       .writeFailure = "Fehler in SQL_SSTMst_Write(): %ld",
+       .countLine = "%ld von %ld Datensaetze in MGSSTMST eingefuegt"});
 }
+
+constexpr FileType kFileTypeMst = {"MST", "mst  f. Datei MitarbeiterStatus", kLayout, kLengths, ImportMst};

@@ -29,16 +29,14 @@
 #include <utility>
 
 #include "db/statement.h"
-#include "importers/cycle.h"
 #include "importers/importers.h"
+
+namespace {
 
 // 1 while the INSERT tries the form with TswAmp first; set to 0 for the
 // rest of the process, all later import attempts included, after the server
 // has answered 207 to it.
-extern int TswAmpFlag;
 int TswAmpFlag = 1;
-
-namespace {
 
 enum {
   TswIdn, TswSto, Tswliz, TswMnd,
@@ -70,6 +68,10 @@ static_assert(std::size(kLayout) == kFieldCount);
 
 constexpr long kLongForm = 432;
 constexpr long kShortForm = 427;
+// A file holds one form throughout: these are the accepted lengths before
+// the first line is seen, and after it told the short form.
+constexpr long kLengths[] = {kLongForm, kShortForm};
+constexpr long kShortLengths[] = {kShortForm};
 
 // The server's native error for an invalid column name.
 constexpr int kInvalidColumn = 207;
@@ -105,15 +107,17 @@ constexpr const char* kInsertWithoutAmp =
     "'%s', '%s' ) ";
 constexpr const char* kSweep = "DELETE FROM QVSYSTEM.O2002TSW WHERE TSWSTO = '*DEL' ";
 
-// Executes `format` filled with the fields first .. first+N-1 in layout
-// order, then `tail`.
-template <std::size_t First, std::size_t... I, typename... Tail>
-int ExecFields(StatementKind kind, const char* format, const Record& r,
-               std::index_sequence<I...>, const Tail&... tail) {
-  return ExecFormatted(kind, format, r[First + I]..., tail...);
-}
+// A field's text, one per index of a pack.
+template <std::size_t>
+using FieldText = std::string;
 
-}  // namespace
+// Executes `format` filled with the fields first .. first+N-1 in layout
+// order, then `tail`; the format is checked against them when compiled.
+template <std::size_t First, std::size_t... I, typename... Tail>
+int ExecFields(StatementKind kind, util::FormatString<FieldText<I>..., Tail...> format,
+               const Record& r, std::index_sequence<I...>, const Tail&... tail) {
+  return ExecFormatted<FieldText<I>..., Tail...>(kind, format, r[First + I]..., tail...);
+}
 
 int SQL_O2002Tsw_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 
@@ -133,23 +137,26 @@ int SQL_O2002Tsw_Write(const Record& r) {
 
 int SQL_O2002Tsw_Delete() { return ExecStatement(StatementKind::StatusSweep, kSweep); }
 
-int ImportSld(platform::TextReader& file) {
-  ImportCycle cycle;
-  cycle.lengths = {kLongForm};
-  cycle.fields = kLayout;
-  cycle.prepare = [](platform::TextReader& f, ImportCycle& c) {
-    // The first line decides the form; the loop then reads it again.
-    if (f.ReadLine(LineBuf, kLongForm) && static_cast<long>(LineBuf.size()) != kLongForm) {
-      c.lengths = {kShortForm};
-    }
-    f.Rewind();
-  };
-  cycle.mark = {SQL_O2002Tsw_SetDelete, "Fehler in SQL_O2002Tsw_SetDelete(): %ld",
-                When::Always};
-  cycle.write = SQL_O2002Tsw_Write;
-  cycle.writeFailure = "Fehler in SQL_O2002Tsw_Write(): %ld";
-  cycle.writeFailureShows = WriteFailureShows::Result;
-  cycle.sweep = {SQL_O2002Tsw_Delete, "Fehler in SQL_O2002Tsw_Delete(): %ld", When::Always};
-  cycle.countLine = "%ld von %ld Datensaetze in O2002TSW eingefuegt";
-  return RunImportCycle(file, cycle);
+}  // namespace
+
+ImportResult ImportSld(platform::TextReader& file, const ImportContext& context) {
+  return RunImportCycle(
+      file, context,
+      {.lengths = std::span(kLengths).first(1),
+       .fields = kLayout,
+       .mark = {SQL_O2002Tsw_SetDelete, "Fehler in SQL_O2002Tsw_SetDelete(): %ld", When::Always},
+       .sweep = {SQL_O2002Tsw_Delete, "Fehler in SQL_O2002Tsw_Delete(): %ld", When::Always},
+       .write = SQL_O2002Tsw_Write,
+       .writeFailure = "Fehler in SQL_O2002Tsw_Write(): %ld",
+       .countLine = "%ld von %ld Datensaetze in O2002TSW eingefuegt",
+       .prepare =
+           [](platform::TextReader& f, ImportCycle& c) {
+             // The first line decides the form; the loop then reads it again.
+             std::string first;
+             if (f.ReadLine(first, kLongForm) && static_cast<long>(first.size()) != kLongForm)
+               c.lengths = kShortLengths;
+             f.Rewind();
+           }});
 }
+
+constexpr FileType kFileTypeSld = {"SLD", "SLD  f. Datei SALDO", kLayout, kLengths, ImportSld};

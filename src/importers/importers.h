@@ -1,19 +1,65 @@
-// The importers, one per file type. Each takes the open work file at its
-// start and returns an import result: 0 imported, 2 database error, 4 wrong
-// record length.
+// The importers, one per file type, and the table of file types by which the
+// run dispatches (and which the companion programs read: each type's code,
+// record layout and accepted lengths). Each importer takes the open work
+// file at its start and what the run knows, and returns an ImportResult.
+//
+// A new file type is one source in this folder with its importer and its
+// FileType, and one entry in the table (file_types.cpp).
 #pragma once
 
+#include <span>
+#include <string>
+
+#include "importers/cycle.h"
 #include "platform/text_reader.h"
 
-int Import20P(platform::TextReader& file);
-int Import35P(platform::TextReader& file);
-int Import41P(platform::TextReader& file);
-int ImportMnd(platform::TextReader& file);
-int ImportIdn(platform::TextReader& file);
-int ImportSld(platform::TextReader& file);
-int ImportKst(platform::TextReader& file);
-int ImportBkl(platform::TextReader& file);
-int ImportFtg(platform::TextReader& file);
-int ImportMst(platform::TextReader& file);
-int ImportMdt(platform::TextReader& file);
-int ImportFcd(platform::TextReader& file);
+using Importer = ImportResult (*)(platform::TextReader& file, const ImportContext& context);
+
+// One file type.
+struct FileType {
+  // The type as the run compares it: the argument upper-cased, cut to three
+  // characters.
+  const char* code;
+  // Its line in the usage text, after the column of "Dateityp  : ".
+  const char* usage;
+  // The record layout; a short form leaves the fields it lacks empty.
+  std::span<const Field> layout;
+  // Accepted lengths as read, line end included; the first is the read
+  // limit. (The SLD file holds one of its two lengths throughout, told by
+  // its first line.)
+  std::span<const long> lengths;
+  Importer import;
+};
+
+// The file types, in the order of the usage text.
+std::span<const FileType* const> FileTypes();
+
+// The file type of `code`, or nullptr when there is none.
+const FileType* FindFileType(const std::string& code);
+
+ImportResult Import20P(platform::TextReader& file, const ImportContext& context);
+ImportResult Import35P(platform::TextReader& file, const ImportContext& context);
+ImportResult Import41P(platform::TextReader& file, const ImportContext& context);
+ImportResult ImportMnd(platform::TextReader& file, const ImportContext& context);
+ImportResult ImportIdn(platform::TextReader& file, const ImportContext& context);
+ImportResult ImportSld(platform::TextReader& file, const ImportContext& context);
+ImportResult ImportKst(platform::TextReader& file, const ImportContext& context);
+ImportResult ImportBkl(platform::TextReader& file, const ImportContext& context);
+ImportResult ImportFtg(platform::TextReader& file, const ImportContext& context);
+ImportResult ImportMst(platform::TextReader& file, const ImportContext& context);
+ImportResult ImportMdt(platform::TextReader& file, const ImportContext& context);
+ImportResult ImportFcd(platform::TextReader& file, const ImportContext& context);
+
+// Each importer's entry of the table, defined beside its importer.
+extern const FileType kFileType20P;
+extern const FileType kFileType35P;
+extern const FileType kFileType41P;
+extern const FileType kFileTypeMnd;
+extern const FileType kFileTypeIdn;
+extern const FileType kFileTypeSld;
+extern const FileType kFileTypeKst;
+extern const FileType kFileTypeBkl;
+extern const FileType kFileTypeFtg;
+extern const FileType kFileTypeMst;
+extern const FileType kFileTypeMdt;
+extern const FileType kFileTypeFcd;

@@ -2,7 +2,6 @@
 // generation.
 #include "log/log.h"
 
-#include <cstdarg>
 #include <cstdio>
 
 #include "platform/platform.h"
@@ -11,7 +10,6 @@
 int DebugFlag = 0;
 std::string LogPath;
 std::string OldLogPath;
-std::string LogText;
 
 void WriteLog(const std::string& text) {
   if (DebugFlag) {
@@ -35,12 +33,4 @@ void WriteLog(const std::string& text) {
     f = std::fopen(LogPath.c_str(), "a");
   }
   if (f != nullptr) std::fclose(f);
-}
-
-void LogF(const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
-  LogText = util::VFormat(format, args);
-  va_end(args);
-  WriteLog(LogText);
 }

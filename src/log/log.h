@@ -5,13 +5,12 @@
 
 #include <string>
 
+#include "util/format.h"
+
 // Run-wide log settings, set by the run before its first message.
 extern int DebugFlag;          // 1: messages go to standard output, no file
 extern std::string LogPath;    // "../../Valdura_php/log/kranzel.log"
 extern std::string OldLogPath; // "../../Valdura_php/log/kranzel.old"
-
-// The shared message buffer: callers format into it and pass it on (LogF).
-extern std::string LogText;
 
 // The size past which the log is rotated: a log longer than this after a
 // write is renamed to OldLogPath and a new, empty log begins.
@@ -22,8 +21,9 @@ constexpr long kLogRotateSize = 10485760L;
 // message of any length is written whole.
 void WriteLog(const std::string& text);
 
-// Formats a message into LogText with a printf format and writes it.
-#if defined(__GNUC__)
-__attribute__((format(printf, 1, 2)))
-#endif
-void LogF(const char* format, ...);
+// Formats a message with a printf format (checked against the arguments when
+// compiled) and writes it.
+template <typename... Args>
+void LogF(util::FormatString<Args...> format, const Args&... args) {
+  WriteLog(util::Format<Args...>(format, args...));
+}

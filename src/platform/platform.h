@@ -35,6 +35,9 @@ bool WriteFileBeside(const std::string& path, const std::string& content,
 void SleepMs(unsigned long ms);
 
 // The machine's local time now, formatted with strftime's `format`.
+#if defined(__GNUC__)
+__attribute__((format(strftime, 1, 0)))
+#endif
 std::string LocalTimeText(const char* format);
 
 }  // namespace platform

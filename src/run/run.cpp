@@ -6,14 +6,10 @@
 
 #include "db/connection.h"
 #include "db/statement.h"
-#include "importers/cycle.h"
 #include "importers/importers.h"
 #include "log/log.h"
 #include "platform/platform.h"
 #include "platform/text_reader.h"
-
-std::string ServerTimestamp;
-std::string ServerDate;
 
 namespace {
 
@@ -28,48 +24,85 @@ constexpr const char* kBanner =
     "******************************************************\n"
     "\n";
 
-constexpr const char* kUsage =
+// The usage text; its lines of file types come from the table of file types.
+constexpr const char* kUsageHead =
     "Befehlsformat: \n"
     "Kranzel_<DBSys>.exe  <Quelldatei>  <Dateityp>  [/D] \n"
     "DBSys     : Datenbanksystem\n"
-    "Quelldatei: Verzeichnis (Pfad)  und Name der Quelldatei\n"
-    "Dateityp  : 20p  f. Datei MGSST20P\n"
-    "            35p  f. Datei MGSST35P\n"
-    "            41p  f. Datei MGSST41P\n"
-    "            Mnd  f. Datei MNDSTAMM\n"
-    "            SLD  f. Datei SALDO\n"
-    "            IDN  f. Datei IDStamm\n"
-    "            KST  f. Datei Kostenst\n"
-    "            BKL  f. Datei AswBkl\n"
-    "            ftg  f. Datei Feiertag\n"
-    "            mst  f. Datei MitarbeiterStatus\n"
-    "            mdt  f. Datei MitarbeiterDetail\n"
-    "            fcd  f. Datei Funktionscodes\n"
+    "Quelldatei: Verzeichnis (Pfad)  und Name der Quelldatei\n";
+constexpr const char* kUsageTypes = "Dateityp  : ";
+constexpr const char* kUsageMoreTypes = "            ";
+constexpr const char* kUsageTail =
     "/D        : DebugFlag, optional, Ausgabe von Meldungen im DOS-Fenster\n"
     "\n";
 
-using Importer = int (*)(platform::TextReader&);
-
-// The file types in the order in which they are compared.
-struct FileTypeEntry {
-  const char* code;
-  Importer importer;
-};
-constexpr FileTypeEntry kFileTypes[] = {
-    {"20P", Import20P}, {"35P", Import35P}, {"41P", Import41P}, {"MND", ImportMnd},
-    {"IDN", ImportIdn}, {"SLD", ImportSld}, {"KST", ImportKst}, {"BKL", ImportBkl},
-    {"FTG", ImportFtg}, {"MST", ImportMst}, {"MDT", ImportMdt}, {"FCD", ImportFcd},
-};
-
-Importer FindImporter(const std::string& fileType) {
-  for (const FileTypeEntry& e : kFileTypes)
-    if (fileType == e.code) return e.importer;
-  return nullptr;
+std::string Usage() {
+  std::string usage = kUsageHead;
+  const char* column = kUsageTypes;
+  for (const FileType* type : FileTypes()) {
+    usage += column;
+    usage += type->usage;
+    usage += '\n';
+    column = kUsageMoreTypes;
+  }
+  return usage + kUsageTail;
 }
 
 std::string Upper(const char* arg) {
   std::string s = arg;
   return StrUpper(s);
+}
+
+// The exit code of an import result.
+int ExitCode(ImportResult result) {
+  return result == ImportResult::Imported ? kExitImported : kExitFailed;
+}
+
+// The attempt loop: up to five imports of the work file from its start, 10 s
+// apart, with a reconnect before the next attempt after a database error.
+// Success, the last attempt's failure, or a reconnect that fails ends it
+// with a message and the disconnect. Returns the exit code.
+int ImportWithAttempts(const std::string& work, const std::string& fileType,
+                       const ImportContext& context) {
+  ImportResult last = ImportResult::FileError;
+  platform::TextReader stream;
+  for (int attempt = 1; attempt <= kImportAttempts; ++attempt) {
+    if (!stream.Open(work)) {
+      LogF("Oeffnen der Datei fehlgeschlagen.");
+      last = ImportResult::FileError;
+    } else {
+      // The type is looked up only once the work file is open.
+      const FileType* type = FindFileType(fileType);
+      if (type == nullptr) {
+        LogF("unbekannter Dateityp %s!", fileType.c_str());
+        stream.Close();
+        return kExitUsage;
+      }
+      last = type->import(stream, context);
+    }
+    if (last == ImportResult::Imported) {
+      LogF("Die Schnittstellendatei vom Dateityp '%s' wurde importiert!", fileType.c_str());
+      dbDisconnect();
+      break;
+    }
+    if (attempt == kImportAttempts) {
+      LogF("Die Schnittstellendatei vom Dateityp '%s' konnte nicht importiert werden!",
+           fileType.c_str());
+      dbDisconnect();
+      break;
+    }
+    if (last == ImportResult::DatabaseError && dbReconnect() == 0) {
+      LogF("Die Schnittstellendatei vom Dateityp '%s' konnte auf Grund von "
+           "DB-Verbindungproblemen nicht importiert werden.",
+           fileType.c_str());
+      dbDisconnect();
+      break;
+    }
+    stream.Close();
+    platform::SleepMs(kAttemptPauseMs);
+  }
+  stream.Close();
+  return ExitCode(last);
 }
 
 }  // namespace
@@ -96,7 +129,7 @@ int RunKranzel(int argc, char** argv) {
   const int args = argc - 1;
   if (args < 2) {
     std::fputs(kBanner, stdout);
-    std::fputs(kUsage, stdout);
+    std::fputs(Usage().c_str(), stdout);
     std::fputs("Parameterfehler", stdout);
     std::fflush(stdout);
     return kExitUsage;
@@ -105,15 +138,19 @@ int RunKranzel(int argc, char** argv) {
   // The switches count only in the order "UPD" then "/D".
   if (args == 3) DebugFlag = Upper(argv[3]) == "/D";
   if (args >= 4) DebugFlag = Upper(argv[4]) == "/D";
-  if (args >= 3) UpdateMode = Upper(argv[3]) == "UPD";
+  ImportContext context;
+  if (args >= 3) context.UpdateMode = Upper(argv[3]) == "UPD";
 
   LogPath = platform::NativePath("../../Valdura_php/log/kranzel.log");
   OldLogPath = platform::NativePath("../../Valdura_php/log/kranzel.old");
 
   if (dbLogin() != 0 && dbReconnect() == 0) return kExitFailed;
 
-  SQL_GetServerTimestamp(ServerTimestamp);
-  ServerDate = DateOfTimestamp(ServerTimestamp);
+  std::string serverTimestamp;
+  SQL_GetServerTimestamp(serverTimestamp);
+  context.ServerDate = DateOfTimestamp(serverTimestamp);
+  std::string dbSystem = DbSystem;
+  context.DbSystemMysql = StrUpper(dbSystem) == "MYSQL";
 
   // The source replaces an older work file in one step; when the source is
   // missing, the older work file (the last file delivered) stays.
@@ -124,44 +161,6 @@ int RunKranzel(int argc, char** argv) {
     return kExitUsage;
   }
 
-  std::string fileType = Upper(argv[2]).substr(0, 3);
-
-  int last = 1;
-  platform::TextReader stream;
-  for (int attempt = 1; attempt <= kImportAttempts; ++attempt) {
-    if (!stream.Open(work)) {
-      LogF("Oeffnen der Datei fehlgeschlagen.");
-      last = 1;
-    } else {
-      Importer importer = FindImporter(fileType);
-      if (importer == nullptr) {
-        LogF("unbekannter Dateityp %s!", fileType.c_str());
-        stream.Close();
-        return kExitUsage;
-      }
-      last = importer(stream);
-    }
-    if (last == 0) {
-      LogF("Die Schnittstellendatei vom Dateityp '%s' wurde importiert!", fileType.c_str());
-      dbDisconnect();
-      break;
-    }
-    if (attempt == kImportAttempts) {
-      LogF("Die Schnittstellendatei vom Dateityp '%s' konnte nicht importiert werden!",
-           fileType.c_str());
-      dbDisconnect();
-      break;
-    }
-    if (last == 2 && dbReconnect() == 0) {
-      LogF("Die Schnittstellendatei vom Dateityp '%s' konnte auf Grund von "
-           "DB-Verbindungproblemen nicht importiert werden.",
-           fileType.c_str());
-      dbDisconnect();
-      break;
-    }
-    stream.Close();
-    platform::SleepMs(kAttemptPauseMs);
-  }
-  stream.Close();
-  return last != 0 ? kExitFailed : kExitImported;
+  const std::string fileType = Upper(argv[2]).substr(0, 3);
+  return ImportWithAttempts(work, fileType, context);
 }

@@ -13,11 +13,6 @@ constexpr int kExitFailed = 99;    // no database, or the import failed
 constexpr int kImportAttempts = 5;
 constexpr unsigned long kAttemptPauseMs = 10000;
 
-// The server's date and time at the start of the run ("dd.mm.yyyy hh:mm:ss")
-// and its date as yyyymmdd; both empty when the query failed.
-extern std::string ServerTimestamp;
-extern std::string ServerDate;
-
 // Upper-cases 'a' to 'z' in place (nothing else changes); returns `text`.
 std::string& StrUpper(std::string& text);
 

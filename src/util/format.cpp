@@ -17,7 +17,7 @@ std::string VFormat(const char* format, std::va_list args) {
   return out;
 }
 
-std::string Format(const char* format, ...) {
+std::string FormatUnchecked(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
   std::string out = VFormat(format, args);

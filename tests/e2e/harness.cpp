@@ -14,6 +14,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "config/ini_writer.h"
 
 namespace fs = std::filesystem;
@@ -132,9 +134,29 @@ Installation::Installation(Path path) : path_(path) {
   // other settings) but this empty one.
   Spit(odbcDir + "/freetds.conf", "");
   WriteOdbcIni();
+  if (const std::string dir = Env("KRANZEL_E2E_CAPTURE"); !dir.empty()) {
+    const testing::TestInfo* t = testing::UnitTest::GetInstance()->current_test_info();
+    capturePath_ = dir + "/" + (t ? std::string(t->test_suite_name()) + "." + t->name() : "none") +
+                   ".txt";
+    Note("== installation\n");
+  }
+}
+
+void Installation::Note(const std::string& text) const {
+  if (capturePath_.empty()) return;
+  // The temporary root differs from run to run; nothing else may.
+  std::string out = text;
+  for (std::size_t at = out.find(root); at != std::string::npos; at = out.find(root, at))
+    out.replace(at, root.size(), "<root>");
+  std::ofstream(capturePath_, std::ios::binary | std::ios::app) << out;
 }
 
 Installation::~Installation() {
+  if (!capturePath_.empty()) {
+    Note("== journal\n" + Slurp(journalPath) + "== log\n");
+    for (const std::string& m : LogMessages()) Note(m + "\n");
+    Note("== stderr\n" + Slurp(root + "/stderr.txt"));
+  }
   if (listenerPid_ > 0) {
     kill(listenerPid_, SIGTERM);
     waitpid(listenerPid_, nullptr, 0);
@@ -266,12 +288,19 @@ RunResult Installation::Run(const std::vector<std::string>& args, bool fast) {
   if (fast) argv = {"faketime", "-f", "+0 x1000"};
   argv.push_back(KRANZEL_BIN);
   argv.insert(argv.end(), args.begin(), args.end());
-  if (path_ == Path::InProcess) return Capture(argv, workDir, OdbcEnvironment(), root + "/stderr.txt");
-  // A fresh listener per run reads the control file afresh, as a fresh
-  // kranzel process loads the in-process driver afresh.
-  StartListener();
-  RunResult r = Capture(argv, workDir, OdbcEnvironment(), root + "/stderr.txt");
-  StopListener();
+  RunResult r;
+  if (path_ == Path::InProcess) {
+    r = Capture(argv, workDir, OdbcEnvironment(), root + "/stderr.txt");
+  } else {
+    // A fresh listener per run reads the control file afresh, as a fresh
+    // kranzel process loads the in-process driver afresh.
+    StartListener();
+    r = Capture(argv, workDir, OdbcEnvironment(), root + "/stderr.txt");
+    StopListener();
+  }
+  std::string line = "== run";
+  for (const std::string& a : args) line += " [" + a + "]";
+  Note(line + " -> " + std::to_string(r.exitCode) + "\n" + r.out + "\n");
   return r;
 }
 
@@ -293,7 +322,9 @@ std::vector<std::string> Installation::LogMessages() const {
 
 std::vector<std::string> Installation::TakeJournal() {
   std::vector<std::string> out;
-  std::istringstream in(Slurp(journalPath));
+  const std::string journal = Slurp(journalPath);
+  Note("== journal\n" + journal);
+  std::istringstream in(journal);
   std::string line;
   while (std::getline(in, line)) out.push_back(line);
   Spit(journalPath, "");

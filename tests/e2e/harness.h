@@ -15,6 +15,12 @@
 // Installation take the second path; each run then gets a fresh listener on
 // the database (as each run gets a fresh driver in the first path), and the
 // DSN attributes User, Password, Journal and Control become the listener's.
+//
+// With KRANZEL_E2E_CAPTURE naming a directory, every installation also
+// appends what a user of the tool could see (each run's arguments, exit code
+// and standard output, every statement the stand-in received, the log
+// without its timestamps) to <dir>/<suite>.<test>.txt, so two builds can be
+// compared byte for byte over the whole suite.
 #pragma once
 
 #include <string>
@@ -98,6 +104,9 @@ class Installation {
   Path path_;
   int listenerPid_ = -1;
   int listenerPort_ = 0;
+  // Appends `text` to this test's capture file (KRANZEL_E2E_CAPTURE).
+  void Note(const std::string& text) const;
+  std::string capturePath_;  // empty: no capture
   std::vector<std::pair<std::string, std::string>> extra_;  // DSN attributes in order
 };
 

@@ -1,0 +1,85 @@
+// The table of file types as the run and the companion programs read it, and
+// the compile-time check of message and statement formats.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "importers/importers.h"
+#include "util/format.h"
+
+namespace {
+
+using util::ArgKind;
+
+// A format matches its arguments only in number and kind, in order.
+template <std::size_t N>
+constexpr bool Matches(const char* format, const ArgKind (&kinds)[N]) {
+  return util::FormatMatches(format, kinds, N);
+}
+constexpr ArgKind kNone[1] = {ArgKind::Unknown};
+
+static_assert(util::FormatMatches("Oeffnen der Datei fehlgeschlagen.", kNone, 0));
+static_assert(util::FormatMatches("100%% sicher", kNone, 0));
+static_assert(!util::FormatMatches("%s", kNone, 0));  // an argument too few
+static_assert(Matches("Fehler in SQL_MGSST20P_Write: %d. Satz: '%s' ",
+                      {ArgKind::Int, ArgKind::Text}));
+static_assert(Matches("%ld von %ld Datensaetze", {ArgKind::Long, ArgKind::Long}));
+static_assert(Matches("KidSta = %hd", {ArgKind::Short}));
+static_assert(!Matches("%ld", {ArgKind::Long, ArgKind::Long}));  // an argument too many
+static_assert(!Matches("%d", {ArgKind::Long}));                  // long for %d
+static_assert(!Matches("%ld", {ArgKind::Int}));                  // int for %ld
+static_assert(!Matches("'%s'", {ArgKind::Int}));                 // number for %s
+static_assert(!Matches("%d", {ArgKind::Text}));                  // text for %d
+static_assert(!Matches("%f", {ArgKind::Unknown}));               // a conversion it does not know
+static_assert(util::KindOf<std::string>() == ArgKind::Text);
+static_assert(util::KindOf<const char*>() == ArgKind::Text);
+static_assert(util::KindOf<char[4]>() == ArgKind::Text);
+static_assert(util::KindOf<double>() == ArgKind::Unknown);
+
+TEST(FileTypesTest, TwelveTypesEachFoundByItsCode) {
+  ASSERT_EQ(FileTypes().size(), 12u);
+  std::set<std::string> codes;
+  for (const FileType* type : FileTypes()) {
+    const std::string code = type->code;
+    EXPECT_EQ(code.size(), 3u) << code;
+    for (char c : code) EXPECT_FALSE(c >= 'a' && c <= 'z') << code;  // compared upper-cased
+    EXPECT_TRUE(codes.insert(code).second) << code;
+    EXPECT_EQ(FindFileType(code), type);
+    EXPECT_NE(type->import, nullptr) << code;
+  }
+  EXPECT_EQ(FindFileType("XYZ"), nullptr);
+  EXPECT_EQ(FindFileType("20p"), nullptr);  // the run upper-cases first
+}
+
+// kranzel-check cuts records by these layouts: the fields follow one another
+// without overlap and lie inside the longest accepted line, which is the
+// first length (the read limit).
+TEST(FileTypesTest, LayoutsLieInsideTheReadLimit) {
+  for (const FileType* type : FileTypes()) {
+    ASSERT_FALSE(type->lengths.empty()) << type->code;
+    ASSERT_FALSE(type->layout.empty()) << type->code;
+    const long limit = type->lengths.front();
+    for (long length : type->lengths) EXPECT_LE(length, limit) << type->code;
+    int end = 0;
+    for (const Field& f : type->layout) {
+      EXPECT_GE(f.offset, end) << type->code << " " << f.column;
+      EXPECT_GT(f.length, 0) << type->code << " " << f.column;
+      end = f.offset + f.length;
+    }
+    EXPECT_LE(end, limit) << type->code;
+  }
+}
+
+TEST(FileTypesTest, LengthsOfTheTwoFormFiles) {
+  auto lengths = [](const char* code) {
+    const FileType* t = FindFileType(code);
+    return t ? std::vector<long>(t->lengths.begin(), t->lengths.end()) : std::vector<long>();
+  };
+  EXPECT_EQ(lengths("20P"), (std::vector<long>{272}));
+  EXPECT_EQ(lengths("SLD"), (std::vector<long>{432, 427}));
+  EXPECT_EQ(lengths("IDN"), (std::vector<long>{368, 364}));
+  EXPECT_EQ(lengths("FCD"), (std::vector<long>{77, 66, 65}));
+}
+
+}  // namespace
