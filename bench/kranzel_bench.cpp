@@ -31,6 +31,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -135,9 +136,12 @@ std::string Pad(const std::string& text, size_t width) {
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif
-std::string Num(const char* format, long value) {
+std::string Num(const char* format, ...) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, format, value);
+  std::va_list args;
+  va_start(args, format);
+  std::vsnprintf(buf, sizeof buf, format, args);
+  va_end(args);
   return buf;
 }
 
