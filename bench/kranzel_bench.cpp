@@ -189,11 +189,11 @@ void WriteIdn(const std::string& path, long records, int delivery) {
     line += Pad(Num("%ld", delivery * 100 + i % 1000), 10);                       // AswSal
     line += Pad("0", 5);                                                          // AswBk2
     line += Pad("1", 5);                                                          // AswSta
-    line += Num("202401%02ld083000", delivery);                                   // AswDat
+    line += Num("202401%02d083000", delivery);                                   // AswDat
     line += Pad("QvImport", 50);                                                  // AswErf
     line += "0";                                                                  // AswMap
     line += Pad(Num("KST%05ld", i % 500 + delivery), 30);                         // AswKst
-    line += Num("%03ld", delivery);                                               // AswKal
+    line += Num("%03d", delivery);                                               // AswKal
     if (line.size() != 366) Die("IDN generator out of step");
     out += line;
     out += " \n";  // the long form's last data character, then the line end
