@@ -48,10 +48,17 @@ void LogWriteFailure(const ImportCycle& c, int rc, const Record& record) {
 
 }  // namespace
 
+bool ReadFailed(const platform::TextReader& file) {
+  if (!file.Failed()) return false;
+  LogF("Fehler beim Lesen der Datei %s: %s", file.Path().c_str(), file.ErrorText().c_str());
+  return true;
+}
+
 int RunImportCycle(platform::TextReader& file, const ImportCycle& given) {
   ImportCycle cycle = given;
   if (cycle.prepare) cycle.prepare(file, cycle);
   assert(!cycle.lengths.empty() && cycle.write);
+  if (ReadFailed(file)) return kImportReadError;
 
   long counted = 0;
   long written = 0;
@@ -88,6 +95,8 @@ int RunImportCycle(platform::TextReader& file, const ImportCycle& given) {
     }
     ++written;
   }
+  // A read error is not the end of the file: no sweep after an incomplete read.
+  if (ReadFailed(file)) return kImportReadError;
 
   if (!RunStep(cycle.sweep)) return kImportDbError;
   LogF(cycle.countLine, written, counted);

@@ -14,6 +14,7 @@
 
 // Results of an importer.
 constexpr int kImportOk = 0;
+constexpr int kImportReadError = 1;  // the work file could not be read whole
 constexpr int kImportDbError = 2;
 constexpr int kImportBadLength = 4;
 
@@ -97,6 +98,11 @@ struct ImportCycle {
   // line); may change `length`/`shortLength` of the working copy it gets.
   std::function<void(platform::TextReader&, ImportCycle&)> prepare;
 };
+
+// Logs a read error of `file` and returns true when there was one. An
+// importer that reads outside the cycle checks this before it marks or
+// sweeps: an incomplete read must never sweep the rows not yet read.
+bool ReadFailed(const platform::TextReader& file);
 
 // Runs the cycle over `file` (positioned at its start) and returns the
 // import result.

@@ -34,24 +34,36 @@ void Spit(const std::string& path, const std::string& content) {
 }
 
 // Runs `argv` in `cwd` with extra environment; returns exit code, stdout.
+// Everything the child needs is prepared before the fork, so that runs may
+// be started from several threads at once.
 RunResult Capture(const std::vector<std::string>& argv, const std::string& cwd,
                   const std::vector<std::pair<std::string, std::string>>& env,
                   const std::string& errPath) {
+  std::vector<std::string> envText;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string entry = *e;
+    std::string name = entry.substr(0, entry.find('='));
+    bool replaced = false;
+    for (const auto& [k, v] : env) replaced = replaced || k == name;
+    if (!replaced) envText.push_back(entry);
+  }
+  for (const auto& [k, v] : env) envText.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (std::string& e : envText) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+
   int pipefd[2];
-  if (pipe(pipefd) != 0) throw std::runtime_error("pipe");
+  if (pipe2(pipefd, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   pid_t pid = fork();
   if (pid == 0) {
     dup2(pipefd[1], 1);
-    close(pipefd[0]);
-    close(pipefd[1]);
     int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (err >= 0) dup2(err, 2);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
+    execvpe(args[0], args.data(), envp.data());
     _exit(127);
   }
   close(pipefd[1]);
@@ -156,17 +168,23 @@ std::string Installation::ReadFile(const std::string& pathFromWorkDir) const {
   return Slurp((fs::path(workDir) / pathFromWorkDir).string());
 }
 
-RunResult Installation::Run(const std::vector<std::string>& args, bool fast) {
-  std::vector<std::string> argv;
-  if (fast) argv = {"faketime", "-f", "+0 x1000"};
+RunResult Installation::Run(const std::vector<std::string>& args, bool fast,
+                            const std::vector<std::pair<std::string, std::string>>& env) {
+  std::vector<std::string> argv = {"timeout", "-s", "KILL",
+                                   std::to_string(kRunTimeoutSeconds)};
+  if (fast) argv.insert(argv.end(), {"faketime", "-f", "+0 x1000"});
   argv.push_back(KRANZEL_BIN);
   argv.insert(argv.end(), args.begin(), args.end());
   // A sanitizer build must accept faketime's preload ahead of its runtime.
   std::string asan = Env("ASAN_OPTIONS");
   asan = asan.empty() ? "verify_asan_link_order=0" : asan + ":verify_asan_link_order=0";
-  return Capture(argv, workDir, {{"ODBCSYSINI", odbcDir}, {"ASAN_OPTIONS", asan}},
-                 root + "/stderr.txt");
+  std::vector<std::pair<std::string, std::string>> all = {{"ODBCSYSINI", odbcDir},
+                                                          {"ASAN_OPTIONS", asan}};
+  all.insert(all.end(), env.begin(), env.end());
+  return Capture(argv, workDir, all, root + "/stderr.txt");
 }
+
+std::string Installation::Stderr() const { return Slurp(root + "/stderr.txt"); }
 
 std::string Installation::LogPath() const { return root + "/Valdura_php/log/kranzel.log"; }
 
