@@ -170,18 +170,39 @@ std::string Installation::ReadFile(const std::string& pathFromWorkDir) const {
 
 RunResult Installation::Run(const std::vector<std::string>& args, bool fast,
                             const std::vector<std::pair<std::string, std::string>>& env) {
-  std::vector<std::string> argv = {"timeout", "-s", "KILL",
-                                   std::to_string(kRunTimeoutSeconds)};
+  // The test's variables and the fake clock reach kranzel alone, through
+  // env(1): timeout(1) keeps the real clock, so its limit is in real seconds.
+  std::vector<std::string> argv = {"timeout", "-s", "KILL", std::to_string(kRunTimeoutSeconds),
+                                   "env"};
+  std::string preload;
+  for (const auto& [k, v] : env) {
+    if (k == "LD_PRELOAD") {
+      preload = v;
+    } else {
+      argv.push_back(k + "=" + v);
+    }
+  }
+#ifdef FAKETIME_LIB
+  // libfaketime is preloaded directly, not through the faketime wrapper: the
+  // wrapper makes a semaphore and shared memory in /dev/shm named after its
+  // process id and exits with 1 when a pair of that name is left over from
+  // a wrapper that was killed, so a reused process id failed a random run.
+  if (fast) {
+    preload = preload.empty() ? FAKETIME_LIB : preload + ":" + FAKETIME_LIB;
+    argv.push_back("FAKETIME=+0 x1000");
+  }
+  if (!preload.empty()) argv.push_back("LD_PRELOAD=" + preload);
+#else
+  if (!preload.empty()) argv.push_back("LD_PRELOAD=" + preload);
   if (fast) argv.insert(argv.end(), {"faketime", "-f", "+0 x1000"});
+#endif
   argv.push_back(KRANZEL_BIN);
   argv.insert(argv.end(), args.begin(), args.end());
-  // A sanitizer build must accept faketime's preload ahead of its runtime.
+  // A sanitizer build must accept the preloads ahead of its runtime.
   std::string asan = Env("ASAN_OPTIONS");
   asan = asan.empty() ? "verify_asan_link_order=0" : asan + ":verify_asan_link_order=0";
-  std::vector<std::pair<std::string, std::string>> all = {{"ODBCSYSINI", odbcDir},
-                                                          {"ASAN_OPTIONS", asan}};
-  all.insert(all.end(), env.begin(), env.end());
-  return Capture(argv, workDir, all, root + "/stderr.txt");
+  return Capture(argv, workDir, {{"ODBCSYSINI", odbcDir}, {"ASAN_OPTIONS", asan}},
+                 root + "/stderr.txt");
 }
 
 std::string Installation::Stderr() const { return Slurp(root + "/stderr.txt"); }
