@@ -58,6 +58,7 @@ int RunImportCycle(platform::TextReader& file, const ImportCycle& given) {
   ImportCycle cycle = given;
   if (cycle.prepare) cycle.prepare(file, cycle);
   assert(!cycle.lengths.empty() && cycle.write);
+  // A departure may have read already (the SLD form from the first line).
   if (ReadFailed(file)) return kImportReadError;
 
   long counted = 0;
