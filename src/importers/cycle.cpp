@@ -43,11 +43,19 @@ void LogWriteFailure(const ImportCycle& c, int rc, const Record& record,
 
 }  // namespace
 
+bool ReadFailed(const platform::TextReader& file) {
+  if (!file.Failed()) return false;
+  LogF("Fehler beim Lesen der Datei %s: %s", file.Path().c_str(), file.ErrorText().c_str());
+  return true;
+}
+
 ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& context,
                             const ImportCycle& given) {
   ImportCycle cycle = given;
   if (cycle.prepare) cycle.prepare(file, cycle);
   assert(!cycle.lengths.empty() && cycle.write && !cycle.countLine.empty());
+  // A departure may have read already (the SLD form from the first line).
+  if (ReadFailed(file)) return ImportResult::FileError;
 
   long counted = 0;
   long written = 0;
@@ -86,6 +94,8 @@ ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& con
     }
     ++written;
   }
+  // A read error is not the end of the file: no sweep after an incomplete read.
+  if (ReadFailed(file)) return ImportResult::FileError;
 
   if (!RunStep(cycle.sweep, context)) return ImportResult::DatabaseError;
   LogF(cycle.countLine, written, counted);

@@ -103,6 +103,11 @@ struct ImportCycle {
   std::function<void(platform::TextReader&, ImportCycle&)> prepare{};
 };
 
+// Logs a read error of `file` and returns true when there was one. An
+// importer that reads outside the cycle checks this before it marks or
+// sweeps: an incomplete read must never sweep the rows not yet read.
+bool ReadFailed(const platform::TextReader& file);
+
 // Runs the cycle over `file` (positioned at its start) and returns the
 // import result.
 ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& context,

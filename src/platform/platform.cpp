@@ -5,6 +5,7 @@
 #include <ctime>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +63,68 @@ bool WriteFileBeside(const std::string& path, const std::string& content,
   }
   tempPath = temp;
   return true;
+}
+
+std::FILE* OpenRegularFile(const std::string& path) {
+  // O_NONBLOCK keeps the open of a FIFO without a writer from waiting; it is
+  // cleared again once the file is known to be a regular one.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  std::FILE* file = ::fdopen(fd, "rb");
+  if (file == nullptr) ::close(fd);
+  return file;
+}
+
+FileLock::~FileLock() { Unlock(); }
+
+FileLock::Status FileLock::TryLock(const std::string& path, std::string& error) {
+  Unlock();
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return Status::Error;
+  }
+  handle_ = fd;
+  int rc;
+  while ((rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+  }
+  if (rc == 0) return Status::Locked;
+  if (errno == EWOULDBLOCK) return Status::Busy;
+  error = std::strerror(errno);
+  Unlock();
+  return Status::Error;
+}
+
+bool FileLock::Wait(std::string& error) {
+  if (handle_ < 0) {
+    error = std::strerror(EBADF);
+    return false;
+  }
+  int fd = static_cast<int>(handle_);
+  int rc;
+  while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+  }
+  if (rc == 0) return true;
+  error = std::strerror(errno);
+  Unlock();
+  return false;
+}
+
+void FileLock::Unlock() {
+  if (handle_ < 0) return;
+  // Closing the descriptor releases the lock.
+  ::close(static_cast<int>(handle_));
+  handle_ = -1;
 }
 
 void SleepMs(unsigned long ms) {

@@ -1,9 +1,12 @@
 // The platform layer: everything the tool needs from the operating system
 // that differs between the installations' platforms (paths, rename with
-// replace, sleeping, local time, file removal). Nothing outside src/platform
-// calls an operating-system interface that only one platform has.
+// replace, sleeping, local time, file removal, opening a regular file, lock
+// files). Nothing outside src/platform calls an operating-system interface
+// that only one platform has.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace platform {
@@ -30,6 +33,31 @@ bool RemoveFile(const std::string& path);
 // leaves no file behind.
 bool WriteFileBeside(const std::string& path, const std::string& content,
                      std::string& tempPath, std::string& error);
+
+// Opens `path` for reading in binary mode when it names a regular file.
+// A directory, a FIFO or a device is refused like a missing file (nullptr),
+// and opening never blocks: a FIFO without a writer is refused at once.
+std::FILE* OpenRegularFile(const std::string& path);
+
+// An advisory, exclusive lock on a lock file; released by Unlock, by the
+// destructor, or by the operating system when the process ends.
+class FileLock {
+ public:
+  enum class Status { Locked, Busy, Error };
+  FileLock() = default;
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  // Opens `path` (creating it when missing) and tries to lock it without
+  // waiting. Busy: another process holds it; Wait() then blocks until it is
+  // had. Error: `error` says why (the file could not be created or locked).
+  Status TryLock(const std::string& path, std::string& error);
+  // After Busy: blocks until the lock is had. False with `error` set on failure.
+  bool Wait(std::string& error);
+  void Unlock();
+ private:
+  std::intptr_t handle_ = -1;  // file descriptor (POSIX) or HANDLE (Windows)
+};
 
 // Blocks the calling thread for `ms` milliseconds.
 void SleepMs(unsigned long ms);

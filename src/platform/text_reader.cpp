@@ -1,7 +1,10 @@
 // Text-mode line reader shared by the configuration reader and the importers.
 #include "platform/text_reader.h"
 
+#include <cerrno>
 #include <cstring>
+
+#include "platform/platform.h"
 
 namespace platform {
 
@@ -13,9 +16,12 @@ TextReader::~TextReader() { Close(); }
 
 bool TextReader::Open(const std::string& path) {
   Close();
-  file_ = std::fopen(path.c_str(), "rb");
+  file_ = OpenRegularFile(path);
   pos_ = len_ = 0;
   ended_ = false;
+  failed_ = false;
+  error_.clear();
+  path_ = path;
   pending_ = -1;
   return file_ != nullptr;
 }
@@ -42,10 +48,17 @@ int TextReader::Raw() {
     return c;
   }
   if (pos_ == len_) {
-    if (file_ == nullptr) return -1;
+    if (file_ == nullptr || failed_) return -1;
+    errno = 0;
     len_ = std::fread(buf_, 1, sizeof buf_, file_);
     pos_ = 0;
-    if (len_ == 0) return -1;
+    if (len_ == 0) {
+      if (std::ferror(file_)) {
+        failed_ = true;
+        error_ = std::strerror(errno != 0 ? errno : EIO);
+      }
+      return -1;
+    }
   }
   return buf_[pos_++];
 }
@@ -83,6 +96,11 @@ bool TextReader::ReadLine(std::string& line, std::size_t limit) {
   }
   last_count_ = count;
   last_lf_ = ended_line;
+  if (failed_) {
+    // What came before the error is no line of the file.
+    line.clear();
+    return false;
+  }
   return count > 0;
 }
 

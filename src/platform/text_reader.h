@@ -11,6 +11,11 @@
 //
 // A line is handed out as C code sees it after fgets: up to its first NUL
 // byte (the characters after a NUL are consumed but not returned).
+//
+// Unlike fgets, a read error is told apart from the end of the file: the
+// line it cut is not handed out, ReadLine returns false, and Failed() says
+// so until the file is opened again (a Rewind does not make a file that
+// failed trustworthy).
 #pragma once
 
 #include <cstddef>
@@ -26,15 +31,22 @@ class TextReader {
   TextReader(const TextReader&) = delete;
   TextReader& operator=(const TextReader&) = delete;
 
-  // Opens `path` for reading. Returns false when the file cannot be opened.
+  // Opens `path` for reading. Returns false when the file cannot be opened
+  // or is not a regular file (a directory, a FIFO, a device).
   bool Open(const std::string& path);
   bool IsOpen() const { return file_ != nullptr; }
   void Close();
 
   // Reads the next line with a limit of `limit` characters (limit >= 1) into
   // `line`. Returns false when nothing could be read: end of file, a Ctrl-Z,
-  // or a read error (not told apart, as fgets does not tell them apart).
+  // or a read error (then Failed() is true).
   bool ReadLine(std::string& line, std::size_t limit);
+
+  // Whether a read failed since the file was opened, the operating system's
+  // reason, and the path the file was opened with.
+  bool Failed() const { return failed_; }
+  const std::string& ErrorText() const { return error_; }
+  const std::string& Path() const { return path_; }
 
   // The characters the last ReadLine consumed (those after a NUL byte and
   // the line end included), and whether it stopped after a line feed. A read
@@ -57,6 +69,9 @@ class TextReader {
   std::size_t pos_ = 0;
   std::size_t len_ = 0;
   bool ended_ = false;  // end of file or Ctrl-Z reached
+  bool failed_ = false; // a read error; nothing more is read
+  std::string error_;
+  std::string path_;
   int pending_ = -1;    // a raw byte read ahead after a CR
   std::size_t last_count_ = 0;
   bool last_lf_ = false;

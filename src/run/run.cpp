@@ -10,6 +10,7 @@
 #include "log/log.h"
 #include "platform/platform.h"
 #include "platform/text_reader.h"
+#include "run/run_lock.h"
 
 namespace {
 
@@ -143,6 +144,14 @@ int RunKranzel(int argc, char** argv) {
 
   LogPath = platform::NativePath("../../Valdura_php/log/kranzel.log");
   OldLogPath = platform::NativePath("../../Valdura_php/log/kranzel.old");
+
+  // Runs of one file type or on one work file wait for each other, before
+  // the connection (a waiting run holds none) and before the rename.
+  RunLocks locks;
+  {
+    std::string type = Upper(argv[2]).substr(0, 3);
+    TakeRunLocks(FindFileType(type) != nullptr ? type : std::string(), WorkName(argv[1]), locks);
+  }
 
   if (dbLogin() != 0 && dbReconnect() == 0) return kExitFailed;
 

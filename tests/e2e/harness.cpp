@@ -37,24 +37,36 @@ void Spit(const std::string& path, const std::string& content) {
 }
 
 // Runs `argv` in `cwd` with extra environment; returns exit code, stdout.
+// Everything the child needs is prepared before the fork, so that runs may
+// be started from several threads at once.
 RunResult Capture(const std::vector<std::string>& argv, const std::string& cwd,
                   const std::vector<std::pair<std::string, std::string>>& env,
                   const std::string& errPath) {
+  std::vector<std::string> envText;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string entry = *e;
+    std::string name = entry.substr(0, entry.find('='));
+    bool replaced = false;
+    for (const auto& [k, v] : env) replaced = replaced || k == name;
+    if (!replaced) envText.push_back(entry);
+  }
+  for (const auto& [k, v] : env) envText.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (std::string& e : envText) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+
   int pipefd[2];
-  if (pipe(pipefd) != 0) throw std::runtime_error("pipe");
+  if (pipe2(pipefd, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   pid_t pid = fork();
   if (pid == 0) {
     dup2(pipefd[1], 1);
-    close(pipefd[0]);
-    close(pipefd[1]);
     int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (err >= 0) dup2(err, 2);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
+    execvpe(args[0], args.data(), envp.data());
     _exit(127);
   }
   close(pipefd[1]);
@@ -283,9 +295,34 @@ std::string Installation::ReadFile(const std::string& pathFromWorkDir) const {
   return Slurp((fs::path(workDir) / pathFromWorkDir).string());
 }
 
-RunResult Installation::Run(const std::vector<std::string>& args, bool fast) {
-  std::vector<std::string> argv;
-  if (fast) argv = {"faketime", "-f", "+0 x1000"};
+RunResult Installation::Run(const std::vector<std::string>& args, bool fast,
+                            const std::vector<std::pair<std::string, std::string>>& env) {
+  // The test's variables and the fake clock reach kranzel alone, through
+  // env(1): timeout(1) keeps the real clock, so its limit is in real seconds.
+  std::vector<std::string> argv = {"timeout", "-s", "KILL", std::to_string(kRunTimeoutSeconds),
+                                   "env"};
+  std::string preload;
+  for (const auto& [k, v] : env) {
+    if (k == "LD_PRELOAD") {
+      preload = v;
+    } else {
+      argv.push_back(k + "=" + v);
+    }
+  }
+#ifdef FAKETIME_LIB
+  // libfaketime is preloaded directly, not through the faketime wrapper: the
+  // wrapper makes a semaphore and shared memory in /dev/shm named after its
+  // process id and exits with 1 when a pair of that name is left over from
+  // a wrapper that was killed, so a reused process id failed a random run.
+  if (fast) {
+    preload = preload.empty() ? FAKETIME_LIB : preload + ":" + FAKETIME_LIB;
+    argv.push_back("FAKETIME=+0 x1000");
+  }
+  if (!preload.empty()) argv.push_back("LD_PRELOAD=" + preload);
+#else
+  if (!preload.empty()) argv.push_back("LD_PRELOAD=" + preload);
+  if (fast) argv.insert(argv.end(), {"faketime", "-f", "+0 x1000"});
+#endif
   argv.push_back(KRANZEL_BIN);
   argv.insert(argv.end(), args.begin(), args.end());
   RunResult r;
@@ -303,6 +340,8 @@ RunResult Installation::Run(const std::vector<std::string>& args, bool fast) {
   Note(line + " -> " + std::to_string(r.exitCode) + "\n" + r.out + "\n");
   return r;
 }
+
+std::string Installation::Stderr() const { return Slurp(root + "/stderr.txt"); }
 
 std::string Installation::LogPath() const { return root + "/Valdura_php/log/kranzel.log"; }
 

@@ -85,8 +85,15 @@ class Installation {
   std::string ReadFile(const std::string& pathFromWorkDir) const;
 
   // Runs kranzel with `args` from workDir. With `fast`, under
-  // faketime -f '+0 x1000' so the 10 s and 60 s pauses pass quickly.
-  RunResult Run(const std::vector<std::string>& args, bool fast = true);
+  // faketime -f '+0 x1000' so the 10 s and 60 s pauses pass quickly. `env`
+  // adds environment variables. A run that has not ended after
+  // kRunTimeoutSeconds is killed (exit code 137), so a hang fails the test.
+  // Runs may be started from several threads at once.
+  RunResult Run(const std::vector<std::string>& args, bool fast = true,
+                const std::vector<std::pair<std::string, std::string>>& env = {});
+  static constexpr int kRunTimeoutSeconds = 120;
+  // What the runs wrote to standard error, all of them in order.
+  std::string Stderr() const;
 
   // The log's messages without their timestamps, in order.
   std::vector<std::string> LogMessages() const;
