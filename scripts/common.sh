@@ -11,7 +11,11 @@ KRANZEL_PACKAGES=(
   libsqlite3-dev sqlite3
   faketime
   python3 python3-pycryptodome
+  valgrind
 )
+
+# What scripts/fuzz.sh needs besides: clang and its libFuzzer runtime.
+KRANZEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 ensure_packages() {
   local missing=()
