@@ -27,6 +27,10 @@
 #include "log/log.h"
 #include "run/run.h"
 
+// The SLD importer's memory, for the rest of a process, that the server
+// lacks the column TswAmp. Each import here stands for a fresh process.
+extern int TswAmpFlag;
+
 namespace {
 
 using Importer = int (*)(platform::TextReader&);
@@ -91,6 +95,7 @@ std::vector<Sent> Import(Importer importer, fuzz::MemFile& file, const std::stri
   file.Set(content);
   Captured.clear();
   LineBuf.clear();
+  TswAmpFlag = 1;
   platform::TextReader reader;
   if (!reader.Open(file.path())) fuzz::Fail("TextReader: memory file not opened");
   int result = importer(reader);
