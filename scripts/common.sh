@@ -11,6 +11,7 @@ KRANZEL_PACKAGES=(
   libsqlite3-dev sqlite3
   faketime
   python3 python3-pycryptodome
+  valgrind
 )
 
 # Only scripts/bench.sh: the peer driver of standin_bench.
@@ -18,6 +19,8 @@ KRANZEL_BENCH_PACKAGES=(libsqliteodbc)
 # Optional: the production driver on Linux (FreeTDS ODBC) and its tsql, for
 # the end-to-end run through FreeTDS and `scripts/demo.sh --tds`.
 KRANZEL_TDS_PACKAGES=(tdsodbc freetds-bin)
+# What scripts/fuzz.sh needs besides: clang and its libFuzzer runtime.
+KRANZEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 ensure_packages() {
   local missing=()

@@ -33,7 +33,21 @@ enum class StatementKind {
 // Executes `text` as a statement of `kind` and returns its statement result.
 // "No row touched" is 100 whether the driver says SQL_NO_DATA or succeeds
 // with a row count of 0 (FreeTDS does the latter even under ODBC 3).
+// With a statement sink set, the text goes to the sink instead.
 int ExecStatement(StatementKind kind, std::string text);
+
+// A statement sink takes the place of the database: it receives every
+// statement text ExecStatement would send, exactly as it would be sent, and
+// returns the statement result the importer is to see (0, 100, a native
+// error number, -1). It answers for the driver and the result mapping both,
+// so for an upsert it answers 100 to the UPDATE when the INSERT is wanted
+// too. The companion programs and the fuzz targets capture statements
+// through it without a connection.
+using StatementSink = int (*)(StatementKind kind, const std::string& text);
+
+// Sets the process-wide statement sink; nullptr sends statements through
+// ODBC again. The server-timestamp query is not routed through it.
+void SetStatementSink(StatementSink sink);
 
 // Doubles every apostrophe of `value` in place.
 void QuoteEscape(std::string& value);
