@@ -20,19 +20,22 @@ void WriteLog(const std::string& text) {
     std::fflush(stdout);
     return;
   }
-  std::FILE* f = std::fopen(LogPath.c_str(), "a");
+  // Binary, with the platform's line end written out: the size checked for
+  // the rotation is then the bytes in the file on every platform.
+  std::FILE* f = std::fopen(LogPath.c_str(), "ab");
   if (f == nullptr) return;
   std::string line = platform::LocalTimeText("%Y-%m-%d %H:%M:%S");
   line += ' ';
   line += text;
-  line += '\n';
+  line += platform::kTextLineEnd;
   std::fwrite(line.data(), 1, line.size(), f);
+  std::fflush(f);
   long size = std::ftell(f);
   if (size > kLogRotateSize) {
     std::fclose(f);
     platform::RemoveFile(OldLogPath);
     platform::RenameFile(LogPath, OldLogPath);
-    f = std::fopen(LogPath.c_str(), "a");
+    f = std::fopen(LogPath.c_str(), "ab");
   }
   if (f != nullptr) std::fclose(f);
 }

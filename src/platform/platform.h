@@ -4,6 +4,8 @@
 // calls an operating-system interface that only one platform has.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace platform {
@@ -11,6 +13,22 @@ namespace platform {
 // The installation's relative path of a file, written with forward slashes
 // ("../../Files/Valdura.Ini"), in the platform's own form.
 std::string NativePath(const std::string& portable);
+
+// The line end of the text files the tool writes (the log, new configuration
+// files): CR LF on Windows, as the original's text-mode files. The console
+// gets the same from the C runtime, whose standard output is in text mode.
+#ifdef _WIN32
+inline constexpr char kTextLineEnd[] = "\r\n";
+#else
+inline constexpr char kTextLineEnd[] = "\n";
+#endif
+
+#ifdef _WIN32
+// Opens `path` for reading bytes only when it is a regular disk file (not a
+// directory, pipe or device); opening never blocks. Null on failure, with
+// errno set.
+std::FILE* OpenRegularFileForReading(const std::string& path);
+#endif
 
 // Renames `from` to `to`, replacing an existing file of that name atomically.
 // Returns true on success.
@@ -36,5 +54,25 @@ void SleepMs(unsigned long ms);
 
 // The machine's local time now, formatted with strftime's `format`.
 std::string LocalTimeText(const char* format);
+
+// An advisory, exclusive lock on a lock file; released by Unlock, by the
+// destructor, or by the operating system when the process ends.
+class FileLock {
+ public:
+  enum class Status { Locked, Busy, Error };
+  FileLock() = default;
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  // Opens `path` (creating it when missing) and tries to lock it without
+  // waiting. Busy: another process holds it; Wait() then blocks until it is
+  // had. Error: `error` says why (the file could not be created or locked).
+  Status TryLock(const std::string& path, std::string& error);
+  // After Busy: blocks until the lock is had. False with `error` set on failure.
+  bool Wait(std::string& error);
+  void Unlock();
+ private:
+  std::intptr_t handle_ = -1;  // file descriptor (POSIX) or HANDLE (Windows)
+};
 
 }  // namespace platform

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "platform/platform.h"
+
 namespace platform {
 
 namespace {
@@ -13,7 +15,11 @@ TextReader::~TextReader() { Close(); }
 
 bool TextReader::Open(const std::string& path) {
   Close();
+#ifdef _WIN32
+  file_ = OpenRegularFileForReading(path);
+#else
   file_ = std::fopen(path.c_str(), "rb");
+#endif
   pos_ = len_ = 0;
   ended_ = false;
   pending_ = -1;
