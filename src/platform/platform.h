@@ -23,6 +23,19 @@ inline constexpr char kTextLineEnd[] = "\r\n";
 inline constexpr char kTextLineEnd[] = "\n";
 #endif
 
+// `text` with every line feed written as the platform's text line end, as a
+// text-mode write of it would store it.
+inline std::string TextLineEnds(const std::string& text) {
+  if (kTextLineEnd[1] == '\0') return text;
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (char c : text) {
+    if (c == '\n') out += kTextLineEnd;
+    else out += c;
+  }
+  return out;
+}
+
 #ifdef _WIN32
 // Opens `path` for reading bytes only when it is a regular disk file (not a
 // directory, pipe or device); opening never blocks. Null on failure, with

@@ -164,8 +164,14 @@ RunResult Installation::Run(const std::vector<std::string>& args, bool fast) {
   // A sanitizer build must accept faketime's preload ahead of its runtime.
   std::string asan = Env("ASAN_OPTIONS");
   asan = asan.empty() ? "verify_asan_link_order=0" : asan + ":verify_asan_link_order=0";
-  return Capture(argv, workDir, {{"ODBCSYSINI", odbcDir}, {"ASAN_OPTIONS", asan}},
-                 root + "/stderr.txt");
+  return RunCommand(argv, {{"ASAN_OPTIONS", asan}});
+}
+
+RunResult Installation::RunCommand(const std::vector<std::string>& argv,
+                                   const std::vector<std::pair<std::string, std::string>>& env) {
+  std::vector<std::pair<std::string, std::string>> all = {{"ODBCSYSINI", odbcDir}};
+  all.insert(all.end(), env.begin(), env.end());
+  return Capture(argv, workDir, all, root + "/stderr.txt");
 }
 
 std::string Installation::LogPath() const { return root + "/Valdura_php/log/kranzel.log"; }

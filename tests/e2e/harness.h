@@ -54,6 +54,10 @@ class Installation {
   // Runs kranzel with `args` from workDir. With `fast`, under
   // faketime -f '+0 x1000' so the 10 s and 60 s pauses pass quickly.
   RunResult Run(const std::vector<std::string>& args, bool fast = true);
+  // Runs any command line from workDir with the DSN's ODBCSYSINI and the
+  // extra environment `env` (the Windows build under Wine uses it).
+  RunResult RunCommand(const std::vector<std::string>& argv,
+                       const std::vector<std::pair<std::string, std::string>>& env = {});
 
   // The log's messages without their timestamps, in order.
   std::vector<std::string> LogMessages() const;
