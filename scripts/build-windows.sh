@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows programs kranzel.exe and kranzel-ini.exe with the
 # mingw-w64 cross compiler (installed when missing) into build-windows/, and
-# the Windows zip beside them (kranzel-<version>-windows-x64.zip).
+# the Windows zip beside them (kranzel-[<version>-]windows-x64.zip).
 #   scripts/build-windows.sh [BUILD_DIR] [cmake options...]
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
