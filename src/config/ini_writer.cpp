@@ -85,7 +85,7 @@ std::string LineEndOf(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) {
     if (EndsWithLf(line)) return AsRead(line) != line ? "\r\n" : "\n";
   }
-  return "\n";
+  return platform::kTextLineEnd;
 }
 
 bool ValidKey(const std::string& key, std::string& error) {

@@ -21,7 +21,7 @@ namespace {
 constexpr std::size_t kMaxDataSource = 40;
 
 std::string Lookup(const char* key) {
-  ReadIniValue("", key, 0, kIniPath);
+  ReadIniValue("", key, 0, platform::NativePath(kIniPath));
   return IniValue;
 }
 

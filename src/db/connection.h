@@ -2,6 +2,9 @@
 // credentials, reconnect, disconnect, and the diagnostics of a failed call.
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>  // the Windows ODBC headers need its types first
+#endif
 #include <sql.h>
 #include <sqlext.h>
 

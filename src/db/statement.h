@@ -9,6 +9,9 @@
 //   other ODBC results are passed on (see StatementKind for the exceptions).
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>  // the Windows ODBC headers need its types first
+#endif
 #include <sql.h>
 
 #include <concepts>

@@ -18,19 +18,24 @@ void WriteLog(const std::string& text) {
     std::fflush(stdout);
     return;
   }
-  std::FILE* f = std::fopen(LogPath.c_str(), "a");
+  // Binary, with the platform's line ends written out (a line feed inside the
+  // message too, as a text-mode write would): the size checked for the
+  // rotation is then the bytes in the file on every platform.
+  std::FILE* f = std::fopen(LogPath.c_str(), "ab");
   if (f == nullptr) return;
   std::string line = platform::LocalTimeText("%Y-%m-%d %H:%M:%S");
   line += ' ';
   line += text;
   line += '\n';
+  line = platform::TextLineEnds(line);
   std::fwrite(line.data(), 1, line.size(), f);
+  std::fflush(f);
   long size = std::ftell(f);
   if (size > kLogRotateSize) {
     std::fclose(f);
     platform::RemoveFile(OldLogPath);
     platform::RenameFile(LogPath, OldLogPath);
-    f = std::fopen(LogPath.c_str(), "a");
+    f = std::fopen(LogPath.c_str(), "ab");
   }
   if (f != nullptr) std::fclose(f);
 }

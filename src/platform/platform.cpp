@@ -1,4 +1,6 @@
-// POSIX implementation of the platform layer.
+// POSIX implementation of the platform layer (the Windows one is
+// platform_win.cpp).
+#ifndef _WIN32
 #include "platform/platform.h"
 
 #include <cstdio>
@@ -150,3 +152,5 @@ std::string LocalTimeText(const char* format) {
 }
 
 }  // namespace platform
+
+#endif  // !_WIN32

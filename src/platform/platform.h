@@ -15,6 +15,28 @@ namespace platform {
 // ("../../Files/Valdura.Ini"), in the platform's own form.
 std::string NativePath(const std::string& portable);
 
+// The line end of the text files the tool writes (the log, new configuration
+// files): CR LF on Windows, as the original's text-mode files. The console
+// gets the same from the C runtime, whose standard output is in text mode.
+#ifdef _WIN32
+inline constexpr char kTextLineEnd[] = "\r\n";
+#else
+inline constexpr char kTextLineEnd[] = "\n";
+#endif
+
+// `text` with every line feed written as the platform's text line end, as a
+// text-mode write of it would store it.
+inline std::string TextLineEnds(const std::string& text) {
+  if (kTextLineEnd[1] == '\0') return text;
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (char c : text) {
+    if (c == '\n') out += kTextLineEnd;
+    else out += c;
+  }
+  return out;
+}
+
 // Renames `from` to `to`, replacing an existing file of that name atomically.
 // Returns true on success.
 bool RenameReplace(const std::string& from, const std::string& to);

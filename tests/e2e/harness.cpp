@@ -341,6 +341,13 @@ RunResult Installation::Run(const std::vector<std::string>& args, bool fast,
   return r;
 }
 
+RunResult Installation::RunCommand(const std::vector<std::string>& argv,
+                                   const std::vector<std::pair<std::string, std::string>>& env) {
+  std::vector<std::pair<std::string, std::string>> all = OdbcEnvironment();
+  all.insert(all.end(), env.begin(), env.end());
+  return Capture(argv, workDir, all, root + "/stderr.txt");
+}
+
 std::string Installation::Stderr() const { return Slurp(root + "/stderr.txt"); }
 
 std::string Installation::LogPath() const { return root + "/Valdura_php/log/kranzel.log"; }

@@ -94,6 +94,10 @@ class Installation {
   static constexpr int kRunTimeoutSeconds = 120;
   // What the runs wrote to standard error, all of them in order.
   std::string Stderr() const;
+  // Runs any command line from workDir with the DSN's environment and the
+  // extra environment `env` (the Windows build under Wine uses it).
+  RunResult RunCommand(const std::vector<std::string>& argv,
+                       const std::vector<std::pair<std::string, std::string>>& env = {});
 
   // The log's messages without their timestamps, in order.
   std::vector<std::string> LogMessages() const;

@@ -1,0 +1,348 @@
+// The Windows build end to end under Wine: kranzel.exe and kranzel-ini.exe
+// reach the stand-in through Wine's odbc32, which hands every ODBC call to the
+// host's unixODBC (so the DSN comes from ODBCSYSINI as for the Linux build).
+// Each case runs the same input through the Linux build and compares what a
+// user sees: statements, table rows, log messages, exit codes, and the
+// Windows line ends (CR LF) in the log and on the console.
+//
+// One throw-away WINEPREFIX serves the whole run (creating it costs tens of
+// seconds). Every Wine process runs under faketime, so the 10 s and 60 s
+// pauses pass quickly: the pause is timed by the wineserver, which each run
+// starts afresh under the same faketime (a server outlives its last client by
+// three of its own, accelerated, seconds).
+//
+// Without the Windows programs, Wine or faketime the program says why and
+// exits with 77, which ctest reports as skipped.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "e2e/harness.h"
+
+namespace fs = std::filesystem;
+using e2e::Installation;
+using e2e::Row;
+using e2e::RunResult;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+namespace {
+
+const std::string kKranzelExe = KRANZEL_WINDOWS_DIR "/kranzel.exe";
+const std::string kKranzelIniExe = KRANZEL_WINDOWS_DIR "/kranzel-ini.exe";
+const std::string kWine = KRANZEL_WINE;
+const std::string kWineserver = KRANZEL_WINESERVER;
+
+std::string g_prefix;  // the WINEPREFIX of this run
+
+std::vector<std::pair<std::string, std::string>> WineEnv() {
+  // mscoree and mshtml off: Wine would otherwise offer to install Mono and
+  // Gecko, which the console programs do not need.
+  // NO_FAKE_STAT: faketime would otherwise shift the file times Wine
+  // compares to decide whether the prefix needs updating, and every run
+  // would update it again.
+  return {{"WINEPREFIX", g_prefix},
+          {"WINEDEBUG", "-all"},
+          {"WINEDLLOVERRIDES", "mscoree,mshtml="},
+          {"NO_FAKE_STAT", "1"}};
+}
+
+std::string Shell(const std::string& command) {
+  std::string env;
+  for (const auto& [k, v] : WineEnv()) env += k + "='" + v + "' ";
+  return env + command;
+}
+
+class WinePrefix : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    std::string tmpl = (fs::temp_directory_path() / "kranzel-wine-XXXXXX").string();
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    g_prefix = tmpl;
+    auto start = std::chrono::steady_clock::now();
+    int boot = std::system(Shell("'" + kWine + "' wineboot -i >/dev/null 2>&1").c_str());
+    // The boot's server runs on real time; the runs must start their own.
+    int wait = std::system(Shell("'" + kWineserver + "' -w").c_str());
+    auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cout << "Wine prefix " << g_prefix << " ready in " << seconds << " s\n";
+    ASSERT_EQ(boot, 0);
+    ASSERT_EQ(wait, 0);
+  }
+  void TearDown() override {
+    if (g_prefix.empty()) return;
+    [[maybe_unused]] int killed = std::system(Shell("'" + kWineserver + "' -k 2>/dev/null").c_str());
+    std::error_code ec;
+    fs::remove_all(g_prefix, ec);
+  }
+};
+
+// Runs a Windows program of the build under Wine from the installation's
+// x/y, like the scheduler starts kranzel.exe there.
+RunResult RunWine(Installation& db, const std::string& exe, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"faketime", "-f", "+0 x1000", kWine, exe};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return db.RunCommand(argv, WineEnv());
+}
+
+RunResult RunKranzelExe(Installation& db, const std::vector<std::string>& args) {
+  return RunWine(db, kKranzelExe, args);
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// `text` with every line feed preceded by a carriage return.
+std::string CrLf(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+// True when every line feed in `text` follows a carriage return and no
+// carriage return stands alone.
+bool AllCrLf(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) return false;
+    if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) return false;
+  }
+  return true;
+}
+
+// The log of a Windows run as messages, read as the Linux harness reads a
+// log once the CR of every CR LF is gone (after checking that there is one).
+std::vector<std::string> WindowsLogMessages(Installation& db) {
+  const std::string raw = Slurp(db.LogPath());
+  EXPECT_TRUE(AllCrLf(raw)) << "not all CR LF: " << raw;
+  std::vector<std::string> messages;
+  std::size_t from = 0;
+  while (from < raw.size()) {
+    std::size_t end = raw.find("\r\n", from);
+    if (end == std::string::npos) end = raw.size();
+    std::string line = raw.substr(from, end - from);
+    from = end + 2;
+    bool stamped = line.size() >= 20 && line[4] == '-' && line[7] == '-' && line[10] == ' ' &&
+                   line[13] == ':' && line[16] == ':' && line[19] == ' ';
+    messages.push_back(stamped ? line.substr(20) : line);
+  }
+  return messages;
+}
+
+std::string Line20P(const std::string& trm, const std::string& ofv, const std::string& ofb) {
+  return e2e::Record({{trm, 255}, {"A", 2}, {"1", 1}, {"12345", 5}, {ofv, 4}, {ofb, 4}});
+}
+
+std::vector<Row> Rows20P(const Installation& db) {
+  return db.Query(
+      "SELECT M20Trm, M20Sch, M20Tg1, M20Zz2, M20Ofv, M20Ofb FROM QVSYSTEM.MGSST20P "
+      "ORDER BY M20Trm, M20Ofv");
+}
+
+TEST(Windows, BannerAndUsageAreTheLinuxTextWithCrLf) {
+  Installation linux, windows;
+  for (auto args : {std::vector<std::string>{}, std::vector<std::string>{"in/20P.txt"}}) {
+    RunResult expected = linux.Run(args, false);
+    RunResult got = RunKranzelExe(windows, args);
+    EXPECT_EQ(got.exitCode, 90);
+    EXPECT_EQ(got.exitCode, expected.exitCode);
+    EXPECT_THAT(expected.out, HasSubstr("Parameterfehler"));
+    EXPECT_EQ(got.out, CrLf(expected.out));
+  }
+  EXPECT_FALSE(fs::exists(windows.LogPath()));
+}
+
+// A DOS file (CR LF, Ctrl-Z at the end) with an apostrophe in a key field,
+// imported twice by each build: the second file changes one record and drops
+// another, so the update and the sweep are compared too.
+TEST(Windows, Import20PMatchesTheLinuxBuild) {
+  const std::string first = CrLf(Line20P("TERM01", "0800", "1700") +
+                                 Line20P("O'Brien's", "0900", "1800") +
+                                 Line20P("TERM03", "1000", "1900")) + "\x1a";
+  const std::string second = CrLf(Line20P("TERM01", "0800", "1730") +
+                                  Line20P("O'Brien's", "0900", "1800"));
+  Installation linux, windows;
+  std::vector<std::string> linuxJournal, windowsJournal;
+  for (const std::string& file : {first, second}) {
+    linux.WriteFile("in/20P.txt", file);
+    windows.WriteFile("in/20P.txt", file);
+    RunResult expected = linux.Run({"in/20P.txt", "20p"});
+    RunResult got = RunKranzelExe(windows, {"in\\20P.txt", "20p"});
+    EXPECT_EQ(expected.exitCode, 0);
+    EXPECT_EQ(got.exitCode, 0);
+    EXPECT_FALSE(windows.Exists("in/20P.txt"));
+    EXPECT_EQ(windows.ReadFile("in/20P.wrk"), file);
+    for (const std::string& s : linux.TakeJournal()) linuxJournal.push_back(s);
+    for (const std::string& s : windows.TakeJournal()) windowsJournal.push_back(s);
+  }
+  EXPECT_EQ(windowsJournal, linuxJournal);
+  EXPECT_THAT(windowsJournal, testing::Contains(HasSubstr("M20Trm = 'O''Brien''s'")));
+  EXPECT_THAT(WindowsLogMessages(windows),
+              ElementsAre("3 von 3 Datensaetze in MGSST20P eingefuegt",
+                          "Die Schnittstellendatei vom Dateityp '20P' wurde importiert!",
+                          "2 von 2 Datensaetze in MGSST20P eingefuegt",
+                          "Die Schnittstellendatei vom Dateityp '20P' wurde importiert!"));
+  EXPECT_EQ(WindowsLogMessages(windows), linux.LogMessages());
+  EXPECT_THAT(Rows20P(windows),
+              ElementsAre(Row{"O'Brien's", "A", "1", "12345", "0900", "1800"},
+                          Row{"TERM01", "A", "1", "12345", "0800", "1730"}));
+  EXPECT_EQ(Rows20P(windows), Rows20P(linux));
+}
+
+TEST(Windows, WrongRecordLengthFailsAllFiveAttempts) {
+  Installation linux, windows;
+  const std::string file = Line20P("TERM01", "0800", "1700") + "too short\n";
+  linux.WriteFile("in/20P.txt", file);
+  windows.WriteFile("in/20P.txt", file);
+  RunResult expected = linux.Run({"in/20P.txt", "20P"});
+  auto start = std::chrono::steady_clock::now();
+  RunResult got = RunKranzelExe(windows, {"in/20P.txt", "20P"});
+  auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(expected.exitCode, 99);
+  EXPECT_EQ(got.exitCode, 99);
+  std::vector<std::string> messages = WindowsLogMessages(windows);
+  EXPECT_EQ(messages, linux.LogMessages());
+  // The message carries the record line with its line feed: one message and
+  // its continuation line per attempt, then the end of the run.
+  ASSERT_EQ(messages.size(), 11u);
+  for (int attempt = 0; attempt < 5; ++attempt)
+    EXPECT_EQ(messages[2 * attempt], "Falsche Satzlaenge! 'too short");
+  EXPECT_EQ(messages.back(),
+            "Die Schnittstellendatei vom Dateityp '20P' konnte nicht importiert werden!");
+  EXPECT_LT(seconds, 30.0) << "the four pauses of 10 s were not shortened";
+}
+
+TEST(Windows, DatabaseRefusedAtStartExits99AfterFiveReconnects) {
+  Installation linux, windows;
+  for (Installation* db : {&linux, &windows}) {
+    db->SetControl("refuse_connect all\n");
+    db->WriteFile("in/20P.txt", Line20P("TERM01", "0800", "1700"));
+  }
+  RunResult expected = linux.Run({"in/20P.txt", "20P"});
+  RunResult got = RunKranzelExe(windows, {"in/20P.txt", "20P"});
+  EXPECT_EQ(expected.exitCode, 99);
+  EXPECT_EQ(got.exitCode, 99);
+  std::vector<std::string> messages = WindowsLogMessages(windows);
+  EXPECT_EQ(messages, linux.LogMessages());
+  EXPECT_EQ(messages.size(), 11u);
+  EXPECT_EQ(messages.back(), "Fehler dbConnect(dbReconnect)! RC: -1 Versuch-Nr.: 5");
+  EXPECT_TRUE(windows.Exists("in/20P.txt"));
+  EXPECT_FALSE(windows.Exists("in/20P.wrk"));
+}
+
+// The log counts the bytes in the file: the CR of a CR LF line counts, so a
+// line that would leave the log at exactly 10485760 bytes without it carries
+// the log past the threshold on Windows.
+TEST(Windows, LogRotationCountsTheCarriageReturn) {
+  Installation windows;
+  const std::string message = "1 von 1 Datensaetze in MGSST20P eingefuegt";
+  const std::size_t lineWithoutCr = 20 + message.size() + 1;
+  { std::ofstream(windows.LogPath(), std::ios::binary) << std::string(10485760 - lineWithoutCr, 'x'); }
+  windows.WriteFile("in/20P.txt", Line20P("TERM01", "0800", "1700"));
+  ASSERT_EQ(RunKranzelExe(windows, {"in/20P.txt", "20P"}).exitCode, 0);
+  const std::string old = Slurp(windows.root + "/Valdura_php/log/kranzel.old");
+  EXPECT_EQ(old.size(), 10485761u);
+  EXPECT_EQ(old.substr(old.size() - message.size() - 2), message + "\r\n");
+  EXPECT_THAT(WindowsLogMessages(windows),
+              ElementsAre("Die Schnittstellendatei vom Dateityp '20P' wurde importiert!"));
+}
+
+// Only a regular file is read as the work file: a directory delivered under
+// the source name is moved to the work name but never opened.
+TEST(Windows, DirectoryAsWorkFileFailsToOpen) {
+  Installation windows;
+  fs::create_directories(windows.workDir + "/in/20P.txt");
+  EXPECT_EQ(RunKranzelExe(windows, {"in/20P.txt", "20P"}).exitCode, 99);
+  std::vector<std::string> messages = WindowsLogMessages(windows);
+  ASSERT_EQ(messages.size(), 6u);
+  for (int attempt = 0; attempt < 5; ++attempt)
+    EXPECT_EQ(messages[attempt], "Oeffnen der Datei fehlgeschlagen.");
+  EXPECT_TRUE(fs::is_directory(windows.workDir + "/in/20P.wrk"));
+}
+
+// kranzel-ini.exe writes the configuration a Windows installation is set up
+// with; the Linux tools read it, and the Windows programs read a file that
+// the Linux tools wrote (every Installation's file is written on Linux).
+TEST(Windows, ConfigurationWrittenOnEitherPlatformReadsOnTheOther) {
+  Installation windows, linux;
+  const std::string ini = windows.root + "/Files/Valdura.Ini";
+  fs::remove(ini);
+  for (auto [key, value] : {std::pair<const char*, const char*>{"LOGIN", "kranzel"},
+                            {"PASS", "geheim"}, {"DB_SYSTEM", "MSSQL"},
+                            {"DATABASE", "KRANZELDB"}}) {
+    RunResult set = RunWine(windows, kKranzelIniExe, {"set", "..\\..\\Files\\Valdura.Ini", key, value});
+    EXPECT_EQ(set.exitCode, 0) << key;
+  }
+  const std::string written = Slurp(ini);
+  EXPECT_TRUE(AllCrLf(written)) << written;
+  EXPECT_THAT(written, HasSubstr("[PASS];PASS;\r\n"));
+
+  // The Linux build reads it: kranzel-ini and kranzel itself.
+  fs::copy_file(ini, linux.root + "/Files/Valdura.Ini", fs::copy_options::overwrite_existing);
+  RunResult get = linux.RunCommand({KRANZEL_INI_BIN, "get", "../../Files/Valdura.Ini", "PASS",
+                                    "--show-password"});
+  EXPECT_EQ(get.exitCode, 0);
+  EXPECT_EQ(get.out, "geheim\n");
+  linux.WriteFile("in/20P.txt", Line20P("TERM01", "0800", "1700"));
+  EXPECT_EQ(linux.Run({"in/20P.txt", "20P"}).exitCode, 0);
+
+  // And the other way round: a Linux-written file (LF) read and changed by
+  // the Windows tools, keeping its LF line ends, then read by kranzel.exe.
+  Installation other;
+  other.SetIni("PASS", "neu");
+  other.SetDsnAttribute("Password", "neu");
+  RunResult winGet = RunWine(other, kKranzelIniExe, {"get", "..\\..\\Files\\Valdura.Ini", "PASS",
+                                                     "--show-password"});
+  EXPECT_EQ(winGet.exitCode, 0);
+  EXPECT_EQ(winGet.out, "neu\r\n");
+  EXPECT_EQ(RunWine(other, kKranzelIniExe, {"set", "..\\..\\Files\\Valdura.Ini", "LOGIN", "kranzel"})
+                .exitCode,
+            0);
+  EXPECT_EQ(Slurp(other.root + "/Files/Valdura.Ini").find('\r'), std::string::npos);
+  other.WriteFile("in/20P.txt", Line20P("TERM02", "0800", "1700"));
+  EXPECT_EQ(RunKranzelExe(other, {"in/20P.txt", "20P"}).exitCode, 0);
+  EXPECT_THAT(Rows20P(other), ElementsAre(Row{"TERM02", "A", "1", "12345", "0800", "1700"}));
+}
+
+// Why the group cannot run here, or "" when it can.
+std::string MissingPrerequisite() {
+#ifdef KRANZEL_SANITIZE_BUILD
+  return "the stand-in driver of a sanitizer build cannot be loaded into Wine";
+#endif
+  if (!fs::exists(kKranzelExe) || !fs::exists(kKranzelIniExe))
+    return "no Windows build in " KRANZEL_WINDOWS_DIR " (scripts/build-windows.sh makes one)";
+  if (kWine.empty() || kWine.find("NOTFOUND") != std::string::npos)
+    return "Wine is not installed (package wine64)";
+  if (kWineserver.empty() || kWineserver.find("NOTFOUND") != std::string::npos)
+    return "wineserver is not installed (package wine64)";
+  if (std::system("command -v faketime >/dev/null 2>&1") != 0)
+    return "faketime is not installed (package faketime)";
+  return "";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  bool listing = ::testing::GTEST_FLAG(list_tests);
+  std::string missing = MissingPrerequisite();
+  if (!missing.empty() && !listing) {
+    std::cout << "Windows tests under Wine skipped: " << missing << "\n";
+    return 77;
+  }
+  if (!listing) ::testing::AddGlobalTestEnvironment(new WinePrefix);
+  return RUN_ALL_TESTS();
+}
