@@ -2,6 +2,10 @@
 // connect, reconnect (five attempts a minute apart), disconnect, diagnostics.
 #include "db/connection.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "config/ini.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -29,6 +33,39 @@ std::string Lookup(const char* key) {
 
 SQLCHAR* Text(std::string& s) { return reinterpret_cast<SQLCHAR*>(s.data()); }
 
+// The added line after a failed connect (never in place of the specified
+// messages): what the driver manager or driver said, and to which data
+// source, so that a wrong DSN, a wrong password, a server that cannot be
+// reached and a missing configuration file read differently in the log. The
+// password is never written, not even when a driver repeats it.
+void LogConnectDiag() {
+  DiagRecord diag;
+  if (hdbc != SQL_NULL_HDBC) {
+    dbGetDiag(SQL_HANDLE_DBC, hdbc, diag);
+  } else if (henv != SQL_NULL_HENV) {
+    dbGetDiag(SQL_HANDLE_ENV, henv, diag);
+  }
+  std::string message = diag.SqlState.empty() ? "keine Diagnose vom ODBC-Treibermanager"
+                                               : diag.SqlState + " " + diag.Message;
+  for (std::size_t at = 0;
+       !LoginPass.empty() && (at = message.find(LoginPass, at)) != std::string::npos; at += 3)
+    message.replace(at, LoginPass.size(), "***");
+  const std::string dsn = DataSource.empty() ? "kein DSN" : "DSN " + DataSource;
+  LogF("ODBC: %s (nativer Fehler %ld, %s)", message.c_str(), static_cast<long>(diag.NativeError),
+       dsn.c_str());
+}
+
+// The added line when the configuration file itself cannot be read: its
+// values then all read empty and the connect fails for want of a DSN.
+void LogConfigUnreadable() {
+  std::FILE* f = std::fopen(kIniPath, "r");
+  if (f != nullptr) {
+    std::fclose(f);
+    return;
+  }
+  LogF("Konfigurationsdatei %s nicht lesbar: %s", kIniPath, std::strerror(errno));
+}
+
 }  // namespace
 
 int dbLogin() {
@@ -43,7 +80,11 @@ int dbLogin() {
   if (!database.empty() && database.size() <= kMaxDataSource) DataSource = database;
 
   int rc = dbConnect(LoginUser, LoginPass, DataSource);
-  if (rc != 0) LogF("Datenbankverbindung fehlgeschlagen, Fehler: %d", rc);
+  if (rc != 0) {
+    LogF("Datenbankverbindung fehlgeschlagen, Fehler: %d", rc);
+    LogConnectDiag();
+    LogConfigUnreadable();
+  }
   return rc;
 }
 
@@ -100,6 +141,7 @@ int dbReconnect() {
       return 1;
     }
     LogF("Fehler dbConnect(dbReconnect)! RC: %ld Versuch-Nr.: %ld", rc, attempt);
+    LogConnectDiag();
     platform::SleepMs(kReconnectPauseMs);
   }
   return 0;

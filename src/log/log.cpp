@@ -2,8 +2,10 @@
 // generation.
 #include "log/log.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "util/format.h"
@@ -13,6 +15,23 @@ std::string LogPath;
 std::string OldLogPath;
 std::string LogText;
 
+namespace {
+
+// Set once the run has said on standard error that its log cannot be
+// written; the message itself stays lost, as before, and the exit code is
+// unchanged, but the failure leaves a trace once per run.
+bool LogFailureReported = false;
+
+void ReportLogFailure(const std::string& path, int reason) {
+  if (LogFailureReported) return;
+  LogFailureReported = true;
+  std::fprintf(stderr, "kranzel: Logdatei %s kann nicht geschrieben werden: %s\n", path.c_str(),
+               std::strerror(reason));
+  std::fflush(stderr);
+}
+
+}  // namespace
+
 void WriteLog(const std::string& text) {
   if (DebugFlag) {
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -21,20 +40,33 @@ void WriteLog(const std::string& text) {
     return;
   }
   std::FILE* f = std::fopen(LogPath.c_str(), "a");
-  if (f == nullptr) return;
+  if (f == nullptr) {
+    ReportLogFailure(LogPath, errno);
+    return;
+  }
   std::string line = platform::LocalTimeText("%Y-%m-%d %H:%M:%S");
   line += ' ';
   line += text;
   line += '\n';
-  std::fwrite(line.data(), 1, line.size(), f);
+  // A full disk shows at the latest when the buffered line is flushed.
+  bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size() && std::fflush(f) == 0;
+  int reason = errno;
   long size = std::ftell(f);
   if (size > kLogRotateSize) {
     std::fclose(f);
     platform::RemoveFile(OldLogPath);
     platform::RenameFile(LogPath, OldLogPath);
     f = std::fopen(LogPath.c_str(), "a");
+    if (f == nullptr && written) {
+      written = false;
+      reason = errno;
+    }
   }
-  if (f != nullptr) std::fclose(f);
+  if (f != nullptr && std::fclose(f) != 0 && written) {
+    written = false;
+    reason = errno;
+  }
+  if (!written) ReportLogFailure(LogPath, reason);
 }
 
 void LogF(const char* format, ...) {
