@@ -11,6 +11,7 @@ KRANZEL_PACKAGES=(
   libsqlite3-dev sqlite3
   faketime
   python3 python3-pycryptodome
+  dpkg-dev file
 )
 
 ensure_packages() {
