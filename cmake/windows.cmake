@@ -21,6 +21,7 @@ list(FILTER KRANZEL_CORE_SOURCES EXCLUDE REGEX ".*/src/run/main\\.cpp$")
 add_library(kranzel_core STATIC ${KRANZEL_CORE_SOURCES})
 target_include_directories(kranzel_core PUBLIC src)
 target_link_libraries(kranzel_core PUBLIC odbc32)
+target_compile_definitions(kranzel_core PUBLIC KRANZEL_VERSION="${PROJECT_VERSION}")
 
 add_executable(kranzel src/run/main.cpp)
 target_link_libraries(kranzel PRIVATE kranzel_core)

@@ -12,6 +12,7 @@ KRANZEL_PACKAGES=(
   faketime
   python3 python3-pycryptodome
   valgrind
+  dpkg-dev file
 )
 
 # Only scripts/bench.sh: the peer driver of standin_bench.

@@ -3,11 +3,15 @@
 # default database (the SQL Server stand-in): a demo installation under
 # demo/, its configuration written by kranzel-ini, a sample file of each type
 # delivered twice (a first delivery and a changed one), with the log lines,
-# exit codes and table rows shown after each run.
+# exit codes and table rows shown after each run; then two failed deliveries
+# (a wrong record length, a missing source file) with what to look for.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 ensure_packages
-build "$KRANZEL_ROOT/build" -DKRANZEL_TESTS=OFF >/dev/null
+echo "== Building kranzel, kranzel-ini and the stand-in (the first build takes a few minutes) =="
+build "$KRANZEL_ROOT/build" -DKRANZEL_TESTS=OFF |
+  { grep --line-buffered -E '^\[ *[0-9]+%\] (Building|Linking)|error|warning' || true; }
+echo "== Built."
 
 BIN="$KRANZEL_ROOT/build"
 DEMO="$KRANZEL_ROOT/demo"
@@ -64,12 +68,16 @@ pad() { printf "%-${1}.${1}s" "$2"; }
 # One sample line per record, per file type (first and changed delivery).
 source "$KRANZEL_ROOT/scripts/demo_samples.sh"
 
-run() {  # run FILETYPE FILE [switches...]
+# run FILETYPE FILE [switches...]; with FAST=1 under faketime, so that the
+# 10 s waits between attempts and the 60 s between reconnects pass 1000 times faster.
+run() {
   local type="$1" file="$2"; shift 2
+  local prefix=()
+  [ "${FAST:-0}" = 1 ] && prefix=(faketime -f '+0 x1000')
   echo
-  echo "=== kranzel $file $type $* ==="
+  echo "=== ${prefix[*]:+${prefix[*]} }kranzel $file $type $* ==="
   local rc=0
-  (cd "$DEMO/x/y" && "$BIN/kranzel" "$file" "$type" "$@") || rc=$?
+  (cd "$DEMO/x/y" && "${prefix[@]}" "$BIN/kranzel" "$file" "$type" "$@") || rc=$?
   echo "exit code: $rc"
   echo "--- log ---"
   cat "$DEMO/Valdura_php/log/kranzel.log"
@@ -88,5 +96,29 @@ for type in "${DEMO_TYPES[@]}"; do
     show "$(query_${type})"
   done
 done
+caption() {
+  echo
+  echo "##############################################################################"
+  printf '## %s\n' "$@"
+  echo "##############################################################################"
+}
+
+caption "A 20P delivery with one record 10 characters short (262 instead of 272)." \
+        "Look for: five lines 'Falsche Satzlaenge! ... (272/262)', one per attempt," \
+        "then 'konnte nicht importiert werden!' and exit code 99. The 10 s waits" \
+        "between the attempts are shortened with faketime (x1000), so the timestamps" \
+        "run faster than the clock; the table keeps its rows, the work file stays."
+{ sample_20P_2; line_20P KURZ 01 1 00001 0600 2200 | cut -c1-261; } > "$DEMO/x/y/in/20P.txt"
+FAST=1 run 20P in/20P.txt
+show "$(query_20P)"
+
+caption "A run whose source file was never delivered (in/41P.txt is missing)." \
+        "Look for: 'Quelldatei auf Server nicht gefunden.' and, beside it, the line" \
+        "naming the path that was looked for; exit code 90. The work file of the" \
+        "last 41P delivery (in/41P.wrk) stays as it was."
+rm -f "$DEMO/x/y/in/41P.txt"
+run 41P in/41P.txt
+ls -l "$DEMO/x/y/in/41P.wrk"
+
 echo
 echo "Demo installation left in $DEMO (log, work files, database, statement journal)."

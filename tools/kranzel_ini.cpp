@@ -3,7 +3,8 @@
 // kranzel itself uses, so what it reports is what the tool will read.
 //
 // Exit codes: 0 done (check: no problem), 1 check found problems or get found
-// no record, 2 bad arguments or a file that cannot be read or written.
+// no record, 2 bad arguments, a refused value, or a file that cannot be read
+// or written.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -28,20 +29,25 @@ const char kUsage[] =
     "Usage:\n"
     "  kranzel-ini encrypt TEXT        print TEXT encrypted as the file stores values\n"
     "  kranzel-ini decrypt HEX         print the plain text of an encrypted value\n"
+    "                                  (upper-case hexadecimal, whole blocks of 16)\n"
     "  kranzel-ini set FILE KEY VALUE  store VALUE encrypted under KEY, replacing the\n"
     "                                  first record of KEY or adding one (creates FILE);\n"
     "                                  VALUE '-' reads the value from the first line of\n"
-    "                                  standard input\n"
+    "                                  standard input; a new FILE gets mode 0600;\n"
+    "                                  values kranzel would not use as given are\n"
+    "                                  refused (over 96 characters; DATABASE: 1 to 32)\n"
     "  kranzel-ini get FILE KEY [--show-password]\n"
     "                                  print what kranzel reads for KEY; the PASS value\n"
     "                                  is printed only with --show-password\n"
     "  kranzel-ini check FILE          report what would make kranzel read wrong\n"
-    "                                  credentials (LOGIN, PASS, DB_SYSTEM, DATABASE)\n"
+    "                                  credentials (LOGIN, PASS, DB_SYSTEM, DATABASE);\n"
+    "                                  warns when group or others may read FILE\n"
     "  kranzel-ini --help              print this text\n"
+    "  kranzel-ini --version           print the version\n"
     "\n"
     "kranzel reads FILE as ../../Files/Valdura.Ini from its working directory.\n"
     "Exit codes: 0 done, 1 check found problems or get found no record,\n"
-    "2 bad arguments or a file that cannot be read or written.\n";
+    "2 bad arguments, a refused value, or a file that cannot be read or written.\n";
 
 int UsageError(const std::string& message) {
   std::cerr << "kranzel-ini: " << message << "\nTry 'kranzel-ini --help'.\n";
@@ -57,6 +63,34 @@ std::string Where(const std::string& file, int line) {
   return line > 0 ? file + ":" + std::to_string(line) : file;
 }
 
+// The file holds the database password: say so when group or others may
+// read it. Only a warning: a group of service accounts may be meant to.
+void WarnIfReadableByOthers(const std::string& file) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::perms perms = fs::status(file, ec).permissions();
+  if (ec) return;
+  std::string who;
+  if ((perms & fs::perms::group_read) != fs::perms::none) who = "group";
+  if ((perms & fs::perms::others_read) != fs::perms::none) who += who.empty() ? "others" : " and others";
+  if (who.empty()) return;
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(perms) & 07777u);
+  std::cerr << "kranzel-ini: warning: " << file << " (mode " << mode << ") may be read by " << who
+            << ", and it holds the database password; make it readable by the account that runs "
+               "kranzel only (chmod 600, chown that account)\n";
+}
+
+// Whole blocks of 16 upper-case hexadecimal digits: what the file stores and
+// the only text the tool decrypts to its plain value.
+bool IsStoredHex(const std::string& hex) {
+  if (hex.size() % 16 != 0) return false;
+  for (char c : hex) {
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+  }
+  return true;
+}
+
 int Encrypt(const std::vector<std::string>& args) {
   if (args.size() != 1) return UsageError("encrypt takes one TEXT");
   std::cout << EncryptHex(args[0], kIniKey) << "\n";
@@ -65,6 +99,10 @@ int Encrypt(const std::vector<std::string>& args) {
 
 int Decrypt(const std::vector<std::string>& args) {
   if (args.size() != 1) return UsageError("decrypt takes one HEX");
+  if (!IsStoredHex(args[0])) {
+    return UsageError("decrypt takes upper-case hexadecimal digits (0-9, A-F) in whole blocks "
+                      "of 16, as the file stores values");
+  }
   std::cout << PlainText(DecryptHex(args[0], kIniKey)) << "\n";
   return kOk;
 }
@@ -80,6 +118,7 @@ int Set(const std::vector<std::string>& args) {
   }
   std::string error;
   if (!ini::SetValue(file, key, value, error)) return Failure(error);
+  if (key == "PASS") WarnIfReadableByOthers(file);
   std::vector<ini::Finding> findings;
   if (ini::Check(file, findings, error)) {
     // Keys still missing are expected while a file is being filled.
@@ -133,6 +172,7 @@ int Check(const std::vector<std::string>& args) {
   std::vector<ini::Finding> findings;
   std::string error;
   if (!ini::Check(file, findings, error)) return Failure(error);
+  WarnIfReadableByOthers(file);
   for (const ini::Finding& f : findings) {
     std::cout << Where(file, f.line) << ": " << f.message << "\n";
   }
@@ -150,6 +190,10 @@ int main(int argc, char** argv) {
   args.erase(args.begin());
   if (command == "--help" || command == "-h" || command == "help") {
     std::cout << kUsage;
+    return kOk;
+  }
+  if (command == "--version") {
+    std::cout << "kranzel-ini " KRANZEL_VERSION "\n";
     return kOk;
   }
   if (command == "encrypt") return Encrypt(args);

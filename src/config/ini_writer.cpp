@@ -107,7 +107,13 @@ bool ValidKey(const std::string& key, std::string& error) {
   return true;
 }
 
-bool ValidPlain(const std::string& plain, std::string& error) {
+bool ValidPlain(const std::string& key, const std::string& plain, std::string& error) {
+  if (key == "DATABASE" && (plain.empty() || plain.size() > kMaxDataSourceName)) {
+    error = "the DATABASE value must have 1 to " + std::to_string(kMaxDataSourceName) +
+            " characters, not " + std::to_string(plain.size()) +
+            " (the ODBC driver manager refuses longer data-source names)";
+    return false;
+  }
   if (plain.find('\0') != std::string::npos) {
     error = "the value must not hold a zero byte";
     return false;
@@ -206,7 +212,7 @@ void CheckValue(const Record& record, const std::string& key, std::vector<Findin
 
 bool SetValue(const std::string& givenPath, const std::string& key, const std::string& plain,
               std::string& error) {
-  if (!ValidKey(key, error) || !ValidPlain(plain, error)) return false;
+  if (!ValidKey(key, error) || !ValidPlain(key, plain, error)) return false;
   // Through a symbolic link the file it points to is replaced, not the link.
   std::error_code ec;
   const std::string path =
@@ -351,6 +357,11 @@ bool Check(const std::string& path, std::vector<Finding>& findings, std::string&
         findings.push_back({found.line2, "the DATABASE value has " + std::to_string(length) +
                                              " characters; the tool takes only 1 to 40 and "
                                              "connects without a data source"});
+      } else if (length > kMaxDataSourceName) {
+        findings.push_back({found.line2, "the DATABASE value has " + std::to_string(length) +
+                                             " characters; the ODBC driver manager refuses "
+                                             "data-source names over " +
+                                             std::to_string(kMaxDataSourceName)});
       }
     }
   }

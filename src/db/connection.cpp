@@ -2,6 +2,10 @@
 // connect, reconnect (five attempts a minute apart), disconnect, diagnostics.
 #include "db/connection.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "config/ini.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -27,6 +31,43 @@ std::string Lookup(const char* key) {
 
 SQLCHAR* Text(std::string& s) { return reinterpret_cast<SQLCHAR*>(s.data()); }
 
+// The added line after a failed connect (never in place of the specified
+// messages): what the driver manager or driver said, and to which data
+// source, so that a wrong DSN, a wrong password, a server that cannot be
+// reached and a missing configuration file read differently in the log. The
+// password is never written, not even when a driver repeats it.
+void LogConnectDiag() {
+  DiagRecord diag;
+  if (hdbc != SQL_NULL_HDBC) {
+    dbGetDiag(SQL_HANDLE_DBC, hdbc, diag);
+  } else if (henv != SQL_NULL_HENV) {
+    dbGetDiag(SQL_HANDLE_ENV, henv, diag);
+  }
+  std::string message = diag.SqlState.empty() ? "keine Diagnose vom ODBC-Treibermanager"
+                                               : diag.SqlState + " " + diag.Message;
+  for (std::size_t at = 0;
+       !LoginCredentials.Password.empty() &&
+       (at = message.find(LoginCredentials.Password, at)) != std::string::npos;
+       at += 3)
+    message.replace(at, LoginCredentials.Password.size(), "***");
+  const std::string dsn =
+      LoginCredentials.DataSource.empty() ? "kein DSN" : "DSN " + LoginCredentials.DataSource;
+  LogF("ODBC: %s (nativer Fehler %ld, %s)", message.c_str(), static_cast<long>(diag.NativeError),
+       dsn.c_str());
+}
+
+// The added line when the configuration file itself cannot be read: its
+// values then all read empty and the connect fails for want of a DSN.
+void LogConfigUnreadable() {
+  const std::string path = platform::NativePath(kIniPath);
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  if (f != nullptr) {
+    std::fclose(f);
+    return;
+  }
+  LogF("Konfigurationsdatei %s nicht lesbar: %s", path.c_str(), std::strerror(errno));
+}
+
 }  // namespace
 
 int dbLogin() {
@@ -40,7 +81,11 @@ int dbLogin() {
     LoginCredentials.DataSource = database;
 
   int rc = dbConnect(LoginCredentials);
-  if (rc != 0) LogF("Datenbankverbindung fehlgeschlagen, Fehler: %d", rc);
+  if (rc != 0) {
+    LogF("Datenbankverbindung fehlgeschlagen, Fehler: %d", rc);
+    LogConnectDiag();
+    LogConfigUnreadable();
+  }
   return rc;
 }
 
@@ -96,6 +141,7 @@ int dbReconnect() {
       return 1;
     }
     LogF("Fehler dbConnect(dbReconnect)! RC: %ld Versuch-Nr.: %ld", rc, attempt);
+    LogConnectDiag();
     platform::SleepMs(kReconnectPauseMs);
   }
   return 0;

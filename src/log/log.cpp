@@ -2,7 +2,9 @@
 // generation.
 #include "log/log.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "util/format.h"
@@ -10,6 +12,23 @@
 int DebugFlag = 0;
 std::string LogPath;
 std::string OldLogPath;
+
+namespace {
+
+// Set once the run has said on standard error that its log cannot be
+// written; the message itself stays lost, as before, and the exit code is
+// unchanged, but the failure leaves a trace once per run.
+bool LogFailureReported = false;
+
+void ReportLogFailure(const std::string& path, int reason) {
+  if (LogFailureReported) return;
+  LogFailureReported = true;
+  std::fprintf(stderr, "kranzel: Logdatei %s kann nicht geschrieben werden: %s\n", path.c_str(),
+               std::strerror(reason));
+  std::fflush(stderr);
+}
+
+}  // namespace
 
 void WriteLog(const std::string& text) {
   if (DebugFlag) {
@@ -22,20 +41,32 @@ void WriteLog(const std::string& text) {
   // message too, as a text-mode write would): the size checked for the
   // rotation is then the bytes in the file on every platform.
   std::FILE* f = std::fopen(LogPath.c_str(), "ab");
-  if (f == nullptr) return;
+  if (f == nullptr) {
+    ReportLogFailure(LogPath, errno);
+    return;
+  }
   std::string line = platform::LocalTimeText("%Y-%m-%d %H:%M:%S");
   line += ' ';
   line += text;
   line += '\n';
   line = platform::TextLineEnds(line);
-  std::fwrite(line.data(), 1, line.size(), f);
-  std::fflush(f);
+  // A full disk shows at the latest when the buffered line is flushed.
+  bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size() && std::fflush(f) == 0;
+  int reason = errno;
   long size = std::ftell(f);
   if (size > kLogRotateSize) {
     std::fclose(f);
     platform::RemoveFile(OldLogPath);
     platform::RenameFile(LogPath, OldLogPath);
     f = std::fopen(LogPath.c_str(), "ab");
+    if (f == nullptr && written) {
+      written = false;
+      reason = errno;
+    }
   }
-  if (f != nullptr) std::fclose(f);
+  if (f != nullptr && std::fclose(f) != 0 && written) {
+    written = false;
+    reason = errno;
+  }
+  if (!written) ReportLogFailure(LogPath, reason);
 }

@@ -41,11 +41,8 @@ bool WriteFileBeside(const std::string& path, const std::string& content,
     if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
       // Not permitted for other users' files; the new file keeps ours.
     }
-  } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
   }
+  // A new file keeps mkstemp's 0600: the configuration holds the password.
   std::size_t done = 0;
   while (done < content.size()) {
     ssize_t n = ::write(fd, content.data() + done, content.size() - done);

@@ -49,8 +49,9 @@ bool RenameFile(const std::string& from, const std::string& to);
 bool RemoveFile(const std::string& path);
 
 // Writes `content` to a new file in the directory of `path`, with the
-// permissions (and, where allowed, the owner) of the file at `path`, or the
-// default ones when there is none, and flushes it to disk. Returns the new
+// permissions (and, where allowed, the owner) of the file at `path`, or,
+// when there is none, readable and writable by its owner only (the
+// configuration file holds the password), and flushes it to disk. Returns the new
 // file's name in `tempPath`; on failure returns false with `error` set and
 // leaves no file behind.
 bool WriteFileBeside(const std::string& path, const std::string& content,

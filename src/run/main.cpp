@@ -1,4 +1,8 @@
 // kranzel: imports one interface file into the installation's database.
 #include "run/run.h"
 
+// The version, to be found in the binary (strings kranzel | grep version): the
+// command line is fixed and has no room for a --version switch.
+[[gnu::used]] static const char kVersionTag[] = "kranzel version " KRANZEL_VERSION;
+
 int main(int argc, char** argv) { return RunKranzel(argc, argv); }

@@ -1,6 +1,7 @@
 // The import run from command line to exit code.
 #include "run/run.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -165,8 +166,14 @@ int RunKranzel(int argc, char** argv) {
   // missing, the older work file (the last file delivered) stays.
   const std::string source = argv[1];
   const std::string work = WorkName(source);
+  errno = 0;
   if (!platform::RenameReplace(source, work)) {
+    const int reason = errno;
     LogF("Quelldatei auf Server nicht gefunden.");
+    // Added beside the message above: the path looked for (as given, from
+    // this working directory) and why it could not be moved.
+    LogF("Quelldatei %s nicht nach %s umbenannt: %s", source.c_str(), work.c_str(),
+         reason != 0 ? std::strerror(reason) : "unbekannter Grund");
     return kExitUsage;
   }
 

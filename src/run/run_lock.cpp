@@ -33,7 +33,7 @@ std::string AbsolutePath(const std::string& path) {
 }
 
 void Report(const std::string& message) {
-  std::fprintf(stderr, "%s\n", message.c_str());
+  std::fprintf(stderr, "kranzel: %s\n", message.c_str());
   std::fflush(stderr);
   WriteLog(message);
 }

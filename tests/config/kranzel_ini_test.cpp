@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -208,10 +210,10 @@ TEST_F(KranzelIniTest, SetReadsValueFromStandardInput) {
 }
 
 TEST_F(KranzelIniTest, SetLongestValueAndRefusesLonger) {
-  SetOk("DATABASE", std::string(96, 'd'));
-  EXPECT_EQ(Tool("DATABASE"), std::string(96, 'd'));
+  SetOk("LOGIN", std::string(96, 'd'));
+  EXPECT_EQ(Tool("LOGIN"), std::string(96, 'd'));
   std::string before = Read(file_);
-  Outcome o = Run({"set", file_, "DATABASE", std::string(97, 'd')});
+  Outcome o = Run({"set", file_, "LOGIN", std::string(97, 'd')});
   EXPECT_EQ(o.exitCode, 2);
   EXPECT_NE(o.err.find("longer than 96"), std::string::npos) << o.err;
   EXPECT_EQ(Read(file_), before);
@@ -286,6 +288,9 @@ TEST_F(KranzelIniTest, CheckFlagsEachProblemKind) {
       {"missing key", beforeDatabase, ": no record for DATABASE"},
       {"DATABASE of 41", beforeDatabase + Rec("4", "DATABASE", Hex(std::string(41, 'D'))),
        ":8: the DATABASE value has 41 characters"},
+      {"DATABASE of 33", beforeDatabase + Rec("4", "DATABASE", Hex(std::string(33, 'D'))),
+       ":8: the DATABASE value has 33 characters; the ODBC driver manager refuses data-source "
+       "names over 32"},
       {"empty DATABASE", beforeDatabase + Rec("4", "DATABASE", Hex(std::string(8, '\0'))),
        ":8: the DATABASE value is empty"},
       {"lower-case hex", Rec("1", "LOGIN", "8068d9f028f3140d") + afterLogin,
@@ -311,16 +316,78 @@ TEST_F(KranzelIniTest, CheckFlagsEachProblemKind) {
   }
 }
 
-TEST_F(KranzelIniTest, CheckAcceptsFortyCharacterDatabaseAndLaterShadows) {
+TEST_F(KranzelIniTest, CheckAcceptsLongestDatabaseAndLaterShadows) {
   // A record numbered 0 after all four keys answers none of their lookups.
   Write(file_, GoodFile().substr(0, GoodFile().rfind("[DATABASE]")) +
-                   Rec("4", "DATABASE", Hex(std::string(40, 'D'))) + Rec("0", "OTHER", Hex("x")) +
+                   Rec("4", "DATABASE", Hex(std::string(32, 'D'))) + Rec("0", "OTHER", Hex("x")) +
                    "[Y]\n");
   Outcome o = Run({"check", file_});
   EXPECT_EQ(o.out.find("DATABASE value"), std::string::npos) << o.out;
   EXPECT_EQ(o.out.find("OTHER"), std::string::npos) << o.out;
   EXPECT_EQ(o.exitCode, 1);  // only for the orphan line at the end
   EXPECT_NE(o.out.find(":11: the last record has no second line"), std::string::npos) << o.out;
+}
+
+TEST_F(KranzelIniTest, NewFileIsOwnerOnlyAndReadableFileIsWarnedAbout) {
+  namespace fs = std::filesystem;
+  const mode_t mask = umask(0);
+  umask(mask & ~static_cast<mode_t>(066));  // a umask that would let everyone read
+  Outcome created = Run({"set", file_, "PASS", "-"}, "geheim\n");
+  umask(mask);
+  ASSERT_EQ(created.exitCode, 0) << created.err;
+  EXPECT_EQ(fs::status(file_).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(created.err.find("may be read"), std::string::npos) << created.err;
+
+  // An existing file keeps its mode; a password file others can read is
+  // warned about by check and by set PASS, without changing either's result.
+  Write(file_, GoodFile());
+  fs::permissions(file_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                             fs::perms::others_read);
+  Outcome check = Run({"check", file_});
+  EXPECT_EQ(check.exitCode, 0);
+  EXPECT_NE(check.err.find("kranzel-ini: warning: " + file_ +
+                           " (mode 0644) may be read by group and others"),
+            std::string::npos)
+      << check.err;
+  Outcome set = Run({"set", file_, "PASS", "-"}, "neu\n");
+  EXPECT_EQ(set.exitCode, 0);
+  EXPECT_NE(set.err.find("(mode 0644) may be read by group and others"), std::string::npos);
+  EXPECT_EQ(fs::status(file_).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                fs::perms::others_read);
+  EXPECT_EQ(Tool("PASS"), "neu");
+}
+
+TEST_F(KranzelIniTest, ValuesTheToolWouldNotUseAreRefusedWithTheirLimit) {
+  Write(file_, GoodFile());
+  SetOk("DATABASE", std::string(32, 'D'));  // the longest name the driver manager takes
+  EXPECT_EQ(Tool("DATABASE"), std::string(32, 'D'));
+  const std::string before = Read(file_);
+  for (const std::string& value : {std::string(33, 'D'), std::string(40, 'D'), std::string()}) {
+    Outcome o = Run({"set", file_, "DATABASE", value});
+    EXPECT_EQ(o.exitCode, 2) << value.size();
+    EXPECT_NE(o.err.find("the DATABASE value must have 1 to 32 characters, not " +
+                         std::to_string(value.size())),
+              std::string::npos)
+        << o.err;
+  }
+  EXPECT_EQ(Read(file_), before);
+
+  // decrypt takes only what the file stores: upper-case digits, whole blocks.
+  const std::string hex = Hex("geheim");
+  std::string lower = hex;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const std::string& bad : {lower, hex.substr(0, 15), hex + "0", std::string("XYZ0123456789ABC")}) {
+    Outcome o = Run({"decrypt", bad});
+    EXPECT_EQ(o.exitCode, 2) << bad;
+    EXPECT_EQ(o.out, "") << bad;
+    EXPECT_NE(o.err.find("whole blocks of 16"), std::string::npos) << o.err;
+  }
+
+  Outcome version = Run({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, "kranzel-ini " KRANZEL_VERSION "\n");
 }
 
 TEST_F(KranzelIniTest, EncryptAndDecryptPrintValues) {

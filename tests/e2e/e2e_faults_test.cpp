@@ -222,7 +222,7 @@ TEST(Faults, LockFileThatCannotBeCreatedIsReportedAndTheRunGoesOn) {
   const std::string message =
       "Sperrdatei ../../Valdura_php/log/kranzel-20P.lock konnte nicht angelegt werden: "
       "Is a directory. Weiter ohne Sperre.";
-  EXPECT_EQ(db.Stderr(), message + "\n");
+  EXPECT_EQ(db.Stderr(), "kranzel: " + message + "\n");
   EXPECT_THAT(db.LogMessages(),
               ElementsAre(message, "1 von 1 Datensaetze in MGSST20P eingefuegt",
                           "Die Schnittstellendatei vom Dateityp '20P' wurde importiert!"));
