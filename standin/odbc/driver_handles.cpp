@@ -267,7 +267,11 @@ SQLRETURN SetStmtAttr(Stmt* s, SQLINTEGER attr, SQLPOINTER value) {
     case SQL_ATTR_APP_PARAM_DESC:
     case SQL_ATTR_IMP_ROW_DESC:
     case SQL_ATTR_IMP_PARAM_DESC:
-      return s->Error("HYC00", 0, std::string(kDriverPrefix) + "Descriptors are not supported");
+      // The driver manager asks for all four at every statement allocation
+      // and never reads the message: it is written only when asked for.
+      s->diag.Add("HYC00", 0, std::string());
+      s->diag.records.back().pending = [] { return std::string(kDriverPrefix) + "Descriptors are not supported"; };
+      return SQL_ERROR;
     default:
       s->attributes[attr] = v;
       return SQL_SUCCESS;
@@ -304,7 +308,11 @@ SQLRETURN GetStmtAttr(Stmt* s, SQLINTEGER attr, SQLPOINTER value) {
     case SQL_ATTR_APP_PARAM_DESC:
     case SQL_ATTR_IMP_ROW_DESC:
     case SQL_ATTR_IMP_PARAM_DESC:
-      return s->Error("HYC00", 0, std::string(kDriverPrefix) + "Descriptors are not supported");
+      // The driver manager asks for all four at every statement allocation
+      // and never reads the message: it is written only when asked for.
+      s->diag.Add("HYC00", 0, std::string());
+      s->diag.records.back().pending = [] { return std::string(kDriverPrefix) + "Descriptors are not supported"; };
+      return SQL_ERROR;
     default: {
       auto found = s->attributes.find(attr);
       PutValue<SQLULEN>(value, found == s->attributes.end() ? 0 : found->second);

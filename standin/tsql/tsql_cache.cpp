@@ -73,7 +73,11 @@ std::string WithLiterals(const std::string& marked, const std::vector<std::strin
 }
 
 std::string WithParameters(const std::string& marked) {
-  return ReplaceMarks(marked, [](int k) { return "?" + std::to_string(k + 1); });
+  return ReplaceMarks(marked, [](int k) {
+    std::string p(1, '?');
+    p += std::to_string(k + 1);
+    return p;
+  });
 }
 
 bool Bind(sqlite3_stmt* st, const std::vector<std::string_view>& vals, bool nowUsed, const std::string& now) {
@@ -200,8 +204,9 @@ bool Prepare(sqlite3* db, const std::string& text, Prepared& out, Error& err) {
   out.Release();
   Connection* c = Attach(db, err);
   if (c == nullptr) return false;
-  static constexpr std::string_view kMarkBytes("\0\1\2", 3);
-  if (text.find_first_of(kMarkBytes) != std::string::npos) return PreparePlain(db, text, out, err);
+  for (char ch : text) {
+    if (static_cast<unsigned char>(ch) < 3) return PreparePlain(db, text, out, err);  // could fake a shape
+  }
   std::vector<Token> toks = Lex(text);
   std::size_t pos = 0;
   while (IsOp(toks[pos], ";")) ++pos;
