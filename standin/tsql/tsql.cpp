@@ -4,6 +4,8 @@
 // failures as SQL Server's errors) and RunScript (DDL files with GO).
 #include "tsql.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string_view>
@@ -49,12 +51,8 @@ bool StartsWithWord(std::string_view text, const char* word) {
 }
 
 // SQL Server's text of a key value in a duplicate-key message.
-std::string KeyValueText(sqlite3_stmt* st, int col, const ColumnInfo& c) {
-  if (sqlite3_column_type(st, col) == SQLITE_NULL) return "<NULL>";
-  const unsigned char* p = sqlite3_column_text(st, col);
-  std::string s = p == nullptr ? std::string()
-                               : std::string(reinterpret_cast<const char*>(p),
-                                             static_cast<std::size_t>(sqlite3_column_bytes(st, col)));
+std::string KeyText(bool isNull, const std::string& s, const ColumnInfo& c) {
+  if (isNull) return "<NULL>";
   DateTime dt;
   std::string formatted;
   Error ignored;
@@ -64,10 +62,69 @@ std::string KeyValueText(sqlite3_stmt* st, int col, const ColumnInfo& c) {
   return s;
 }
 
+std::string KeyValueText(sqlite3_stmt* st, int col, const ColumnInfo& c) {
+  if (sqlite3_column_type(st, col) == SQLITE_NULL) return KeyText(true, std::string(), c);
+  const unsigned char* p = sqlite3_column_text(st, col);
+  std::string s = p == nullptr ? std::string()
+                               : std::string(reinterpret_cast<const char*>(p),
+                                             static_cast<std::size_t>(sqlite3_column_bytes(st, col)));
+  return KeyText(false, s, c);
+}
+
+// The value of a SQLite expression that is a plain literal as the
+// translator writes them: NULL, 'text' (apostrophes doubled) or an integer
+// in its shortest form; what SQLite's SELECT of it would give as text.
+// False for anything else.
+bool LiteralValue(const std::string& e, bool& isNull, std::string& out) {
+  isNull = false;
+  out.clear();
+  if (e == "NULL") {
+    isNull = true;
+    return true;
+  }
+  if (e.size() >= 2 && e.front() == '\'' && e.back() == '\'') {
+    for (std::size_t i = 1; i + 1 < e.size(); ++i) {
+      if (e[i] != '\'') {
+        out += e[i];
+      } else if (i + 2 < e.size() && e[i + 1] == '\'') {
+        out += '\'';
+        ++i;
+      } else {
+        return false;  // two literals joined by something
+      }
+    }
+    return true;
+  }
+  if (e.empty() || e.size() > 20) return false;
+  errno = 0;
+  char* end = nullptr;
+  long long v = std::strtoll(e.c_str(), &end, 10);
+  if (errno != 0 || end == nullptr || *end != '\0' || std::to_string(v) != e) return false;
+  out = e;
+  return true;
+}
+
 // The values of `exprs` (SQLite expressions over `from`), joined as SQL
 // Server shows a duplicate key: "a, b".
 bool EvaluateKey(sqlite3* db, const std::vector<std::string>& exprs, const std::string& from,
                  const std::vector<const ColumnInfo*>& cols, std::string& out) {
+  if (from.empty()) {
+    // Values written as literals (the tool's statements): read without
+    // asking SQLite.
+    std::string text;
+    bool plain = true;
+    for (std::size_t i = 0; i < exprs.size() && plain; ++i) {
+      bool isNull = false;
+      std::string v;
+      plain = LiteralValue(exprs[i], isNull, v);
+      if (i > 0) text += ", ";
+      text += KeyText(isNull, v, *cols[i]);
+    }
+    if (plain) {
+      out = std::move(text);
+      return true;
+    }
+  }
   std::string sql = "SELECT ";
   for (std::size_t i = 0; i < exprs.size(); ++i) {
     if (i > 0) sql += ", ";
@@ -129,7 +186,12 @@ Error DuplicateKey(sqlite3* db, const std::string& tsql, const std::string& sqli
   std::vector<Token> toks = Lex(tsql);
   std::size_t pos = 0;
   Statement st;
-  if (toks[0].kind == Tok::End || !TranslateStatement(*c, tsql, toks, pos, st, err)) return fallback;
+  if (toks[0].kind == Tok::End) return fallback;
+  // The cached translation of the statement's shape tells the same as a
+  // translation of the text.
+  if (!CachedWriteInfo(*c, tsql, st.write)) {
+    if (!TranslateStatement(*c, tsql, toks, pos, st, err)) return fallback;
+  }
   if (st.write.table.empty()) return fallback;
   const TableInfo* t = c->catalog.FindTable(st.write.schema, st.write.table);
   if (t == nullptr) return fallback;

@@ -140,7 +140,66 @@ bool PreparePlain(sqlite3* db, const std::string& text, Prepared& out, Error& er
 
 bool IsCachedKind(Kind k) { return k == Kind::Select || k == Kind::Insert || k == Kind::Update || k == Kind::Delete; }
 
+// The shape of `text` (lexed into `toks`): the key and the literal values.
+void ShapeOf(const std::string& text, const std::vector<Token>& toks, std::string& key,
+             std::vector<std::string_view>& vals) {
+  key.reserve(text.size());
+  std::size_t last = 0;
+  for (const Token& t : toks) {
+    if (t.kind != Tok::String && t.kind != Tok::NString) continue;
+    key.append(text, last, t.begin - last);
+    key += t.kind == Tok::String ? '\1' : '\2';
+    last = t.end;
+    vals.emplace_back(t.value);
+  }
+  key.append(text, last, std::string::npos);
+}
+
+bool HasMarkBytes(const std::string& text) {
+  for (char ch : text) {
+    if (static_cast<unsigned char>(ch) < 3) return true;  // could fake a shape
+  }
+  return false;
+}
+
 }  // namespace
+
+bool CachedWriteInfo(Connection& c, const std::string& text, WriteInfo& out) {
+  if (c.stale || HasMarkBytes(text)) return false;
+  std::vector<Token> toks = Lex(text);
+  if (toks[0].kind == Tok::End || IsOp(toks[0], ";")) return false;
+  std::string key;
+  std::vector<std::string_view> vals;
+  ShapeOf(text, toks, key, vals);
+  std::shared_ptr<CachedStatement> entry = c.cache.Find(key, vals);
+  if (entry == nullptr) return false;
+  DateTime now;
+  if (!translator::LocalNow(now)) now = DateTime();
+  std::string nowText = entry->nowUsed ? NowText(now) : std::string();
+  auto fill = [&](const std::string& marked) { return WithLiterals(marked, vals, entry->literals, nowText); };
+  out.schema = entry->write.schema;
+  out.table = entry->write.table;
+  out.rows.clear();
+  for (const auto& row : entry->write.rows) {
+    std::vector<std::string> r;
+    for (const std::string& e : row) r.push_back(fill(e));
+    out.rows.push_back(std::move(r));
+  }
+  out.set.clear();
+  for (const std::string& e : entry->write.set) out.set.push_back(fill(e));
+  out.where = fill(entry->write.where);
+  if (CheckEnabled()) {
+    std::size_t pos = 0;
+    Statement plain;
+    Error err;
+    if (!TranslateStatement(c, text, toks, pos, plain, err, nullptr, &now) ||
+        plain.write.rows != out.rows || plain.write.set != out.set || plain.write.where != out.where ||
+        plain.write.schema != out.schema || plain.write.table != out.table) {
+      CheckFailed(text, "cached write information", "differs");
+    }
+  }
+  return true;
+}
 
 bool CachedStatement::Matches(const std::vector<std::string_view>& vals) const {
   if (vals.size() != static_cast<std::size_t>(literals)) return false;
@@ -204,9 +263,7 @@ bool Prepare(sqlite3* db, const std::string& text, Prepared& out, Error& err) {
   out.Release();
   Connection* c = Attach(db, err);
   if (c == nullptr) return false;
-  for (char ch : text) {
-    if (static_cast<unsigned char>(ch) < 3) return PreparePlain(db, text, out, err);  // could fake a shape
-  }
+  if (HasMarkBytes(text)) return PreparePlain(db, text, out, err);
   std::vector<Token> toks = Lex(text);
   std::size_t pos = 0;
   while (IsOp(toks[pos], ";")) ++pos;
@@ -216,17 +273,8 @@ bool Prepare(sqlite3* db, const std::string& text, Prepared& out, Error& err) {
   }
 
   std::string key;
-  key.reserve(text.size());
   std::vector<std::string_view> vals;
-  std::size_t last = 0;
-  for (const Token& t : toks) {
-    if (t.kind != Tok::String && t.kind != Tok::NString) continue;
-    key.append(text, last, t.begin - last);
-    key += t.kind == Tok::String ? '\1' : '\2';
-    last = t.end;
-    vals.emplace_back(t.value);
-  }
-  key.append(text, last, std::string::npos);
+  ShapeOf(text, toks, key, vals);
 
   DateTime now;
   if (!translator::LocalNow(now)) now = DateTime();
@@ -283,6 +331,7 @@ bool Prepare(sqlite3* db, const std::string& text, Prepared& out, Error& err) {
           if (made->mustEqual[k]) made->values[k] = std::string(vals[k]);
         }
         made->checks = std::move(use.checks);
+        made->write = std::move(st.write);
         int rc = sqlite3_prepare_v2(db, made->sql.data(), static_cast<int>(made->sql.size()), &made->stmt, nullptr);
         if (rc == SQLITE_OK && made->stmt != nullptr) {
           c->cache.Add(key, made);

@@ -29,6 +29,18 @@ struct LiteralCheck {
   bool result = false;  // the outcome the translation took
 };
 
+// What MapError needs to name the duplicate key of a failed INSERT/UPDATE.
+struct WriteInfo {
+  std::string schema, table;    // T-SQL names of the written table
+  // INSERT: for every row, for every column of the table, the SQLite
+  // expression of the value stored (empty: the column is not named).
+  std::vector<std::vector<std::string>> rows;
+  // UPDATE: for every column, the expression of its new value (empty: the
+  // column keeps its value), and the condition (empty: every row).
+  std::vector<std::string> set;
+  std::string where;
+};
+
 // One cached translation and its prepared statement (finalized with it).
 struct CachedStatement {
   sqlite3_stmt* stmt = nullptr;
@@ -44,6 +56,7 @@ struct CachedStatement {
   std::vector<bool> mustEqual;
   std::vector<std::string> values;
   std::vector<LiteralCheck> checks;
+  WriteInfo write;                 // with ParamMark's, as `marked`
 
   CachedStatement() = default;
   ~CachedStatement() { sqlite3_finalize(stmt); }
@@ -76,5 +89,13 @@ class StatementCache {
   std::unordered_map<std::string, std::vector<std::shared_ptr<CachedStatement>>> shapes_;
   std::size_t count_ = 0;
 };
+
+struct Connection;
+
+// The WriteInfo of `text` from its cached translation, the literals of
+// `text` written in (CURRENT_TIMESTAMP as now, as a translation now would
+// write it). False when no translation of its shape is cached. The caller
+// holds `c.mu`.
+bool CachedWriteInfo(Connection& c, const std::string& text, WriteInfo& out);
 
 }  // namespace tsql

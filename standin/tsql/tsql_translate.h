@@ -13,18 +13,8 @@
 
 namespace tsql {
 
-// What MapError needs to name the duplicate key of a failed INSERT/UPDATE.
-struct WriteInfo {
-  std::string schema, table;    // T-SQL names of the written table
-  // INSERT: for every row, for every column of the table, the SQLite
-  // expression of the value stored (empty: the column is not named).
-  std::vector<std::vector<std::string>> rows;
-  // UPDATE: for every column, the expression of its new value (empty: the
-  // column keeps its value), and the condition (empty: every row).
-  std::vector<std::string> set;
-  std::string where;
-};
-
+// WriteInfo (what MapError needs to name a duplicate key) is declared with
+// the statement cache, which keeps it with every cached translation.
 struct Statement {
   std::vector<std::string> pre;  // SQLite statements to run first (idempotent)
   std::string sql;               // the statement; empty: nothing to run
