@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -30,6 +31,18 @@ struct DiagRecord {
   std::string sqlstate;
   SQLINTEGER native = 0;
   std::string message;
+  // Builds `message` when a client first asks for it (a duplicate key's
+  // message reads the key back); the statement handle that holds it is
+  // freed before its connection's database is closed.
+  std::function<std::string()> pending;
+
+  const std::string& Text() {
+    if (pending) {
+      message = pending();
+      pending = nullptr;
+    }
+    return message;
+  }
 };
 
 // The diagnostics area of one handle; cleared at the start of every call on
@@ -44,7 +57,7 @@ struct Diagnostics {
     returnCode = SQL_SUCCESS;
   }
   void Add(std::string sqlstate, SQLINTEGER native, std::string message) {
-    records.push_back({std::move(sqlstate), native, std::move(message)});
+    records.push_back({std::move(sqlstate), native, std::move(message), nullptr});
   }
 };
 

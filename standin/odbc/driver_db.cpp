@@ -7,6 +7,8 @@ Database::~Database() { Close(); }
 
 void Database::Close() {
   if (db_ != nullptr) {
+    // The cached statements would keep the connection open.
+    tsql::ClearStatementCache(db_);
     sqlite3_close_v2(db_);
     db_ = nullptr;
   }
@@ -50,32 +52,21 @@ bool Database::Open(const std::string& path, bool create, tsql::Error& err) {
 }
 
 void Execution::Reset() {
-  if (stmt != nullptr) {
-    sqlite3_finalize(stmt);
-    stmt = nullptr;
-  }
+  prepared.Release();
+  stmt = nullptr;
   rowPending = false;
   done = false;
   rowCount = -1;
   kind = tsql::Kind::Other;
 }
 
-bool Execute(sqlite3* db, const std::string& text, Execution& out, tsql::Error& err) {
+bool Execute(sqlite3* db, const std::string& text, Execution& out, tsql::Error& err, bool deferMessage) {
   out.Reset();
-  tsql::Translation tr;
-  if (!tsql::Translate(db, text, tr, err)) return false;
-  out.kind = tr.kind;
-  if (tr.sql.empty()) return true;
-
-  sqlite3_stmt* stmt = nullptr;
-  int rc = sqlite3_prepare_v2(db, tr.sql.data(), static_cast<int>(tr.sql.size()), &stmt, nullptr);
-  if (rc != SQLITE_OK || stmt == nullptr) {
-    if (stmt == nullptr && rc == SQLITE_OK) return true;  // only comments or blanks
-    err = tsql::MapError(db, rc, text);
-    sqlite3_finalize(stmt);
-    return false;
-  }
-  rc = sqlite3_step(stmt);
+  if (!tsql::Prepare(db, text, out.prepared, err)) return false;
+  out.kind = out.prepared.kind;
+  sqlite3_stmt* stmt = out.prepared.stmt;
+  if (stmt == nullptr) return true;  // nothing to run
+  int rc = sqlite3_step(stmt);
   if (rc == SQLITE_ROW || (rc == SQLITE_DONE && sqlite3_column_count(stmt) > 0)) {
     // A result set (possibly empty): keep it open for fetching and
     // describing its columns.
@@ -85,14 +76,18 @@ bool Execute(sqlite3* db, const std::string& text, Execution& out, tsql::Error& 
     return true;
   }
   if (rc != SQLITE_DONE) {
-    err = tsql::MapError(db, rc, text);
-    sqlite3_finalize(stmt);
+    err = tsql::MapError(db, rc, text, deferMessage);
+    out.Reset();
     return false;
   }
-  if (tr.kind == tsql::Kind::Insert || tr.kind == tsql::Kind::Update || tr.kind == tsql::Kind::Delete) {
+  tsql::Kind kind = out.kind;
+  if (kind == tsql::Kind::Insert || kind == tsql::Kind::Update || kind == tsql::Kind::Delete) {
     out.rowCount = sqlite3_changes(db);
   }
-  sqlite3_finalize(stmt);
+  long long rows = out.rowCount;
+  out.Reset();
+  out.kind = kind;
+  out.rowCount = rows;
   return true;
 }
 
@@ -110,7 +105,7 @@ int StepRow(sqlite3* db, Execution& ex, const std::string& text, tsql::Error& er
     return 0;
   }
   err = tsql::MapError(db, rc, text);
-  sqlite3_finalize(ex.stmt);
+  ex.prepared.Release();
   ex.stmt = nullptr;
   return -1;
 }

@@ -36,6 +36,7 @@ class Database {
 // Server reports it on execution); `stmt` then stays open for fetching.
 struct Execution {
   sqlite3_stmt* stmt = nullptr;   // open result set, or null
+  tsql::Prepared prepared;        // owns `stmt` (a statement of the connection's statement cache, or its own)
   tsql::Kind kind = tsql::Kind::Other;
   bool rowPending = false;        // the current row of `stmt` is not yet fetched
   bool done = false;              // `stmt` has no more rows
@@ -50,8 +51,11 @@ struct Execution {
 };
 
 // Translates and runs `text` on `db`. Returns false with `err` set when the
-// statement fails (nothing stays open then).
-bool Execute(sqlite3* db, const std::string& text, Execution& out, tsql::Error& err);
+// statement fails (nothing stays open then). With `deferMessage`, the
+// message of a duplicate key is left `err.pending` (tsql::ResolveMessage
+// builds it, before `db` is closed); the native error and SQLSTATE are set
+// at once.
+bool Execute(sqlite3* db, const std::string& text, Execution& out, tsql::Error& err, bool deferMessage = false);
 
 // Steps the open result set to its next row: 1 a row, 0 the end (the result
 // set stays open for its column descriptions), -1 failure with `err` set

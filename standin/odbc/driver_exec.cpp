@@ -11,8 +11,13 @@ namespace standin {
 
 namespace {
 
-SQLRETURN ServerError(Handle* h, const tsql::Error& err) {
+SQLRETURN ServerError(Handle* h, tsql::Error& err) {
   std::string state = err.sqlstate.empty() ? "42000" : err.sqlstate;
+  if (err.pending) {
+    h->diag.Add(state, err.native, std::string());
+    h->diag.records.back().pending = [build = std::move(err.pending)] { return kServerPrefix + build(); };
+    return SQL_ERROR;
+  }
   return h->Error(state, err.native, kServerPrefix + err.message);
 }
 
@@ -328,7 +333,7 @@ SQLRETURN ExecuteText(Stmt* s, const std::string& text) {
     }
   }
   tsql::Error err;
-  if (!Execute(c->db.handle(), text, s->ex, err)) return ServerError(s, err);
+  if (!Execute(c->db.handle(), text, s->ex, err, true)) return ServerError(s, err);
   if (c->faults != nullptr) c->faults->CountSuccess();
 
   if (s->ex.stmt != nullptr) {

@@ -267,7 +267,11 @@ SQLRETURN SetStmtAttr(Stmt* s, SQLINTEGER attr, SQLPOINTER value) {
     case SQL_ATTR_APP_PARAM_DESC:
     case SQL_ATTR_IMP_ROW_DESC:
     case SQL_ATTR_IMP_PARAM_DESC:
-      return s->Error("HYC00", 0, std::string(kDriverPrefix) + "Descriptors are not supported");
+      // The driver manager asks for all four at every statement allocation
+      // and never reads the message: it is written only when asked for.
+      s->diag.Add("HYC00", 0, std::string());
+      s->diag.records.back().pending = [] { return std::string(kDriverPrefix) + "Descriptors are not supported"; };
+      return SQL_ERROR;
     default:
       s->attributes[attr] = v;
       return SQL_SUCCESS;
@@ -304,7 +308,11 @@ SQLRETURN GetStmtAttr(Stmt* s, SQLINTEGER attr, SQLPOINTER value) {
     case SQL_ATTR_APP_PARAM_DESC:
     case SQL_ATTR_IMP_ROW_DESC:
     case SQL_ATTR_IMP_PARAM_DESC:
-      return s->Error("HYC00", 0, std::string(kDriverPrefix) + "Descriptors are not supported");
+      // The driver manager asks for all four at every statement allocation
+      // and never reads the message: it is written only when asked for.
+      s->diag.Add("HYC00", 0, std::string());
+      s->diag.records.back().pending = [] { return std::string(kDriverPrefix) + "Descriptors are not supported"; };
+      return SQL_ERROR;
     default: {
       auto found = s->attributes.find(attr);
       PutValue<SQLULEN>(value, found == s->attributes.end() ? 0 : found->second);
@@ -336,21 +344,22 @@ SQLRETURN GetDiagRec(Handle* h, SQLSMALLINT rec, SQLCHAR* state, SQLINTEGER* nat
                      SQLSMALLINT bufferLength, SQLSMALLINT* textLength) {
   if (rec <= 0 || bufferLength < 0) return SQL_ERROR;
   if (static_cast<std::size_t>(rec) > h->diag.records.size()) return SQL_NO_DATA;
-  const DiagRecord& r = h->diag.records[static_cast<std::size_t>(rec) - 1];
+  DiagRecord& r = h->diag.records[static_cast<std::size_t>(rec) - 1];
+  const std::string& text = r.Text();
   if (state != nullptr) {
     std::memset(state, 0, 6);
     r.sqlstate.copy(reinterpret_cast<char*>(state), 5);
   }
   if (native != nullptr) *native = r.native;
   // A cut message is a warning of this call only; it must not add a record.
-  if (textLength != nullptr) *textLength = static_cast<SQLSMALLINT>(r.message.size());
+  if (textLength != nullptr) *textLength = static_cast<SQLSMALLINT>(text.size());
   if (message == nullptr) return SQL_SUCCESS;
-  if (bufferLength == 0) return r.message.empty() ? SQL_SUCCESS : SQL_SUCCESS_WITH_INFO;
+  if (bufferLength == 0) return text.empty() ? SQL_SUCCESS : SQL_SUCCESS_WITH_INFO;
   std::size_t room = static_cast<std::size_t>(bufferLength) - 1;
-  std::size_t n = r.message.size() < room ? r.message.size() : room;
-  r.message.copy(reinterpret_cast<char*>(message), n);
+  std::size_t n = text.size() < room ? text.size() : room;
+  text.copy(reinterpret_cast<char*>(message), n);
   message[n] = '\0';
-  return n < r.message.size() ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+  return n < text.size() ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
 }
 
 SQLRETURN DiagText(const std::string& value, SQLPOINTER buffer, SQLSMALLINT bufferLength, SQLSMALLINT* length) {
@@ -366,7 +375,7 @@ SQLRETURN DiagText(const std::string& value, SQLPOINTER buffer, SQLSMALLINT buff
 
 SQLRETURN GetDiagField(SQLSMALLINT type, Handle* h, SQLSMALLINT rec, SQLSMALLINT id, SQLPOINTER info,
                        SQLSMALLINT bufferLength, SQLSMALLINT* length) {
-  const Diagnostics& d = h->diag;
+  Diagnostics& d = h->diag;
   switch (id) {  // header fields
     case SQL_DIAG_NUMBER:
       PutValue<SQLINTEGER>(info, static_cast<SQLINTEGER>(d.records.size()));
@@ -391,7 +400,7 @@ SQLRETURN GetDiagField(SQLSMALLINT type, Handle* h, SQLSMALLINT rec, SQLSMALLINT
   }
   if (rec <= 0) return SQL_ERROR;
   if (static_cast<std::size_t>(rec) > d.records.size()) return SQL_NO_DATA;
-  const DiagRecord& r = d.records[static_cast<std::size_t>(rec) - 1];
+  DiagRecord& r = d.records[static_cast<std::size_t>(rec) - 1];
   switch (id) {
     case SQL_DIAG_SQLSTATE:
       return DiagText(r.sqlstate, info, bufferLength, length);
@@ -399,7 +408,7 @@ SQLRETURN GetDiagField(SQLSMALLINT type, Handle* h, SQLSMALLINT rec, SQLSMALLINT
       PutValue<SQLINTEGER>(info, r.native);
       return SQL_SUCCESS;
     case SQL_DIAG_MESSAGE_TEXT:
-      return DiagText(r.message, info, bufferLength, length);
+      return DiagText(r.Text(), info, bufferLength, length);
     case SQL_DIAG_CLASS_ORIGIN:
       return DiagText(ClassOrigin(r.sqlstate), info, bufferLength, length);
     case SQL_DIAG_SUBCLASS_ORIGIN:

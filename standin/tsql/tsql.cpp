@@ -4,6 +4,8 @@
 // failures as SQL Server's errors) and RunScript (DDL files with GO).
 #include "tsql.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string_view>
@@ -23,13 +25,6 @@ std::string NearText(std::string_view text, const Token& t) {
     return t.value;
   }
   return std::string(text.substr(t.begin, t.end - t.begin));
-}
-
-Connection* Attach(sqlite3* db, Error& err) {
-  Connection* c = FindConnection(db);
-  if (c != nullptr) return c;
-  if (!Setup(db, err)) return nullptr;
-  return FindConnection(db);
 }
 
 // Runs one SQLite statement to its end, discarding result rows; a failure
@@ -56,12 +51,8 @@ bool StartsWithWord(std::string_view text, const char* word) {
 }
 
 // SQL Server's text of a key value in a duplicate-key message.
-std::string KeyValueText(sqlite3_stmt* st, int col, const ColumnInfo& c) {
-  if (sqlite3_column_type(st, col) == SQLITE_NULL) return "<NULL>";
-  const unsigned char* p = sqlite3_column_text(st, col);
-  std::string s = p == nullptr ? std::string()
-                               : std::string(reinterpret_cast<const char*>(p),
-                                             static_cast<std::size_t>(sqlite3_column_bytes(st, col)));
+std::string KeyText(bool isNull, const std::string& s, const ColumnInfo& c) {
+  if (isNull) return "<NULL>";
   DateTime dt;
   std::string formatted;
   Error ignored;
@@ -71,10 +62,69 @@ std::string KeyValueText(sqlite3_stmt* st, int col, const ColumnInfo& c) {
   return s;
 }
 
+std::string KeyValueText(sqlite3_stmt* st, int col, const ColumnInfo& c) {
+  if (sqlite3_column_type(st, col) == SQLITE_NULL) return KeyText(true, std::string(), c);
+  const unsigned char* p = sqlite3_column_text(st, col);
+  std::string s = p == nullptr ? std::string()
+                               : std::string(reinterpret_cast<const char*>(p),
+                                             static_cast<std::size_t>(sqlite3_column_bytes(st, col)));
+  return KeyText(false, s, c);
+}
+
+// The value of a SQLite expression that is a plain literal as the
+// translator writes them: NULL, 'text' (apostrophes doubled) or an integer
+// in its shortest form; what SQLite's SELECT of it would give as text.
+// False for anything else.
+bool LiteralValue(const std::string& e, bool& isNull, std::string& out) {
+  isNull = false;
+  out.clear();
+  if (e == "NULL") {
+    isNull = true;
+    return true;
+  }
+  if (e.size() >= 2 && e.front() == '\'' && e.back() == '\'') {
+    for (std::size_t i = 1; i + 1 < e.size(); ++i) {
+      if (e[i] != '\'') {
+        out += e[i];
+      } else if (i + 2 < e.size() && e[i + 1] == '\'') {
+        out += '\'';
+        ++i;
+      } else {
+        return false;  // two literals joined by something
+      }
+    }
+    return true;
+  }
+  if (e.empty() || e.size() > 20) return false;
+  errno = 0;
+  char* end = nullptr;
+  long long v = std::strtoll(e.c_str(), &end, 10);
+  if (errno != 0 || end == nullptr || *end != '\0' || std::to_string(v) != e) return false;
+  out = e;
+  return true;
+}
+
 // The values of `exprs` (SQLite expressions over `from`), joined as SQL
 // Server shows a duplicate key: "a, b".
 bool EvaluateKey(sqlite3* db, const std::vector<std::string>& exprs, const std::string& from,
                  const std::vector<const ColumnInfo*>& cols, std::string& out) {
+  if (from.empty()) {
+    // Values written as literals (the tool's statements): read without
+    // asking SQLite.
+    std::string text;
+    bool plain = true;
+    for (std::size_t i = 0; i < exprs.size() && plain; ++i) {
+      bool isNull = false;
+      std::string v;
+      plain = LiteralValue(exprs[i], isNull, v);
+      if (i > 0) text += ", ";
+      text += KeyText(isNull, v, *cols[i]);
+    }
+    if (plain) {
+      out = std::move(text);
+      return true;
+    }
+  }
   std::string sql = "SELECT ";
   for (std::size_t i = 0; i < exprs.size(); ++i) {
     if (i > 0) sql += ", ";
@@ -99,6 +149,31 @@ bool EvaluateKey(sqlite3* db, const std::vector<std::string>& exprs, const std::
   return ok;
 }
 
+// "UNIQUE constraint failed: S.T.a, S.T.b": the key of `t` that failed.
+const KeyInfo* FailedKey(const TableInfo& t, const std::string& sqliteMessage, int extended) {
+  std::vector<int> failed;
+  std::size_t colon = sqliteMessage.find(": ");
+  if (colon != std::string::npos) {
+    std::string list = sqliteMessage.substr(colon + 2);
+    std::size_t start = 0;
+    while (start <= list.size()) {
+      std::size_t comma = list.find(", ", start);
+      std::string item = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+      std::size_t dot = item.rfind('.');
+      int idx = t.Find(dot == std::string::npos ? item : item.substr(dot + 1));
+      if (idx >= 0) failed.push_back(idx);
+      if (comma == std::string::npos) break;
+      start = comma + 2;
+    }
+  }
+  const KeyInfo* key = nullptr;
+  for (const KeyInfo& k : t.keys) {
+    if (k.cols == failed) key = &k;
+  }
+  if (key == nullptr && (extended == SQLITE_CONSTRAINT_PRIMARYKEY || failed.empty())) key = t.PrimaryKey();
+  return key;
+}
+
 // 2627 / 2601 for a failed INSERT or UPDATE: which key, which value. The
 // statement is translated again to learn the values it stores.
 Error DuplicateKey(sqlite3* db, const std::string& tsql, const std::string& sqliteMessage, int extended) {
@@ -111,32 +186,17 @@ Error DuplicateKey(sqlite3* db, const std::string& tsql, const std::string& sqli
   std::vector<Token> toks = Lex(tsql);
   std::size_t pos = 0;
   Statement st;
-  if (toks[0].kind == Tok::End || !TranslateStatement(*c, tsql, toks, pos, st, err)) return fallback;
+  if (toks[0].kind == Tok::End) return fallback;
+  // The cached translation of the statement's shape tells the same as a
+  // translation of the text.
+  if (!CachedWriteInfo(*c, tsql, st.write)) {
+    if (!TranslateStatement(*c, tsql, toks, pos, st, err)) return fallback;
+  }
   if (st.write.table.empty()) return fallback;
   const TableInfo* t = c->catalog.FindTable(st.write.schema, st.write.table);
   if (t == nullptr) return fallback;
 
-  // "UNIQUE constraint failed: S.T.a, S.T.b": the key's columns.
-  std::vector<int> failed;
-  std::size_t colon = sqliteMessage.find(": ");
-  if (colon != std::string::npos) {
-    std::string list = sqliteMessage.substr(colon + 2);
-    std::size_t start = 0;
-    while (start <= list.size()) {
-      std::size_t comma = list.find(", ", start);
-      std::string item = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-      std::size_t dot = item.rfind('.');
-      int idx = t->Find(dot == std::string::npos ? item : item.substr(dot + 1));
-      if (idx >= 0) failed.push_back(idx);
-      if (comma == std::string::npos) break;
-      start = comma + 2;
-    }
-  }
-  const KeyInfo* key = nullptr;
-  for (const KeyInfo& k : t->keys) {
-    if (k.cols == failed) key = &k;
-  }
-  if (key == nullptr && (extended == SQLITE_CONSTRAINT_PRIMARYKEY || failed.empty())) key = t->PrimaryKey();
+  const KeyInfo* key = FailedKey(*t, sqliteMessage, extended);
   if (key == nullptr) return fallback;
 
   std::vector<const ColumnInfo*> cols;
@@ -180,6 +240,30 @@ Error DuplicateKey(sqlite3* db, const std::string& tsql, const std::string& sqli
                        (key->kind == KeyInfo::Kind::PrimaryKey ? "PRIMARY KEY" : "UNIQUE KEY") + " constraint '" +
                        key->name + "'. Cannot insert duplicate key in object '" + t->Display() +
                        "'. The duplicate key value is (" + values + ").");
+}
+
+
+// The native error of a duplicate key without its message, known from
+// SQLite's message and the catalog alone (no statement runs): 2601 for a
+// unique index, 2627 otherwise. False when the table cannot be told from
+// the message; then the whole error is built at once.
+bool DuplicateKeyNative(sqlite3* db, const std::string& sqliteMessage, int extended, int& native) {
+  std::size_t colon = sqliteMessage.find(": ");
+  if (colon == std::string::npos) return false;
+  std::string item = sqliteMessage.substr(colon + 2, sqliteMessage.find(", ", colon + 2) - (colon + 2));
+  std::size_t last = item.rfind('.');
+  std::size_t first = item.find('.');
+  if (last == std::string::npos || first == last) return false;
+  Error err;
+  Connection* c = Attach(db, err);
+  if (c == nullptr) return false;
+  std::lock_guard<std::mutex> lock(c->mu);
+  const TableInfo* t = c->catalog.FindTable(item.substr(0, first), item.substr(first + 1, last - first - 1));
+  if (t == nullptr) return false;
+  const KeyInfo* key = FailedKey(*t, sqliteMessage, extended);
+  if (key == nullptr) return false;
+  native = key->kind == KeyInfo::Kind::UniqueIndex ? 2601 : 2627;
+  return true;
 }
 
 bool IsGoLine(std::string_view line, int& count) {
@@ -232,6 +316,19 @@ bool RunBatch(sqlite3* db, Connection& c, const std::string& batch, Error& err) 
 
 }  // namespace
 
+Connection* Attach(sqlite3* db, Error& err) {
+  Connection* c = FindConnection(db);
+  if (c != nullptr) return c;
+  if (!Setup(db, err)) return nullptr;
+  return FindConnection(db);
+}
+
+void ResolveMessage(Error& e) {
+  if (!e.pending) return;
+  e.message = e.pending();
+  e.pending = nullptr;
+}
+
 // Used while the catalog is read (with the connection's lock held): no
 // side effects on the catalog, unlike MapError.
 Error MakeErrorFromSqlite(sqlite3* db) {
@@ -268,7 +365,7 @@ bool Translate(sqlite3* db, const std::string& tsql, Translation& out, Error& er
   return true;
 }
 
-Error MapError(sqlite3* db, int rc, const std::string& tsql) {
+Error MapError(sqlite3* db, int rc, const std::string& tsql, bool deferMessage) {
   std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
   Error e;
   if (DecodeError(message, e)) return e;
@@ -289,6 +386,15 @@ Error MapError(sqlite3* db, int rc, const std::string& tsql) {
                          "'; column does not allow nulls. " + verb + " fails.");
   }
   if (extended == SQLITE_CONSTRAINT_PRIMARYKEY || extended == SQLITE_CONSTRAINT_UNIQUE) {
+    // The message names the key's values, read back with the statement
+    // translated again: work for a client that reads it, and the IDN
+    // importer's side-table inserts never do.
+    int native = 0;
+    if (deferMessage && db != nullptr && DuplicateKeyNative(db, message, extended, native)) {
+      Error e = MakeError(native, "23000", "");
+      e.pending = [db, tsql, message, extended] { return DuplicateKey(db, tsql, message, extended).message; };
+      return e;
+    }
     return DuplicateKey(db, tsql, message, extended);
   }
   switch (primary) {

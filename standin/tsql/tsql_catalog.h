@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tsql.h"
+#include "tsql_cache.h"
 
 namespace tsql {
 
@@ -85,6 +86,7 @@ struct Connection {
   std::mutex mu;       // one translation at a time
   Catalog catalog;
   bool stale = true;   // reload before the next use
+  StatementCache cache;  // translations of this catalog; cleared with every reload
 };
 
 // The state of `db`, created (with the collation and functions registered)
@@ -94,6 +96,9 @@ Connection* FindConnection(sqlite3* db);
 // that SQLite calls when the connection closes.
 void RegisterConnection(Connection* c);
 void UnregisterConnection(Connection* c);
+
+// The state of `db`, set up first when Setup has not run on it.
+Connection* Attach(sqlite3* db, Error& err);
 
 // Marks the catalog of `db` stale (after DDL or an error that shows the
 // schema changed under it).

@@ -354,26 +354,56 @@ namespace tsql {
 using translator::LocalNow;
 using translator::Parser;
 
+void LiteralUse::Start(const std::vector<Token>& toks) {
+  litAtToken.assign(toks.size(), -1);
+  int n = 0;
+  for (std::size_t i = 0; i < toks.size(); ++i) {
+    if (toks[i].kind == Tok::String || toks[i].kind == Tok::NString) litAtToken[i] = n++;
+  }
+  param.assign(static_cast<std::size_t>(n), false);
+  pinned.assign(static_cast<std::size_t>(n), false);
+  checks.clear();
+  nowParam = n;
+  nowUsed = false;
+  uncacheable = false;
+}
+
+std::string ParamMark(int k) {
+  std::string m(1, '\0');
+  m += std::to_string(k);
+  m += '\0';
+  return m;
+}
+
 bool TranslateStatement(Connection& conn, std::string_view text, const std::vector<Token>& toks,
-                        std::size_t& pos, Statement& out, Error& err) {
+                        std::size_t& pos, Statement& out, Error& err, LiteralUse* use, const DateTime* now) {
   bool reloaded = false;
   bool ddl = IsWord(toks[pos], "CREATE") || IsWord(toks[pos], "DROP") || IsWord(toks[pos], "ALTER");
   if (conn.stale || ddl) {
     if (!conn.catalog.Load(conn.db, err)) return false;
     conn.stale = false;
+    conn.cache.Clear();
     reloaded = true;
   }
   // The statement runs right after its translation (the driver translates
   // at every execution), so the current time is taken here.
-  DateTime now;
-  if (!LocalNow(now)) now = DateTime();
+  DateTime clock;
+  if (now != nullptr) {
+    clock = *now;
+  } else if (!LocalNow(clock)) {
+    clock = DateTime();
+  }
   for (;;) {
-    Parser p(conn, text, toks, pos, reloaded, now);
+    if (use != nullptr) use->Start(toks);
+    Parser p(conn, text, toks, pos, reloaded, clock, use);
     Statement st;
     if (p.Parse(st)) {
       pos = p.Pos();
       out = std::move(st);
-      if (out.ddl) conn.stale = true;
+      if (out.ddl) {
+        conn.stale = true;
+        conn.cache.Clear();
+      }
       return true;
     }
     if (!p.retry || reloaded) {
@@ -384,6 +414,7 @@ bool TranslateStatement(Connection& conn, std::string_view text, const std::vect
     // catalog (another connection's DDL). Read it again and retry once.
     if (!conn.catalog.Load(conn.db, err)) return false;
     conn.stale = false;
+    conn.cache.Clear();
     reloaded = true;
   }
 }

@@ -9,21 +9,12 @@
 #include "tsql.h"
 #include "tsql_catalog.h"
 #include "tsql_lex.h"
+#include "tsql_values.h"
 
 namespace tsql {
 
-// What MapError needs to name the duplicate key of a failed INSERT/UPDATE.
-struct WriteInfo {
-  std::string schema, table;    // T-SQL names of the written table
-  // INSERT: for every row, for every column of the table, the SQLite
-  // expression of the value stored (empty: the column is not named).
-  std::vector<std::vector<std::string>> rows;
-  // UPDATE: for every column, the expression of its new value (empty: the
-  // column keeps its value), and the condition (empty: every row).
-  std::vector<std::string> set;
-  std::string where;
-};
-
+// WriteInfo (what MapError needs to name a duplicate key) is declared with
+// the statement cache, which keeps it with every cached translation.
 struct Statement {
   std::vector<std::string> pre;  // SQLite statements to run first (idempotent)
   std::string sql;               // the statement; empty: nothing to run
@@ -32,10 +23,41 @@ struct Statement {
   WriteInfo write;
 };
 
+// A translation with the statement's string literals as parameters: every
+// literal that the parser turns into a value is written into the SQLite
+// statement as ParamMark(k) (k: the literal's number in text order) instead
+// of its SQLite literal, and CURRENT_TIMESTAMP as ParamMark(nowParam). The
+// parser reads a literal's value only through calls that record it here,
+// so the translation of any statement whose text differs only in literal
+// values is the same SQLite text with other values in the marks, as long
+// as every literal not `param`, or `pinned`, has the same value and every
+// check the same outcome.
+struct LiteralUse {
+  std::vector<int> litAtToken;  // token index -> literal number, -1 for other tokens
+  std::vector<bool> param;      // the literal became a parameter mark
+  std::vector<bool> pinned;     // the translation read the literal's value
+  std::vector<LiteralCheck> checks;
+  int nowParam = 0;             // = number of literals
+  bool nowUsed = false;
+  bool uncacheable = false;     // depends on the time or on something else outside the text
+
+  // Sets the literal numbers of `toks` and clears what a parse recorded.
+  void Start(const std::vector<Token>& toks);
+};
+
+// The mark of parameter k in a translation with LiteralUse: NUL, k, NUL. A
+// statement text without NUL bytes never yields a NUL in its translation
+// otherwise (texts with NUL are spelled in hex, names come from the text or
+// from SQLite's schema).
+std::string ParamMark(int k);
+
 // Translates the statement that starts at token `pos` of `toks` (lexed from
 // `text`); on success `pos` is after it and after a ';' that ends it. The
-// caller holds `conn.mu`.
+// caller holds `conn.mu`. With `use`, the literals become parameters (see
+// LiteralUse); with `now`, CURRENT_TIMESTAMP is that instant instead of the
+// clock's.
 bool TranslateStatement(Connection& conn, std::string_view text, const std::vector<Token>& toks,
-                        std::size_t& pos, Statement& out, Error& err);
+                        std::size_t& pos, Statement& out, Error& err, LiteralUse* use = nullptr,
+                        const DateTime* now = nullptr);
 
 }  // namespace tsql

@@ -101,12 +101,12 @@ bool Parser::ParseColumnDef(ColumnDef& def, int column, const std::string& table
           if (def.info.IsInt()) {
             int64_t v = 0;
             Error conv;
-            if (e.type == T::Text && !ParseInt(e.val.s, IntKindOf(def.info.type), v, conv)) return Error_(conv);
-            if (e.type == T::Int && !FitInt(e.val.i, IntKindOf(def.info.type), v, conv)) return Error_(conv);
+            if (e.type == T::Text && !ParseInt(Val(e).s, IntKindOf(def.info.type), v, conv)) return Error_(conv);
+            if (e.type == T::Int && !FitInt(Val(e).i, IntKindOf(def.info.type), v, conv)) return Error_(conv);
           } else if (def.info.type == ColType::DateTime) {
             DateTime dt;
             Error conv;
-            if (e.type == T::Text && !ParseDateTime(e.val.s, -1, dt, conv)) return Error_(conv);
+            if (e.type == T::Text && !ParseDateTime(Val(e).s, -1, dt, conv)) return Error_(conv);
           }
           return Error_(TruncationError());
         }

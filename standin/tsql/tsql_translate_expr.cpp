@@ -17,8 +17,8 @@ Expr Parser::ToDateTime(const Expr& e, int style) {
   if (e.isConst) {
     DateTime dt;
     Error ignored;
-    if (e.type == T::Text && ParseDateTime(e.val.s, style, dt, ignored)) return ConstDateTime(dt);
-    if (IsNumeric(e.type) && AddDays(dt, e.type == T::Int ? static_cast<double>(e.val.i) : e.val.r)) {
+    if (e.type == T::Text && ParseDateTime(Val(e).s, style, dt, ignored)) return ConstDateTime(dt);
+    if (IsNumeric(e.type) && AddDays(dt, e.type == T::Int ? static_cast<double>(Val(e).i) : Val(e).r)) {
       return ConstDateTime(dt);
     }
   }
@@ -30,8 +30,8 @@ Expr Parser::ToInt(const Expr& e, IntKind kind) {
   if (e.isConst) {
     int64_t v = 0;
     Error ignored;
-    if (e.type == T::Int && FitInt(e.val.i, kind, v, ignored)) return ConstInt(v);
-    if (e.type == T::Text && ParseInt(e.val.s, kind, v, ignored)) return ConstInt(v);
+    if (e.type == T::Int && FitInt(Val(e).i, kind, v, ignored)) return ConstInt(v);
+    if (e.type == T::Text && ParseInt(Val(e).s, kind, v, ignored)) return ConstInt(v);
   }
   return Runtime("tsql_int(" + e.sql + "," + std::to_string(static_cast<int>(kind)) + ")", T::Int);
 }
@@ -49,15 +49,15 @@ bool Parser::ConvertTo(const TypeName& ts, const Expr& e, int style, Expr& out) 
       Error styleErr;
       if (!FormatDateTime(DateTime(), st, text, styleErr)) return Error_(styleErr);
       DateTime dt;
-      if (e.isConst && ParseCanonical(e.val.s, dt) && FormatDateTime(dt, st, text, styleErr)) {
+      if (e.isConst && ParseCanonical(Val(e).s, dt) && FormatDateTime(dt, st, text, styleErr)) {
         out = ConstText(FitText(text, n, pad));
       } else {
         out = Runtime("tsql_dtstr(" + e.sql + "," + std::to_string(st) + tail, T::Text);
       }
     } else if (e.isConst && e.type == T::Text) {
-      out = ConstText(FitText(e.val.s, n, pad));
+      out = ConstText(FitText(Val(e).s, n, pad));
     } else if (e.isConst && IsNumeric(e.type)) {
-      std::string s = NumberText(e.val);
+      std::string s = NumberText(Val(e));
       if (n >= 0 && s.size() > static_cast<std::size_t>(n)) s = "*";
       out = ConstText(FitText(s, n, pad));
     } else {
@@ -86,7 +86,7 @@ bool Parser::Assign(const ColumnInfo& c, const Expr& e, std::size_t at, std::str
   if (c.IsText()) {
     std::string tail = "," + std::to_string(c.length) + "," + (c.Padded() ? "1" : "0") + ")";
     if (e.isConst && e.type == T::Text && !c.Padded() &&
-        (c.length < 0 || e.val.s.size() <= static_cast<std::size_t>(c.length))) {
+        (c.length < 0 || TextFits(e, c.length))) {
       sql = e.sql;  // fits as it is (no more bytes than characters allowed)
       return true;
     }
@@ -94,12 +94,12 @@ bool Parser::Assign(const ColumnInfo& c, const Expr& e, std::size_t at, std::str
       std::string text;
       Error ignored;
       if (e.type == T::Text) {
-        text = e.val.s;
+        text = Val(e).s;
       } else if (e.type == T::DateTime) {
         DateTime dt;
-        if (!ParseCanonical(e.val.s, dt) || !FormatDateTime(dt, 0, text, ignored)) text = e.val.s;
+        if (!ParseCanonical(Val(e).s, dt) || !FormatDateTime(dt, 0, text, ignored)) text = Val(e).s;
       } else {
-        text = NumberText(e.val);
+        text = NumberText(Val(e));
         if (c.length >= 0 && text.size() > static_cast<std::size_t>(c.length)) {
           sql = "tsql_store(" + e.sql + tail;  // fails when the statement runs
           return true;
@@ -343,7 +343,7 @@ bool Parser::Plus(Expr& l, Expr& r, Expr& out) {
   }
   if (l.type == T::Text && r.type == T::Text) {
     if (l.isConst && r.isConst) {
-      out = ConstText(l.val.s + r.val.s);
+      out = ConstText(Val(l).s + Val(r).s);
     } else {
       out = Runtime("(" + l.sql + " || " + r.sql + ")", T::Text);
     }
@@ -380,7 +380,7 @@ bool Parser::Arithmetic(Expr& l, const std::string& op, Expr& r, Expr& out) {
            : (a.type == T::Int && b.type == T::Int) ? T::Int
                                                      : T::Unknown;
   if (a.isConst && b.isConst && type == T::Int) {
-    int64_t x = a.val.i, y = b.val.i, v = 0;
+    int64_t x = Val(a).i, y = Val(b).i, v = 0;
     bool ok = true;
     if (op == "+") ok = !__builtin_add_overflow(x, y, &v);
     else if (op == "-") ok = !__builtin_sub_overflow(x, y, &v);
@@ -393,8 +393,8 @@ bool Parser::Arithmetic(Expr& l, const std::string& op, Expr& r, Expr& out) {
     }
   }
   if (a.isConst && b.isConst && type == T::Real) {
-    double x = a.type == T::Int ? static_cast<double>(a.val.i) : a.val.r;
-    double y = b.type == T::Int ? static_cast<double>(b.val.i) : b.val.r;
+    double x = a.type == T::Int ? static_cast<double>(Val(a).i) : Val(a).r;
+    double y = b.type == T::Int ? static_cast<double>(Val(b).i) : Val(b).r;
     Value v;
     v.kind = T::Real;
     bool ok = true;
@@ -462,12 +462,12 @@ bool Parser::ParseUnary(Expr& out) {
       out = std::move(x);
       return true;
     }
-    if (x.isConst && x.type == T::Int && x.val.i != INT64_MIN) {
-      out = ConstInt(-x.val.i);
+    if (x.isConst && x.type == T::Int && Val(x).i != INT64_MIN) {
+      out = ConstInt(-Val(x).i);
     } else if (x.isConst && x.type == T::Real) {
       Value v;
       v.kind = T::Real;
-      v.r = -x.val.r;
+      v.r = -Val(x).r;
       out = Const(std::move(v));
     } else {
       Expr n = x.type == T::Text ? ToInt(x, IntKind::Int) : x;

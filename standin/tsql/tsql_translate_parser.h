@@ -34,7 +34,13 @@ struct Expr {
   std::string sql;
   T type = T::Unknown;
   bool isConst = false;
+  // Read only through Parser::Val (or a Parser check that records its
+  // outcome): the statement cache must know which literal values a
+  // translation depends on.
   Value val;
+  // The string literal (or CURRENT_TIMESTAMP) this expression is, unchanged;
+  // -1 for any other expression. See LiteralUse.
+  int lit = -1;
   const ColumnInfo* col = nullptr;  // a plain column reference
   bool isNow = false;               // CURRENT_TIMESTAMP / GETDATE()
 };
@@ -104,8 +110,8 @@ struct KeyDef {
 class Parser {
  public:
   Parser(Connection& conn, std::string_view text, const std::vector<Token>& toks, std::size_t pos,
-         bool reloaded, const DateTime& now)
-      : conn_(conn), text_(text), t_(toks), pos_(pos), reloaded_(reloaded), now_(now) {}
+         bool reloaded, const DateTime& now, LiteralUse* use)
+      : conn_(conn), text_(text), t_(toks), pos_(pos), reloaded_(reloaded), now_(now), use_(use) {}
 
   bool Parse(Statement& out);
 
@@ -189,6 +195,48 @@ class Parser {
     return false;
   }
 
+  // ---- literal values ----
+  // Every read of a constant's value goes through these, so that a
+  // translation with its literals as parameters (use_ set) records what it
+  // depends on: Val pins the literal (the cache key holds its value), the
+  // checks record their outcome (the cache key holds that).
+  const Value& Val(const Expr& e) {
+    if (use_ != nullptr && e.lit >= 0) {
+      if (e.lit == use_->nowParam) {
+        use_->uncacheable = true;
+      } else {
+        use_->pinned[static_cast<std::size_t>(e.lit)] = true;
+      }
+    }
+    return e.val;
+  }
+  // The text constant `e` has at most `n` bytes.
+  bool TextFits(const Expr& e, long n) {
+    bool r = e.val.s.size() <= static_cast<std::size_t>(n);
+    Record(e, LiteralCheck::Fits, n, std::string(), r);
+    return r;
+  }
+  // The text constant `e` equals `other` in the default collation.
+  bool TextEquals(const Expr& e, const std::string& other) {
+    bool r = CompareText(e.val.s, other) == 0;
+    Record(e, LiteralCheck::Equals, 0, other, r);
+    return r;
+  }
+  // The text constant `e` has no trailing blank.
+  bool TextTrimmed(const Expr& e) {
+    bool r = RTrimText(e.val.s).size() == e.val.s.size();
+    Record(e, LiteralCheck::Trimmed, 0, std::string(), r);
+    return r;
+  }
+  void Record(const Expr& e, LiteralCheck::Kind kind, long n, const std::string& other, bool result) {
+    if (use_ == nullptr || e.lit < 0) return;
+    if (e.lit == use_->nowParam) {
+      use_->uncacheable = true;
+      return;
+    }
+    use_->checks.push_back({e.lit, kind, n, other, result});
+  }
+
   // ---- names ----
   bool ParseNameParts(std::vector<std::string>& parts, std::string& written);
   bool ParseTableRef(const TableInfo*& table, std::string* alias);
@@ -264,8 +312,15 @@ class Parser {
   Expr Now() const {
     Expr e = ConstDateTime(now_);
     e.isNow = true;
+    if (use_ != nullptr) {
+      e.lit = use_->nowParam;
+      e.sql = ParamMark(use_->nowParam);
+      use_->nowUsed = true;
+    }
     return e;
   }
+  // The statement's literals as parameters: null for a plain translation.
+  LiteralUse* use_;
 
   // The table in scope and its alias (upper case).
   const TableInfo* table_ = nullptr;

@@ -14,6 +14,11 @@ bool Parser::ParsePrimary(Expr& out) {
     case Tok::String:
     case Tok::NString:
       out = ConstText(t.value);
+      if (use_ != nullptr) {
+        out.lit = use_->litAtToken[pos_];
+        out.sql = ParamMark(out.lit);
+        use_->param[static_cast<std::size_t>(out.lit)] = true;
+      }
       Advance();
       return true;
     case Tok::Integer: {
@@ -154,8 +159,8 @@ bool Parser::ParseConvert(Expr& out) {
     std::size_t sAt = pos_;
     Expr s;
     if (!ParseAdditive(s)) return false;
-    if (!s.isConst || s.type != T::Int || s.val.i < 0 || s.val.i > 1000) return FailAt(sAt);
-    style = static_cast<int>(s.val.i);
+    if (!s.isConst || s.type != T::Int || Val(s).i < 0 || Val(s).i > 1000) return FailAt(sAt);
+    style = static_cast<int>(Val(s).i);
   }
   if (!ExpectOp(")")) return false;
   return ConvertTo(ts, e, style, out);
@@ -230,6 +235,7 @@ bool Parser::ParseFunction(const std::string& name, std::size_t nameAt, Expr& ou
     if (!arity(0)) return false;
     DateTime utc;
     if (!UtcNow(utc)) utc = now_;
+    if (use_ != nullptr) use_->uncacheable = true;  // a time, not a parameter
     out = ConstDateTime(utc);
     return true;
   }
@@ -245,12 +251,12 @@ bool Parser::ParseFunction(const std::string& name, std::size_t nameAt, Expr& ou
       if (b.type == T::Null) {
         equal = false;
       } else if (a.type == T::Text && b.type == T::Text) {
-        equal = CompareText(a.val.s, b.val.s) == 0;
+        equal = TextEquals(a, Val(b).s);
       } else if (a.type == T::DateTime && b.type == T::DateTime) {
-        equal = a.val.s == b.val.s;
+        equal = Val(a).s == Val(b).s;
       } else if (IsNumeric(a.type) && IsNumeric(b.type)) {
-        double x = a.type == T::Int ? static_cast<double>(a.val.i) : a.val.r;
-        double y = b.type == T::Int ? static_cast<double>(b.val.i) : b.val.r;
+        double x = a.type == T::Int ? static_cast<double>(Val(a).i) : Val(a).r;
+        double y = b.type == T::Int ? static_cast<double>(Val(b).i) : Val(b).r;
         equal = x == y;
       } else {
         out = Runtime("tsql_nullif(" + a.sql + "," + b.sql + ")", args[0].type);
@@ -282,8 +288,12 @@ bool Parser::ParseFunction(const std::string& name, std::size_t nameAt, Expr& ou
       out = ConstNull(name == "LEN" ? T::Int : T::Text);
       return true;
     }
+    if (name == "RTRIM" && a.isConst && a.type == T::Text && TextTrimmed(a)) {
+      out = a;  // nothing to trim: the literal stays what it is
+      return true;
+    }
     if (a.isConst && (a.type == T::Text || IsNumeric(a.type))) {
-      std::string s = a.type == T::Text ? a.val.s : NumberText(a.val);
+      std::string s = a.type == T::Text ? Val(a).s : NumberText(Val(a));
       if (name == "RTRIM") out = ConstText(std::string(RTrimText(s)));
       else if (name == "LTRIM") out = ConstText(std::string(LTrimText(s)));
       else if (name == "UPPER") out = ConstText(UpperText(s));
