@@ -5,7 +5,7 @@
 #                             where Debian keeps ODBC drivers)
 #   share/kranzel/            qvsystem.sql, odbcinst-standin.ini (template for
 #                             odbcinst -i -d -f)
-#   share/man/man1/           kranzel.1, kranzel-ini.1
+#   share/man/man1/           kranzel.1, kranzel-ini.1, kranzel-check.1
 #   share/doc/kranzel/        README.md, deploy.md, README.standin.md
 include(GNUInstallDirs)
 
@@ -46,7 +46,7 @@ endif()
 install(FILES schema/qvsystem.sql DESTINATION ${KRANZEL_DATA_DIR})
 
 # Man pages: the version is filled in from project(VERSION).
-foreach(page kranzel.1 kranzel-ini.1)
+foreach(page kranzel.1 kranzel-ini.1 kranzel-check.1)
   configure_file(docs/man/${page}.in ${PROJECT_BINARY_DIR}/man/${page} @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/man/${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()

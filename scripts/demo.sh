@@ -112,6 +112,13 @@ caption "A 20P delivery with one record 10 characters short (262 instead of 272)
 FAST=1 run 20P in/20P.txt
 show "$(query_20P)"
 
+caption "kranzel-check on the same kind of delivery, before any import: it names the" \
+        "line, its length and where it ends, reads the file without renaming it and" \
+        "exits 1 at once instead of five attempts over 40 seconds."
+{ sample_20P_2; line_20P KURZ 01 1 00001 0600 2200 | cut -c1-261; } > "$DEMO/x/y/in/20P.txt"
+(cd "$DEMO/x/y" && "$BIN/kranzel-check" in/20P.txt 20P) || echo "kranzel-check exit code: $?"
+rm -f "$DEMO/x/y/in/20P.txt"
+
 caption "A run whose source file was never delivered (in/41P.txt is missing)." \
         "Look for: 'Quelldatei auf Server nicht gefunden.' and, beside it, the line" \
         "naming the path that was looked for; exit code 90. The work file of the" \

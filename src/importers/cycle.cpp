@@ -65,12 +65,15 @@ ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& con
   std::string LineBuf;
   const long limit = cycle.lengths.front();
   Record record(cycle.fields.size());
+  CycleObserver* const observer = context.Observer;
   while (file.ReadLine(LineBuf, static_cast<std::size_t>(limit))) {
+    if (observer != nullptr) observer->Read(file, LineBuf);
     if (LineBuf == "\n") continue;
     ++counted;
     const long length = static_cast<long>(LineBuf.size());
     if (std::find(cycle.lengths.begin(), cycle.lengths.end(), length) ==
         cycle.lengths.end()) {
+      if (observer != nullptr && observer->WrongLength(LineBuf, cycle.lengths)) continue;
       LogF(cycle.lengthMessage, LineBuf.c_str(), limit, length);
       return ImportResult::WrongLength;
     }
@@ -85,8 +88,12 @@ ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& con
     if (cycle.before) {
       Outcome o = cycle.before(record, LineBuf);
       if (o == Outcome::Failed) return ImportResult::DatabaseError;
-      if (o == Outcome::Passed) continue;
+      if (o == Outcome::Passed) {
+        if (observer != nullptr) observer->Cut(record, cycle.fields);
+        continue;
+      }
     }
+    if (observer != nullptr) observer->Cut(record, cycle.fields);
     int rc = cycle.write(record);
     if (rc != 0) {
       LogWriteFailure(cycle, rc, record, LineBuf);

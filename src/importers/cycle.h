@@ -22,6 +22,8 @@ enum class ImportResult {
   WrongLength = 4,    // a line of the wrong length
 };
 
+struct CycleObserver;
+
 // What the run knows that the importers depend on, worked out once per run
 // and handed to the importer.
 struct ImportContext {
@@ -30,6 +32,7 @@ struct ImportContext {
   std::string ServerDate;    // the server's date at the run's start, yyyymmdd;
                              // empty when the query failed
   bool DbSystemMysql = false;  // DB_SYSTEM reads MYSQL (in any case)
+  CycleObserver* Observer = nullptr;  // kranzel-check's; the import has none
 };
 
 // The message for a line of the wrong length (the line, expected, actual).
@@ -101,6 +104,21 @@ struct ImportCycle {
   // Departure before the first read (e.g. telling the form from the first
   // line); may change `lengths` of the working copy it gets.
   std::function<void(platform::TextReader&, ImportCycle&)> prepare{};
+};
+
+// A watcher of the cycle for kranzel-check, which reads a delivery through
+// the import's own cycle without importing it: it sees every line as read
+// and every record as it goes to the write, and may let the cycle go on past
+// a line of the wrong length (nothing is logged for it then). Without one the
+// cycle behaves exactly as before.
+struct CycleObserver {
+  virtual ~CycleObserver() = default;
+  // Every line as read, empty lines too, before anything else is done.
+  virtual void Read(const platform::TextReader& file, const std::string& line) = 0;
+  // A line of none of the `accepted` lengths; true goes on with the next line.
+  virtual bool WrongLength(const std::string& line, std::span<const long> accepted) = 0;
+  // A record after the importer's departures, before it is written or passed.
+  virtual void Cut(const Record& record, std::span<const Field> fields) = 0;
 };
 
 // Logs a read error of `file` and returns true when there was one. An

@@ -1,0 +1,287 @@
+// kranzel-check --installation: walks what a run of kranzel needs before it
+// reads a delivery (the configuration file, the log directory, the data
+// source, the connection, the tables) and says for each step ok or why not.
+//
+// Only reads: the configuration file is read with kranzel's own reader, the
+// log directory is tested with access() and nothing is created in it, the
+// connection is kranzel's own dbLogin, and the database sees the server
+// timestamp query and one zero-row SELECT per table. The password is never
+// printed, not even when a driver repeats it in a message.
+#include "check_installation.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "check_report.h"
+#include "config/ini.h"
+#include "config/ini_writer.h"
+#include "db/connection.h"
+#include "db/statement.h"
+#include "platform/platform.h"
+
+namespace {
+
+// The tables the importers read and write.
+constexpr const char* kTables[] = {
+    "MGSST20P",  "MGSST35P",  "QVS401ZLS", "MGSST41P",  "QVS112TMD",
+    "QVS301ASW", "QVS113STO", "QVS113AWV", "O2002TSW",  "QVS120KID",
+    "QVS301AWB", "MGSSTFTG",  "MGSSTMST",  "MGSSTMDT",  "MGSSTFCD",
+};
+
+constexpr const char* kLogDir = "../../Valdura_php/log";
+
+enum class Status { Ok, Warning, Failed, Skipped };
+
+const char* StatusText(Status s) {
+  switch (s) {
+    case Status::Ok: return "ok";
+    case Status::Warning: return "warning";
+    case Status::Failed: return "failed";
+    case Status::Skipped: return "skipped";
+  }
+  return "";
+}
+
+struct Step {
+  std::string name;
+  Status status;
+  std::string detail;
+};
+
+std::vector<Step> Steps;
+
+void Report(const std::string& name, Status status, const std::string& detail) {
+  Steps.push_back({name, status, detail});
+}
+
+// A driver's message with the password masked.
+std::string Masked(std::string text) {
+  const std::string& password = LoginCredentials.Password;
+  if (password.empty()) return text;
+  for (std::size_t at = 0; (at = text.find(password, at)) != std::string::npos; at += 3)
+    text.replace(at, password.size(), "***");
+  return text;
+}
+
+std::string DiagText(const DiagRecord& d) {
+  if (d.SqlState.empty()) return "no diagnostic from the driver manager";
+  return "SQLSTATE " + d.SqlState + ", native error " + std::to_string(d.NativeError) + ": " +
+         Masked(d.Message);
+}
+
+std::string Mode(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+// The configuration file: there, a regular readable file, not readable by
+// others; then its records as kranzel's lookups find them.
+bool CheckConfiguration() {
+  const std::string path = platform::NativePath(kIniPath);
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    Report("configuration file", Status::Failed, path + ": " + std::strerror(errno));
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    Report("configuration file", Status::Failed, path + ": not a regular file");
+    return false;
+  }
+  if (access(path.c_str(), R_OK) != 0) {
+    Report("configuration file", Status::Failed, path + ": not readable: " + std::strerror(errno));
+    return false;
+  }
+  if ((st.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    Report("configuration file", Status::Warning,
+           path + ": mode " + Mode(st.st_mode) +
+               ": group or others may read the database password (chmod 600)");
+  } else {
+    Report("configuration file", Status::Ok, path + ", mode " + Mode(st.st_mode));
+  }
+
+  std::vector<ini::Finding> findings;
+  std::string error;
+  if (!ini::Check(path, findings, error)) {
+    Report("configuration records", Status::Failed, error);
+    return false;
+  }
+  if (!findings.empty()) {
+    std::string detail;
+    for (const ini::Finding& f : findings) {
+      if (!detail.empty()) detail += "; ";
+      detail += (f.line > 0 ? "line " + std::to_string(f.line) + ": " : "") + f.message;
+    }
+    Report("configuration records", Status::Failed, detail);
+    return false;
+  }
+  Report("configuration records", Status::Ok,
+         "LOGIN, PASS, DB_SYSTEM and DATABASE found and decrypted, none shadowed");
+  return true;
+}
+
+// The log directory kranzel appends to: there and writable. Tested with
+// access() so that nothing is created in it.
+void CheckLogDirectory() {
+  const std::string dir = platform::NativePath(kLogDir);
+  struct stat st {};
+  if (stat(dir.c_str(), &st) != 0) {
+    Report("log directory", Status::Failed, dir + ": " + std::strerror(errno));
+    return;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    Report("log directory", Status::Failed, dir + ": not a directory");
+    return;
+  }
+  if (access(dir.c_str(), W_OK | X_OK) != 0) {
+    Report("log directory", Status::Failed, dir + ": not writable: " + std::strerror(errno));
+    return;
+  }
+  const std::string log = dir + "/kranzel.log";
+  if (access(log.c_str(), F_OK) == 0 && access(log.c_str(), W_OK) != 0) {
+    Report("log directory", Status::Failed, log + ": not writable: " + std::strerror(errno));
+    return;
+  }
+  Report("log directory", Status::Ok, dir + " is writable");
+}
+
+// Whether the driver manager knows the data source, by its own list.
+bool CheckDataSource(const std::string& dsn) {
+  SQLHENV env = SQL_NULL_HENV;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
+    Report("data source", Status::Failed, "the driver manager gave no environment handle");
+    return false;
+  }
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
+                SQL_IS_INTEGER);
+  bool found = false;
+  std::string known;
+  SQLCHAR name[SQL_MAX_DSN_LENGTH + 1];
+  SQLCHAR description[256];
+  SQLSMALLINT nameLength = 0, descriptionLength = 0;
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  while (SQL_SUCCEEDED(SQLDataSources(env, direction, name, sizeof name, &nameLength,
+                                      description, sizeof description, &descriptionLength))) {
+    direction = SQL_FETCH_NEXT;
+    const std::string n = reinterpret_cast<const char*>(name);
+    known += (known.empty() ? "" : ", ") + n;
+    if (strcasecmp(n.c_str(), dsn.c_str()) == 0) found = true;
+  }
+  SQLFreeHandle(SQL_HANDLE_ENV, env);
+  if (!found) {
+    Report("data source", Status::Failed,
+           "DSN " + dsn + " is not known to the driver manager (known: " +
+               (known.empty() ? std::string("none") : known) + ")");
+    return false;
+  }
+  Report("data source", Status::Ok, "DSN " + dsn + " is known to the driver manager");
+  return true;
+}
+
+// A zero-row read of one table; empty when it worked, else the reason.
+std::string ReadNoRows(const std::string& table) {
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  if (SQLAllocHandle(SQL_HANDLE_STMT, hdbc, &stmt) == SQL_ERROR) return "no statement handle";
+  std::string text = "SELECT * FROM QVSYSTEM." + table + " WHERE 1 = 0";
+  std::string reason;
+  if (SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS) == SQL_ERROR) {
+    DiagRecord d;
+    dbGetDiag(SQL_HANDLE_STMT, stmt, d);
+    reason = DiagText(d);
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+  return reason;
+}
+
+void CheckDatabase(bool configured) {
+  if (!configured) {
+    Report("data source", Status::Skipped, "the configuration file must be right first");
+    Report("connection", Status::Skipped, "the configuration file must be right first");
+    return;
+  }
+  // Read exactly as kranzel reads them (dbLogin reads them again below).
+  ReadIniValue("", "DATABASE", 0, platform::NativePath(kIniPath));
+  const std::string dsn = IniValue;
+  if (dsn.empty() || dsn.size() > 40) {
+    Report("data source", Status::Failed,
+           "the DATABASE value has " + std::to_string(dsn.size()) +
+               " characters; kranzel uses 1 to 40");
+    Report("connection", Status::Skipped, "no data source");
+    return;
+  }
+  if (!CheckDataSource(dsn)) {
+    Report("connection", Status::Skipped, "no data source");
+    return;
+  }
+  // kranzel's own login; its log lines go nowhere (see main).
+  if (dbLogin() != 0) {
+    DiagRecord d;
+    if (hdbc != SQL_NULL_HDBC) {
+      dbGetDiag(SQL_HANDLE_DBC, hdbc, d);
+    } else if (henv != SQL_NULL_HENV) {
+      dbGetDiag(SQL_HANDLE_ENV, henv, d);
+    }
+    Report("connection", Status::Failed,
+           "as user " + LoginCredentials.User + " to DSN " + dsn + ": " + DiagText(d));
+    dbDisconnect();
+    return;
+  }
+  Report("connection", Status::Ok, "as user " + LoginCredentials.User + " to DSN " + dsn +
+                                       " (DB_SYSTEM " + DbSystem + ")");
+
+  std::string timestamp;
+  const int rc = SQL_GetServerTimestamp(timestamp);
+  if (rc != 0) {
+    Report("server timestamp", Status::Failed, "result " + std::to_string(rc) + ": " + DiagText(DiagRec));
+  } else {
+    Report("server timestamp", Status::Ok, timestamp);
+  }
+  for (const char* table : kTables) {
+    const std::string reason = ReadNoRows(table);
+    Report(std::string("table QVSYSTEM.") + table, reason.empty() ? Status::Ok : Status::Failed,
+           reason.empty() ? "readable" : reason);
+  }
+  dbDisconnect();
+}
+
+}  // namespace
+
+int CheckInstallation(const std::string& dir, bool json) {
+  Steps.clear();
+  if (chdir(dir.c_str()) != 0) {
+    Report("working directory", Status::Failed, dir + ": " + std::strerror(errno));
+  } else {
+    Report("working directory", Status::Ok, dir);
+    const bool configured = CheckConfiguration();
+    CheckLogDirectory();
+    CheckDatabase(configured);
+  }
+
+  bool fine = true;
+  for (const Step& s : Steps)
+    if (s.status == Status::Failed) fine = false;
+  if (json) {
+    std::ostringstream j;
+    j << "{\"installation\":" << check::Json(dir) << ",\"steps\":[";
+    for (std::size_t i = 0; i < Steps.size(); ++i) {
+      j << (i ? "," : "") << "{\"step\":" << check::Json(Steps[i].name)
+        << ",\"status\":\"" << StatusText(Steps[i].status)
+        << "\",\"detail\":" << check::Json(Steps[i].detail) << "}";
+    }
+    j << "],\"ok\":" << (fine ? "true" : "false") << "}\n";
+    std::cout << j.str();
+  } else {
+    for (const Step& s : Steps)
+      std::cout << s.name << ": " << StatusText(s.status) << " - " << s.detail << "\n";
+    std::cout << (fine ? "installation ok\n" : "installation has problems\n");
+  }
+  return fine ? 0 : 1;
+}

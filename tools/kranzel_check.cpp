@@ -1,0 +1,501 @@
+// kranzel-check: tells what kranzel would do with a delivery, or whether an
+// installation would reach its database, without importing or writing
+// anything.
+//
+// A delivery is read through kranzel's own reader and its own import cycle
+// (the importer of the file type, with a cycle observer and the statement
+// sink in place of the database), so the lengths, forms, cut fields and
+// statements are the import's, not a copy of them. The file is opened for
+// reading only and never renamed; nothing is logged to kranzel.log.
+//
+// Exit codes: 0 the import would succeed (the installation is fine), 1 it
+// would fail (something is wrong), 2 bad arguments or a file that cannot be
+// opened.
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "check_installation.h"
+#include "check_report.h"
+#include "db/statement.h"
+#include "importers/date_text.h"
+#include "importers/importers.h"
+#include "log/log.h"
+#include "platform/text_reader.h"
+
+namespace {
+
+constexpr int kWouldSucceed = 0;
+constexpr int kWouldFail = 1;
+constexpr int kUsageError = 2;
+
+// Problems listed before the rest are only counted.
+constexpr long kProblemLimit = 100;
+
+const char kUsage[] =
+    "kranzel-check: what kranzel would do with a delivery, or whether an installation\n"
+    "reaches its database; reads only, writes nothing\n"
+    "\n"
+    "Usage:\n"
+    "  kranzel-check FILE TYPE [UPD] [options]\n"
+    "      read FILE as kranzel reads a delivery of TYPE (20P, 35P, 41P, MND, SLD, IDN,\n"
+    "      KST, BKL, FTG, MST, MDT, FCD) and list every line the import would reject\n"
+    "      (line number, expected and actual length, where it deviates) and every\n"
+    "      value the database would refuse to convert; ends with 'N records, M rejected'\n"
+    "    --show             print each record's columns as the import stores them\n"
+    "    --statements       print the statements the import would send, one a line\n"
+    "                       (without the server timestamp query kranzel sends first)\n"
+    "    --mysql            as on an installation whose DB_SYSTEM reads MYSQL\n"
+    "    --server-date YYYYMMDD\n"
+    "                       the server's date for the MYSQL rule (default: today)\n"
+    "  kranzel-check --installation [DIR]\n"
+    "      check the installation that kranzel sees from its working directory DIR\n"
+    "      (default: the current directory): ../../Files/Valdura.Ini, the log\n"
+    "      directory, the data source, the connection, the server timestamp query\n"
+    "      and a zero-row read of each table the importers use\n"
+    "  --json               the report as one JSON object (both forms)\n"
+    "  --help, --version\n"
+    "\n"
+    "Exit codes: 0 the import would succeed / the installation is fine,\n"
+    "1 it would fail / something is wrong, 2 bad arguments or FILE cannot be opened.\n";
+
+int UsageError(const std::string& message) {
+  std::cerr << "kranzel-check: " << message << "\nTry 'kranzel-check --help'.\n";
+  return kUsageError;
+}
+
+// The conversions the statements ask the database for.
+enum class Conversion {
+  Date112,      // convert(datetime, NULLIF(v, ''), 112): empty or yyyymmdd
+  DateTime120,  // the 14-character YYYYMMDDHHMMSS sent as "YYYYMMDD HH:MM:SS"
+  Int,          // NULLIF(v, '') into an int column
+};
+
+struct Converted {
+  const char* type;
+  const char* column;
+  Conversion conversion;
+};
+
+constexpr Converted kConversions[] = {
+    {"IDN", "AswGvo", Conversion::Date112},
+    {"IDN", "AswGbi", Conversion::Date112},
+    {"IDN", "AswDat", Conversion::DateTime120},
+    {"MND", "TMDDAT", Conversion::DateTime120},
+    {"MND", "TMDSTA", Conversion::Int},
+};
+
+bool AllDigits(const std::string& s, std::size_t from, std::size_t count) {
+  if (from + count > s.size()) return false;
+  for (std::size_t i = from; i < from + count; ++i)
+    if (s[i] < '0' || s[i] > '9') return false;
+  return true;
+}
+
+int Number(const std::string& s, std::size_t from, std::size_t count) {
+  return std::stoi(s.substr(from, count));
+}
+
+// A calendar date the datetime type holds (1753 to 9999).
+bool ValidDate(const std::string& s) {
+  if (s.size() < 8 || !AllDigits(s, 0, 8)) return false;
+  const int year = Number(s, 0, 4), month = Number(s, 4, 2), day = Number(s, 6, 2);
+  if (year < 1753 || month < 1 || month > 12 || day < 1) return false;
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+// Why the database would refuse `value`, or empty when it converts. Empty
+// values are NULL (NULLIF) and always fine.
+std::string Refusal(Conversion conversion, const std::string& value) {
+  if (value.empty()) return {};
+  switch (conversion) {
+    case Conversion::Date112:
+      if (value.size() == 8 && ValidDate(value)) return {};
+      return "not a date YYYYMMDD (converted with style 112)";
+    case Conversion::DateTime120:
+      if (value.size() == 14 && AllDigits(value, 0, 14) && ValidDate(value) &&
+          Number(value, 8, 2) < 24 && Number(value, 10, 2) < 60 && Number(value, 12, 2) < 60)
+        return {};
+      return "not a date and time YYYYMMDDHHMMSS (sent as '" + DateTimeText(value) +
+             "', converted with style 120)";
+    case Conversion::Int: {
+      std::size_t i = value.find_first_not_of(' ');
+      if (value[i] == '+' || value[i] == '-') ++i;
+      if (i < value.size() && AllDigits(value, i, value.size() - i)) {
+        const long long n = std::stoll(value.substr(i, 18));
+        if (value.size() - i <= 10 && n <= 2147483647LL) return {};
+        return "outside the range of an int column";
+      }
+      return "not a number (the column is int)";
+    }
+  }
+  return {};
+}
+
+std::string Hex(unsigned char c) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(c));
+  return text;
+}
+
+struct Problem {
+  long line = 0;
+  bool length = false;    // a wrong length, else a refused value
+  long expected = 0;
+  long actual = 0;
+  std::string accepted;   // the accepted lengths, "272" or "368 or 364"
+  std::string where;      // where the line deviates
+  std::string field;      // a refused value: its column, value and reason
+  std::string value;
+  std::string reason;
+};
+
+struct Shown {
+  long line = 0;
+  std::vector<std::pair<std::string, std::string>> columns;
+};
+
+// Statements given to the sink, when they are wanted.
+std::vector<std::string>* Statements = nullptr;
+
+// The database in the import's place: takes each statement as it would be
+// sent and answers as an empty table would, so every upsert formats its
+// INSERT too.
+int Sink(StatementKind kind, const std::string& text) {
+  if (Statements != nullptr) Statements->push_back(text);
+  return kind == StatementKind::Update ? 100 : 0;
+}
+
+// Watches the import cycle: numbers the lines as the file has them, lets the
+// cycle go on past a wrong length, and checks each cut record.
+class Checker : public CycleObserver {
+ public:
+  Checker(const FileType& type, bool show) : type_(type), show_(show) {}
+
+  void Read(const platform::TextReader& file, const std::string& line) override {
+    line_ = nextLine_;
+    column_ = nextColumn_;
+    readCount_ = static_cast<long>(file.LastReadCount());
+    endedLine_ = file.LastReadEndedLine();
+    if (endedLine_) {
+      ++nextLine_;
+      nextColumn_ = 1;
+    } else {
+      nextColumn_ += readCount_;
+    }
+    if (line != "\n") ++records_;
+  }
+
+  bool WrongLength(const std::string& line, std::span<const long> accepted) override {
+    Problem p;
+    p.line = line_;
+    p.length = true;
+    p.expected = accepted.front();
+    p.actual = static_cast<long>(line.size());
+    for (long length : accepted)
+      p.accepted += (p.accepted.empty() ? "" : " or ") + std::to_string(length);
+    p.where = Where(line, accepted.front());
+    // A line feed inside a record leaves two short lines that add up to it.
+    if (!problems_.empty() && problems_.back().length && problems_.back().line == line_ - 1 &&
+        column_ == 1 && problems_.back().actual + p.actual == p.expected + 1 &&
+        lastWrongLine_ == line_ - 1) {
+      Problem& previous = problems_.back();
+      previous.where = "a line feed inside the record at position " +
+                       std::to_string(previous.actual) + " splits it over lines " +
+                       std::to_string(previous.line) + " and " + std::to_string(line_);
+      p.where = "the rest of line " + std::to_string(previous.line) +
+                "'s record, after the line feed inside it";
+    }
+    lastWrongLine_ = line_;
+    Add(std::move(p));
+    return true;
+  }
+
+  void Cut(const Record& record, std::span<const Field> fields) override {
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      for (const Converted& c : kConversions) {
+        if (std::strcmp(c.type, type_.code) != 0 || std::strcmp(c.column, fields[i].column) != 0)
+          continue;
+        std::string reason = Refusal(c.conversion, record[i]);
+        if (reason.empty()) continue;
+        Problem p;
+        p.line = line_;
+        p.field = fields[i].column;
+        p.value = record[i];
+        p.reason = reason;
+        Add(std::move(p));
+      }
+    }
+    if (!show_) return;
+    Shown s;
+    s.line = line_;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (std::strcmp(fields[i].column, "line end") == 0) continue;
+      s.columns.emplace_back(fields[i].column, record[i]);
+    }
+    shown_.push_back(std::move(s));
+  }
+
+  long Records() const { return records_; }
+  long Rejected() const { return static_cast<long>(rejectedLines_.size()); }
+  long Unlisted() const { return unlisted_; }
+  const std::vector<Problem>& Problems() const { return problems_; }
+  const std::vector<Shown>& ShownRecords() const { return shown_; }
+
+ private:
+  // Where a line of the wrong length deviates, from what the reader says of
+  // its last read.
+  std::string Where(const std::string& line, long limit) const {
+    const long length = static_cast<long>(line.size());
+    std::string where;
+    if (readCount_ > length) {
+      where = "a NUL byte at position " + std::to_string(column_ + length) +
+              " ends the record there";
+    } else if (column_ > 1) {
+      where = "the rest of a line longer than " + std::to_string(limit) +
+              " characters (its first " + std::to_string(column_ - 1) +
+              " were read as a record of their own)";
+    } else if (!endedLine_) {
+      where = "no line end: the file ends inside the record";
+    } else {
+      where = "the line ends at position " + std::to_string(length);
+    }
+    // A byte outside plain text often explains a length: a character of a
+    // multi-byte encoding, or a control character.
+    for (long i = 0; i < length; ++i) {
+      const unsigned char c = static_cast<unsigned char>(line[static_cast<std::size_t>(i)]);
+      if (c == '\n' && i == length - 1) break;
+      if (c >= 0x80) {
+        where += "; byte " + Hex(c) + " at position " + std::to_string(column_ + i) +
+                 " is not ASCII (a multi-byte encoding such as UTF-8 lengthens the line)";
+        break;
+      }
+      if (c < 0x20 || c == 0x7F) {
+        where += "; control character " + Hex(c) + " at position " + std::to_string(column_ + i);
+        break;
+      }
+    }
+    return where;
+  }
+
+  void Add(Problem p) {
+    rejectedLines_.insert(p.line);
+    if (static_cast<long>(problems_.size()) < kProblemLimit) {
+      problems_.push_back(std::move(p));
+    } else {
+      ++unlisted_;
+    }
+  }
+
+  const FileType& type_;
+  const bool show_;
+  long line_ = 0, column_ = 1;          // where the current read begins
+  long nextLine_ = 1, nextColumn_ = 1;  // where the next read begins
+  long readCount_ = 0;
+  bool endedLine_ = false;
+  long lastWrongLine_ = 0;
+  long records_ = 0;
+  std::set<long> rejectedLines_;
+  long unlisted_ = 0;
+  std::vector<Problem> problems_;
+  std::vector<Shown> shown_;
+};
+
+std::string Upper(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+std::string Today() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y%m%d", &local);
+  return text;
+}
+
+struct FileOptions {
+  std::string file;
+  std::string type;  // as given
+  bool update = false, show = false, statements = false, mysql = false, json = false;
+  std::string serverDate;
+};
+
+int CheckFile(const FileOptions& o) {
+  const std::string code = Upper(o.type).substr(0, 3);
+  const FileType* type = FindFileType(code);
+  if (type == nullptr) return UsageError("unknown file type '" + o.type + "'");
+
+  platform::TextReader reader;
+  if (!reader.Open(o.file)) {
+    std::cerr << "kranzel-check: cannot open " << o.file << " (" << std::strerror(errno)
+              << "; kranzel opens regular files only)\n";
+    return kUsageError;
+  }
+
+  std::vector<std::string> statements;
+  Statements = o.statements ? &statements : nullptr;
+  SetStatementSink(Sink);
+
+  Checker checker(*type, o.show);
+  ImportContext context;
+  context.UpdateMode = o.update ? 1 : 0;
+  context.DbSystemMysql = o.mysql;
+  context.ServerDate = o.serverDate.empty() ? Today() : o.serverDate;
+  context.Observer = &checker;
+  const ImportResult result = type->import(reader, context);
+  SetStatementSink(nullptr);
+
+  const bool readError = result == ImportResult::FileError;
+  const bool fine = result == ImportResult::Imported && checker.Rejected() == 0;
+  const int exitCode = fine ? kWouldSucceed : kWouldFail;
+
+  if (o.json) {
+    std::ostringstream j;
+    j << "{\"file\":" << check::Json(o.file) << ",\"type\":" << check::Json(code)
+      << ",\"records\":" << checker.Records() << ",\"rejected\":" << checker.Rejected()
+      << ",\"problems\":[";
+    bool first = true;
+    for (const Problem& p : checker.Problems()) {
+      j << (first ? "" : ",") << "{\"line\":" << p.line;
+      if (p.length) {
+        j << ",\"kind\":\"length\",\"expected\":" << p.expected << ",\"actual\":" << p.actual
+          << ",\"accepted\":" << check::Json(p.accepted) << ",\"where\":" << check::Json(p.where);
+      } else {
+        j << ",\"kind\":\"value\",\"field\":" << check::Json(p.field)
+          << ",\"value\":" << check::Json(p.value) << ",\"reason\":" << check::Json(p.reason);
+      }
+      j << "}";
+      first = false;
+    }
+    j << "],\"unlisted_problems\":" << checker.Unlisted();
+    if (readError) j << ",\"read_error\":" << check::Json(reader.ErrorText());
+    if (o.show) {
+      j << ",\"shown\":[";
+      first = true;
+      for (const Shown& s : checker.ShownRecords()) {
+        j << (first ? "" : ",") << "{\"line\":" << s.line << ",\"columns\":{";
+        bool firstColumn = true;
+        for (const auto& [column, value] : s.columns) {
+          j << (firstColumn ? "" : ",") << check::Json(column) << ":" << check::Json(value);
+          firstColumn = false;
+        }
+        j << "}}";
+        first = false;
+      }
+      j << "]";
+    }
+    if (o.statements) {
+      j << ",\"statements\":[";
+      first = true;
+      for (const std::string& s : statements) {
+        j << (first ? "" : ",") << check::Json(s);
+        first = false;
+      }
+      j << "]";
+    }
+    j << ",\"import\":" << (fine ? "\"would succeed\"" : "\"would fail\"") << "}\n";
+    std::cout << j.str();
+    return exitCode;
+  }
+
+  if (o.statements) {
+    // Exactly as sent, one a line: the same text the stand-in's journal keeps.
+    for (const std::string& s : statements) std::cout << s << "\n";
+    std::cout.flush();
+  }
+  if (o.show) {
+    for (const Shown& s : checker.ShownRecords()) {
+      std::cout << o.file << ":" << s.line << ":\n";
+      for (const auto& [column, value] : s.columns)
+        std::cout << "  " << column << " = " << check::Quoted(value) << "\n";
+    }
+  }
+  // With --statements the report goes to standard error, so that standard
+  // output holds the statements only.
+  std::ostream& report = o.statements ? std::cerr : std::cout;
+  for (const Problem& p : checker.Problems()) {
+    report << o.file << ":" << p.line << ": ";
+    if (p.length) {
+      report << "wrong length " << p.actual << ", expected " << p.accepted << ": " << p.where
+             << "\n";
+    } else {
+      report << p.field << " " << check::Quoted(p.value) << ": " << p.reason << "\n";
+    }
+  }
+  if (checker.Unlisted() > 0)
+    report << "... and " << checker.Unlisted() << " more problems not listed\n";
+  if (readError) report << o.file << ": read error: " << reader.ErrorText() << "\n";
+  report << checker.Records() << " records, " << checker.Rejected() << " rejected\n";
+  return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Code shared with kranzel logs through WriteLog; nothing of a check may
+  // reach an installation's kranzel.log.
+  DebugFlag = 0;
+  LogPath = "/dev/null";
+  OldLogPath = "/dev/null";
+
+  std::vector<std::string> args(argv + 1, argv + argc);
+  bool json = false, installation = false;
+  FileOptions o;
+  std::vector<std::string> positional;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      std::cout << kUsage;
+      return kWouldSucceed;
+    } else if (a == "--version") {
+      std::cout << "kranzel-check " KRANZEL_VERSION "\n";
+      return kWouldSucceed;
+    } else if (a == "--json") {
+      json = true;
+    } else if (a == "--installation") {
+      installation = true;
+    } else if (a == "--show") {
+      o.show = true;
+    } else if (a == "--statements") {
+      o.statements = true;
+    } else if (a == "--mysql") {
+      o.mysql = true;
+    } else if (a == "--server-date") {
+      if (i + 1 >= args.size()) return UsageError("--server-date needs YYYYMMDD");
+      o.serverDate = args[++i];
+      if (o.serverDate.size() != 8 || !AllDigits(o.serverDate, 0, 8))
+        return UsageError("--server-date needs YYYYMMDD");
+    } else if (a.size() > 1 && a[0] == '-') {
+      return UsageError("unknown option '" + a + "'");
+    } else {
+      positional.push_back(a);
+    }
+  }
+
+  if (installation) {
+    if (o.show || o.statements || o.mysql || !o.serverDate.empty())
+      return UsageError("--installation takes only DIR and --json");
+    if (positional.size() > 1) return UsageError("--installation takes one DIR");
+    return CheckInstallation(positional.empty() ? "." : positional[0], json);
+  }
+  if (positional.size() < 2 || positional.size() > 3)
+    return UsageError("give FILE and TYPE (and UPD), or --installation");
+  o.file = positional[0];
+  o.type = positional[1];
+  if (positional.size() == 3) {
+    if (Upper(positional[2]) != "UPD") return UsageError("the third argument can only be UPD");
+    o.update = true;
+  }
+  o.json = json;
+  return CheckFile(o);
+}
