@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "config/ini.h"
+#include "db/driver_counts.h"
 #include "log/log.h"
 #include "platform/platform.h"
 
@@ -159,4 +160,5 @@ void dbGetDiag(SQLSMALLINT handleType, SQLHANDLE handle, DiagRecord& record) {
   record.SqlState = reinterpret_cast<const char*>(state);
   record.Message = reinterpret_cast<const char*>(message);
   record.NativeError = native;
+  if (native != 0) LastNativeError = native;
 }

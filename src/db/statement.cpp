@@ -4,6 +4,7 @@
 #include <sqlext.h>
 
 #include "db/connection.h"
+#include "db/driver_counts.h"
 
 namespace {
 
@@ -36,6 +37,20 @@ int Failure(SQLHSTMT h) {
   return DiagRec.NativeError != 0 ? DiagRec.NativeError : -1;
 }
 
+// Adds the rows the driver reported for a statement of `kind` to the
+// attempt's counts (rows < 0: the driver reported none).
+void CountRows(StatementKind kind, SQLLEN rows) {
+  long* count = nullptr;
+  if (kind == StatementKind::Insert || kind == StatementKind::LenientInsert)
+    count = &AttemptCounts.inserted;
+  else if (kind == StatementKind::Update)
+    count = &AttemptCounts.updated;
+  else if (kind == StatementKind::DateSweep || kind == StatementKind::StatusSweep)
+    count = &AttemptCounts.deleted;
+  if (count == nullptr || rows < 0) return;
+  *count = (*count < 0 ? 0 : *count) + static_cast<long>(rows);
+}
+
 // Where statements go instead of ODBC, when set.
 StatementSink Sink = nullptr;
 
@@ -55,15 +70,16 @@ int ExecStatement(StatementKind kind, std::string text) {
   if (kind == StatementKind::Unchecked) return 0;
   if (rc == SQL_ERROR) return Failure(stmt.get());
   if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
-    if (TouchesRows(kind)) {
-      // Some drivers (FreeTDS) answer a searched UPDATE or DELETE that
-      // touched no row with success and a row count of 0 even under ODBC 3;
-      // that is the same "no row" as SQL_NO_DATA.
-      SQLLEN rows = -1;
-      if (SQL_SUCCEEDED(SQLRowCount(stmt.get(), &rows)) && rows == 0) return SQL_NO_DATA;
-    }
+    SQLLEN rows = -1;
+    if (!SQL_SUCCEEDED(SQLRowCount(stmt.get(), &rows))) rows = -1;
+    CountRows(kind, rows);
+    // Some drivers (FreeTDS) answer a searched UPDATE or DELETE that
+    // touched no row with success and a row count of 0 even under ODBC 3;
+    // that is the same "no row" as SQL_NO_DATA.
+    if (TouchesRows(kind) && rows == 0) return SQL_NO_DATA;
     return 0;
   }
+  if (rc == SQL_NO_DATA) CountRows(kind, 0);
   if (kind == StatementKind::LenientInsert) return 0;
   return rc;
 }

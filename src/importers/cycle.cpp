@@ -14,6 +14,8 @@ std::string& RTrim(std::string& text) {
   return text;
 }
 
+long LinesCounted = 0;
+
 namespace {
 
 bool Runs(When when, const ImportContext& context) {
@@ -57,7 +59,8 @@ ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& con
   // A departure may have read already (the SLD form from the first line).
   if (ReadFailed(file)) return ImportResult::FileError;
 
-  long counted = 0;
+  long& counted = LinesCounted;
+  counted = 0;
   long written = 0;
   if (!RunStep(cycle.mark, context)) return ImportResult::DatabaseError;
 

@@ -126,6 +126,10 @@ struct CycleObserver {
 // sweeps: an incomplete read must never sweep the rows not yet read.
 bool ReadFailed(const platform::TextReader& file);
 
+// Lines counted by the latest cycle run, the line of a wrong length
+// included (the second number of the count line); for the run summary.
+extern long LinesCounted;
+
 // Runs the cycle over `file` (positioned at its start) and returns the
 // import result.
 ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& context,

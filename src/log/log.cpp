@@ -30,35 +30,20 @@ void ReportLogFailure(const std::string& path, int reason) {
 
 }  // namespace
 
-void WriteLog(const std::string& text) {
-  if (DebugFlag) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-    return;
-  }
-  // Binary, with the platform's line ends written out (a line feed inside the
-  // message too, as a text-mode write would): the size checked for the
-  // rotation is then the bytes in the file on every platform.
-  std::FILE* f = std::fopen(LogPath.c_str(), "ab");
-  if (f == nullptr) {
-    ReportLogFailure(LogPath, errno);
-    return;
-  }
-  std::string line = platform::LocalTimeText("%Y-%m-%d %H:%M:%S");
-  line += ' ';
-  line += text;
-  line += '\n';
-  line = platform::TextLineEnds(line);
-  // A full disk shows at the latest when the buffered line is flushed.
-  bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size() && std::fflush(f) == 0;
+int AppendRotated(const std::string& path, const std::string& oldPath, const std::string& bytes) {
+  // Binary: the size checked for the rotation is then the bytes in the file
+  // on every platform.
+  std::FILE* f = std::fopen(path.c_str(), "ab");
+  if (f == nullptr) return errno != 0 ? errno : EIO;
+  // A full disk shows at the latest when the buffered bytes are flushed.
+  bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && std::fflush(f) == 0;
   int reason = errno;
   long size = std::ftell(f);
   if (size > kLogRotateSize) {
     std::fclose(f);
-    platform::RemoveFile(OldLogPath);
-    platform::RenameFile(LogPath, OldLogPath);
-    f = std::fopen(LogPath.c_str(), "ab");
+    platform::RemoveFile(oldPath);
+    platform::RenameFile(path, oldPath);
+    f = std::fopen(path.c_str(), "ab");
     if (f == nullptr && written) {
       written = false;
       reason = errno;
@@ -68,5 +53,23 @@ void WriteLog(const std::string& text) {
     written = false;
     reason = errno;
   }
-  if (!written) ReportLogFailure(LogPath, reason);
+  if (written) return 0;
+  return reason != 0 ? reason : EIO;
+}
+
+void WriteLog(const std::string& text) {
+  if (DebugFlag) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    return;
+  }
+  // The platform's line ends written out (a line feed inside the message
+  // too, as a text-mode write would).
+  std::string line = platform::LocalTimeText("%Y-%m-%d %H:%M:%S");
+  line += ' ';
+  line += text;
+  line += '\n';
+  const int reason = AppendRotated(LogPath, OldLogPath, platform::TextLineEnds(line));
+  if (reason != 0) ReportLogFailure(LogPath, reason);
 }

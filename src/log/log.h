@@ -16,6 +16,14 @@ extern std::string OldLogPath; // "../../Valdura_php/log/kranzel.old"
 // write is renamed to OldLogPath and a new, empty log begins.
 constexpr long kLogRotateSize = 10485760L;
 
+// Appends `bytes` to the file at `path` (opened and closed for this one
+// write); when the file is then longer than kLogRotateSize it is renamed to
+// `oldPath`, replacing the older one, and a new, empty file begins at
+// `path`. Returns 0, or the errno of the open, write or close that failed;
+// a failed deletion or rename of the rotation is not reported, as the log's
+// never was. The log and the run summary are both written through it.
+int AppendRotated(const std::string& path, const std::string& oldPath, const std::string& bytes);
+
 // Writes one message: "YYYY-MM-DD hh:mm:ss <text>\n" appended to LogPath, or
 // "<text>\n" on standard output with DebugFlag. Never reports a failure; a
 // message of any length is written whole.

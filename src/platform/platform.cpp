@@ -126,6 +126,8 @@ void FileLock::Unlock() {
   handle_ = -1;
 }
 
+long ProcessId() { return static_cast<long>(getpid()); }
+
 void SleepMs(unsigned long ms) {
   struct timespec left;
   left.tv_sec = static_cast<time_t>(ms / 1000);

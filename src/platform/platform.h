@@ -82,6 +82,9 @@ class FileLock {
   std::intptr_t handle_ = -1;  // file descriptor (POSIX) or HANDLE (Windows)
 };
 
+// The identifier of this process (the run summary names it).
+long ProcessId();
+
 // Blocks the calling thread for `ms` milliseconds.
 void SleepMs(unsigned long ms);
 

@@ -154,6 +154,8 @@ bool WriteFileBeside(const std::string& path, const std::string& content,
   return true;
 }
 
+long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+
 void SleepMs(unsigned long ms) { Sleep(static_cast<DWORD>(ms)); }
 
 std::string LocalTimeText(const char* format) {

@@ -6,12 +6,14 @@
 #include <cstring>
 
 #include "db/connection.h"
+#include "db/driver_counts.h"
 #include "db/statement.h"
 #include "importers/importers.h"
 #include "log/log.h"
 #include "platform/platform.h"
 #include "platform/text_reader.h"
 #include "run/run_lock.h"
+#include "run/run_summary.h"
 
 namespace {
 
@@ -60,15 +62,35 @@ int ExitCode(ImportResult result) {
   return result == ImportResult::Imported ? kExitImported : kExitFailed;
 }
 
+// Completes the run summary at one of the run's exits and appends it beside
+// the log; returns `exitCode` unchanged, whatever becomes of the summary.
+int Finish(RunSummary& summary, int exitCode) {
+  summary.end = SummaryTime();
+  summary.records = LinesCounted;
+  summary.inserted = AttemptCounts.inserted;
+  summary.updated = AttemptCounts.updated;
+  summary.deleted = AttemptCounts.deleted;
+  summary.nativeError = LastNativeError;
+  summary.exitCode = exitCode;
+  WriteRunSummary(summary, platform::NativePath("../../Valdura_php/log/kranzel-runs.jsonl"),
+                  platform::NativePath("../../Valdura_php/log/kranzel-runs.old"));
+  return exitCode;
+}
+
 // The attempt loop: up to five imports of the work file from its start, 10 s
 // apart, with a reconnect before the next attempt after a database error.
 // Success, the last attempt's failure, or a reconnect that fails ends it
-// with a message and the disconnect. Returns the exit code.
+// with a message and the disconnect. Returns the exit code; `attempts`
+// counts the attempts begun.
 int ImportWithAttempts(const std::string& work, const std::string& fileType,
-                       const ImportContext& context) {
+                       const ImportContext& context, int& attempts) {
   ImportResult last = ImportResult::FileError;
   platform::TextReader stream;
   for (int attempt = 1; attempt <= kImportAttempts; ++attempt) {
+    // The summary tells of the last attempt only.
+    attempts = attempt;
+    AttemptCounts = DriverCounts();
+    LinesCounted = 0;
     if (!stream.Open(work)) {
       LogF("Oeffnen der Datei fehlgeschlagen.");
       last = ImportResult::FileError;
@@ -143,6 +165,18 @@ int RunKranzel(int argc, char** argv) {
   ImportContext context;
   if (args >= 3) context.UpdateMode = Upper(argv[3]) == "UPD";
 
+  // Every run from here on leaves one line in the run summary, /D or not.
+  // (A command line too short to run leaves none: it names nothing to
+  // report, and an operator who calls the tool bare to read its usage has
+  // not run an import.)
+  RunSummary summary;
+  summary.start = SummaryTime();
+  summary.pid = platform::ProcessId();
+  summary.source = argv[1];
+  summary.work = WorkName(argv[1]);
+  summary.type = Upper(argv[2]).substr(0, 3);
+  summary.updateMode = context.UpdateMode != 0;
+
   LogPath = platform::NativePath("../../Valdura_php/log/kranzel.log");
   OldLogPath = platform::NativePath("../../Valdura_php/log/kranzel.old");
 
@@ -154,7 +188,7 @@ int RunKranzel(int argc, char** argv) {
     TakeRunLocks(FindFileType(type) != nullptr ? type : std::string(), WorkName(argv[1]), locks);
   }
 
-  if (dbLogin() != 0 && dbReconnect() == 0) return kExitFailed;
+  if (dbLogin() != 0 && dbReconnect() == 0) return Finish(summary, kExitFailed);
 
   std::string serverTimestamp;
   SQL_GetServerTimestamp(serverTimestamp);
@@ -174,9 +208,9 @@ int RunKranzel(int argc, char** argv) {
     // this working directory) and why it could not be moved.
     LogF("Quelldatei %s nicht nach %s umbenannt: %s", source.c_str(), work.c_str(),
          reason != 0 ? std::strerror(reason) : "unbekannter Grund");
-    return kExitUsage;
+    return Finish(summary, kExitUsage);
   }
 
   const std::string fileType = Upper(argv[2]).substr(0, 3);
-  return ImportWithAttempts(work, fileType, context);
+  return Finish(summary, ImportWithAttempts(work, fileType, context, summary.attempts));
 }

@@ -24,12 +24,15 @@ std::string Line20P(const std::string& trm) {
 }
 
 // What the runs so far wrote on standard error about the log (without the
-// lines on lock files, which cannot be made in a missing log directory either).
+// lines on lock files and on the run summary, which cannot be written in a
+// missing log directory either).
 std::string Stderr(const Installation& db) {
   std::ifstream in(db.root + "/stderr.txt", std::ios::binary);
   std::string out, line;
   while (std::getline(in, line))
-    if (line.find("Sperrdatei") == std::string::npos) out += line + "\n";
+    if (line.find("Sperrdatei") == std::string::npos &&
+        line.find("Laufuebersicht") == std::string::npos)
+      out += line + "\n";
   return out;
 }
 

@@ -1,0 +1,26 @@
+// What the driver reported while the run imported, kept for the run summary
+// (kranzel-runs.jsonl): the rows it said the record statements and the
+// sweep touched in the current import attempt, and the last native error
+// number of the run. Only counted here: no statement and no statement
+// result depends on it.
+#pragma once
+
+#include <cstdint>
+
+// Rows the driver reported (SQLRowCount after success, 0 for SQL_NO_DATA),
+// summed per kind of statement; -1 while no statement of that kind has
+// reported a count (none ran, or the driver gave no count). The marks are
+// not updates of records and are not counted; `updated` counts every UPDATE
+// of a record, the 35P import's QVS401ZLS update included.
+struct DriverCounts {
+  long inserted = -1;  // the upserts' INSERTs (not the IDN side tables')
+  long updated = -1;   // the upserts' UPDATEs
+  long deleted = -1;   // the sweep's DELETE
+};
+
+// The counts of the current import attempt; the run resets them before each.
+inline DriverCounts AttemptCounts;
+
+// The last non-zero native error number any diagnostic record carried in
+// this run (connect, reconnect or statement); 0 while there was none.
+inline std::int32_t LastNativeError = 0;
