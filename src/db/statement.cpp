@@ -3,6 +3,10 @@
 
 #include <sqlext.h>
 
+#include <cassert>
+#include <charconv>
+#include <cstring>
+
 #include "db/connection.h"
 #include "db/driver_counts.h"
 
@@ -91,6 +95,65 @@ void QuoteEscape(std::string& value) {
     at = value.find('\'', at + 2);
   }
 }
+
+namespace sqlfmt {
+
+namespace {
+
+// Appends `size` characters of `text`, every apostrophe doubled.
+void AppendEscaped(std::string& out, const char* text, std::size_t size) {
+  const char* end = text + size;
+  while (const void* quote = std::memchr(text, '\'', static_cast<std::size_t>(end - text))) {
+    const char* at = static_cast<const char*>(quote);
+    out.append(text, at + 1);
+    out.push_back('\'');
+    text = at + 1;
+  }
+  out.append(text, end);
+}
+
+}  // namespace
+
+std::string Render(const char* format, const Value* values, std::size_t count) {
+  const std::size_t length = std::strlen(format);
+  std::size_t expected = length;
+  // A little room for apostrophes; a number takes at most 20 characters.
+  for (std::size_t i = 0; i < count; ++i) expected += values[i].text != nullptr ? values[i].size + 4 : 20;
+  std::string out;
+  out.reserve(expected);
+
+  const char* p = format;
+  const char* const end = format + length;
+  std::size_t next = 0;
+  while (const void* percent = std::memchr(p, '%', static_cast<std::size_t>(end - p))) {
+    out.append(p, static_cast<const char*>(percent));
+    p = static_cast<const char*>(percent) + 1;
+    if (*p == '%') {
+      out.push_back('%');
+      ++p;
+      continue;
+    }
+    // h, l or ll, then s or d/i: the compile-time check let nothing else through.
+    const bool half = *p == 'h';
+    while (*p == 'h' || *p == 'l') ++p;
+    assert(next < count && (*p == 's') == (values[next].text != nullptr));
+    const Value& value = values[next++];
+    if (*p == 's') {
+      AppendEscaped(out, value.text, value.size);
+    } else {
+      // printf takes the value of %hd back as a short.
+      const long long number = half ? static_cast<short>(value.number) : value.number;
+      char digits[24];
+      const auto written = std::to_chars(digits, digits + sizeof digits, number);
+      out.append(digits, written.ptr);
+    }
+    ++p;
+  }
+  out.append(p, end);
+  return out;
+}
+
+}  // namespace sqlfmt
 
 int SQL_GetServerTimestamp(std::string& destination) {
   StatementHandle stmt;

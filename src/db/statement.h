@@ -1,6 +1,7 @@
 // Statement conventions: every statement runs on a fresh statement handle
 // (owned by StatementHandle, freed on every path), formatted from its
-// printf format (checked against its arguments when compiled), executed
+// printf format (checked against its arguments when compiled, plain
+// conversions only), executed
 // directly, its ODBC result mapped to a statement result:
 //   0     success (SQL_SUCCESS, SQL_SUCCESS_WITH_INFO)
 //   100   a searched UPDATE or DELETE touched no row
@@ -15,8 +16,8 @@
 #include <sql.h>
 
 #include <concepts>
+#include <cstring>
 #include <string>
-#include <type_traits>
 
 #include "util/format.h"
 
@@ -56,36 +57,48 @@ void SetStatementSink(StatementSink sink);
 void QuoteEscape(std::string& value);
 
 namespace sqlfmt {
-// Arguments of a statement format: text values are escaped with QuoteEscape,
-// as every '%s' of a statement stands between apostrophes.
-inline std::string Arg(std::string value) {
-  QuoteEscape(value);
-  return value;
+// One argument of a statement format as the formatter takes it: a text, up
+// to its first NUL as printf's %s sees it, or a number.
+struct Value {
+  const char* text = nullptr;  // nullptr: a number
+  std::size_t size = 0;
+  long long number = 0;
+};
+inline Value Of(const std::string& value) {
+  const void* nul = std::memchr(value.data(), '\0', value.size());
+  return {value.data(),
+          nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - value.data())
+                         : value.size()};
 }
-inline std::string Arg(const char* value) { return Arg(std::string(value)); }
-template <typename T>
-  requires std::is_arithmetic_v<T>
-T Arg(T value) { return value; }
+inline Value Of(const char* value) { return {value, std::strlen(value)}; }
+template <std::integral T>
+Value Of(T value) {
+  return {nullptr, 0, static_cast<long long>(value)};
+}
+
+// Formats `format` with `values` into one string, as snprintf would with
+// every text escaped by QuoteEscape first (every '%s' of a statement stands
+// between apostrophes). Knows only plain conversions; the caller's format
+// was matched with the values when it was compiled.
+std::string Render(const char* format, const Value* values, std::size_t count);
 
 template <typename... Args>
-std::string FormatEscaped(util::FormatString<Args...> format, const Args&... args) {
+std::string FormatEscaped(util::PlainFormatString<Args...> format, const Args&... args) {
   if constexpr (sizeof...(Args) == 0) {
     return std::string(format.text());
   } else {
-    // The escaped copies live until the formatting is done.
-    auto render = [&](const auto&... escaped) {
-      return util::FormatUnchecked(format.text(), util::detail::Pass(escaped)...);
-    };
-    return render(Arg(args)...);
+    const Value values[] = {Of(args)...};
+    return Render(format.text(), values, sizeof...(Args));
   }
 }
 }  // namespace sqlfmt
 
-// Formats a statement from its printf format, escaping every text value,
-// and executes it as a statement of `kind`. The format is checked against
-// the arguments when compiled.
+// Formats a statement from its format, escaping every text value, and
+// executes it as a statement of `kind`. The format is checked against the
+// arguments when compiled, and may use only plain conversions.
 template <typename... Args>
-int ExecFormatted(StatementKind kind, util::FormatString<Args...> format, const Args&... args) {
+int ExecFormatted(StatementKind kind, util::PlainFormatString<Args...> format,
+                  const Args&... args) {
   return ExecStatement(kind, sqlfmt::FormatEscaped<Args...>(format, args...));
 }
 

@@ -82,11 +82,17 @@ ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& con
     }
     for (std::size_t i = 0; i < cycle.fields.size(); ++i) {
       const Field& f = cycle.fields[i];
-      record[i].clear();
-      if (f.offset + f.length > length) continue;
-      record[i].assign(LineBuf, static_cast<std::size_t>(f.offset),
-                       static_cast<std::size_t>(f.length));
-      if (f.trim == Trim::Yes) RTrim(record[i]);
+      if (f.offset + f.length > length) {
+        record[i].clear();
+        continue;
+      }
+      // Trimmed as it is cut, as RTrim would after.
+      const char* text = LineBuf.data() + f.offset;
+      auto size = static_cast<std::size_t>(f.length);
+      if (f.trim == Trim::Yes) {
+        while (size > 0 && (text[size - 1] == ' ' || text[size - 1] == '\t')) --size;
+      }
+      record[i].assign(text, size);
     }
     if (cycle.before) {
       Outcome o = cycle.before(record, LineBuf);

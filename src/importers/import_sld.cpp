@@ -114,7 +114,7 @@ using FieldText = std::string;
 // Executes `format` filled with the fields first .. first+N-1 in layout
 // order, then `tail`; the format is checked against them when compiled.
 template <std::size_t First, std::size_t... I, typename... Tail>
-int ExecFields(StatementKind kind, util::FormatString<FieldText<I>..., Tail...> format,
+int ExecFields(StatementKind kind, util::PlainFormatString<FieldText<I>..., Tail...> format,
                const Record& r, std::index_sequence<I...>, const Tail&... tail) {
   return ExecFormatted<FieldText<I>..., Tail...>(kind, format, r[First + I]..., tail...);
 }

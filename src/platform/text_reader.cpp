@@ -1,6 +1,7 @@
 // Text-mode line reader shared by the configuration reader and the importers.
 #include "platform/text_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -22,7 +23,6 @@ bool TextReader::Open(const std::string& path) {
   failed_ = false;
   error_.clear();
   path_ = path;
-  pending_ = -1;
   return file_ != nullptr;
 }
 
@@ -38,61 +38,97 @@ void TextReader::Rewind() {
   std::rewind(file_);
   pos_ = len_ = 0;
   ended_ = false;
-  pending_ = -1;
 }
 
-int TextReader::Raw() {
-  if (pending_ >= 0) {
-    int c = pending_;
-    pending_ = -1;
-    return c;
-  }
-  if (pos_ == len_) {
-    if (file_ == nullptr || failed_) return -1;
-    errno = 0;
-    len_ = std::fread(buf_, 1, sizeof buf_, file_);
-    pos_ = 0;
-    if (len_ == 0) {
-      if (std::ferror(file_)) {
-        failed_ = true;
-        error_ = std::strerror(errno != 0 ? errno : EIO);
-      }
-      return -1;
+bool TextReader::Fill() {
+  const std::size_t keep = len_ - pos_;
+  if (keep > 0) std::memmove(buf_, buf_ + pos_, keep);
+  pos_ = 0;
+  len_ = keep;
+  if (file_ == nullptr || failed_) return false;
+  errno = 0;
+  const std::size_t got = std::fread(buf_ + keep, 1, sizeof buf_ - keep, file_);
+  len_ += got;
+  if (got == 0) {
+    if (std::ferror(file_)) {
+      failed_ = true;
+      error_ = std::strerror(errno != 0 ? errno : EIO);
     }
+    return false;
   }
-  return buf_[pos_++];
+  return true;
 }
 
-int TextReader::Next() {
-  if (ended_) return -1;
-  int c = Raw();
-  if (c == '\r') {
-    int after = Raw();
-    if (after == '\n') return '\n';
-    pending_ = after;  // a lone CR stays; -1 needs no keeping
-  }
-  if (c == -1 || c == kCtrlZ) {
-    ended_ = true;
-    return -1;
-  }
-  return c;
+namespace {
+
+// The first of `c` in [from, to), or `to`.
+const unsigned char* Find(const unsigned char* from, const unsigned char* to, unsigned char c) {
+  const void* at = std::memchr(from, c, static_cast<std::size_t>(to - from));
+  return at != nullptr ? static_cast<const unsigned char*>(at) : to;
 }
 
+}  // namespace
+
+// The block read ahead is scanned for the bytes that need a decision (LF,
+// CR, Ctrl-Z, NUL); the plain bytes between them are taken as one run, each
+// one character.
 bool TextReader::ReadLine(std::string& line, std::size_t limit) {
   line.clear();
   std::size_t count = 0;
   bool cut = false;  // a NUL byte ends the line as C code sees it
   bool ended_line = false;
-  while (count < limit) {
-    int c = Next();
-    if (c == -1) break;
-    ++count;
-    if (c == 0) cut = true;
-    if (!cut) line.push_back(static_cast<char>(c));
-    if (c == '\n') {
-      ended_line = true;
+  while (count < limit && !ended_) {
+    if (pos_ == len_ && !Fill()) {
+      ended_ = true;
       break;
     }
+    // Before the first special byte every byte is a character, so the run
+    // can take at most as many bytes as characters are still allowed.
+    const unsigned char* from = buf_ + pos_;
+    const unsigned char* to = from + std::min(len_ - pos_, limit - count);
+    to = Find(from, to, '\n');
+    to = Find(from, to, '\r');
+    to = Find(from, to, kCtrlZ);
+    to = Find(from, to, '\0');
+    const auto run = static_cast<std::size_t>(to - from);
+    if (!cut) line.append(reinterpret_cast<const char*>(from), run);
+    count += run;
+    pos_ += run;
+    if (count == limit || pos_ == len_) continue;
+
+    const unsigned char c = buf_[pos_];
+    if (c == kCtrlZ) {
+      ended_ = true;
+      break;
+    }
+    ++pos_;
+    ++count;
+    if (c == '\0') {
+      cut = true;
+      continue;
+    }
+    if (c == '\r') {
+      // A CR directly before an LF is dropped; the LF may be the first byte
+      // of the next block.
+      if (pos_ == len_) {
+        --pos_;  // kept by Fill
+        const bool more = Fill();
+        pos_ = 1;
+        if (!more) {
+          if (!cut) line.push_back('\r');
+          continue;
+        }
+      }
+      if (buf_[pos_] != '\n') {
+        if (!cut) line.push_back('\r');
+        continue;
+      }
+      ++pos_;
+    }
+    // A line feed.
+    if (!cut) line.push_back('\n');
+    ended_line = true;
+    break;
   }
   last_count_ = count;
   last_lf_ = ended_line;

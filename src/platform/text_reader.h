@@ -59,10 +59,10 @@ class TextReader {
   void Rewind();
 
  private:
-  // Next byte as read (after CR/LF and Ctrl-Z handling), or -1 at the end.
-  int Next();
-  // Next raw byte of the file, or -1.
-  int Raw();
+  // Reads the next block of the file behind the bytes not yet consumed (at
+  // most a CR waiting for the byte after it). False at the end of the file
+  // or on a read error (then failed_ is set); the kept bytes stay.
+  bool Fill();
 
   std::FILE* file_ = nullptr;
   unsigned char buf_[65536];
@@ -72,7 +72,6 @@ class TextReader {
   bool failed_ = false; // a read error; nothing more is read
   std::string error_;
   std::string path_;
-  int pending_ = -1;    // a raw byte read ahead after a CR
   std::size_t last_count_ = 0;
   bool last_lf_ = false;
 };

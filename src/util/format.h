@@ -27,21 +27,30 @@ constexpr ArgKind KindOf() {
   else return ArgKind::Unknown;
 }
 
+// Which conversions a format may use: printf's (as below), or only the plain
+// ones without flags, width or precision, which statements are written with
+// and their own formatter knows.
+enum class Conversions { Printf, Plain };
+
 // Whether `format` has exactly one conversion per kind, in order. Knows the
 // conversions the tool uses: %s, %d/%i with h, l or ll, and %%; flags, a
-// width and a precision given as digits. Anything else does not match.
-constexpr bool FormatMatches(const char* format, const ArgKind* kinds, std::size_t count) {
+// width and a precision given as digits (not with Conversions::Plain).
+// Anything else does not match.
+constexpr bool FormatMatches(const char* format, const ArgKind* kinds, std::size_t count,
+                             Conversions allowed = Conversions::Printf) {
   std::size_t used = 0;
   for (const char* p = format; *p != '\0'; ++p) {
     if (*p != '%') continue;
     ++p;
     if (*p == '%') continue;
+    const char* spec = p;
     while (*p == '-' || *p == '+' || *p == ' ' || *p == '#' || *p == '0') ++p;
     while (*p >= '0' && *p <= '9') ++p;
     if (*p == '.') {
       ++p;
       while (*p >= '0' && *p <= '9') ++p;
     }
+    if (allowed == Conversions::Plain && p != spec) return false;
     int longs = 0;
     bool half = false;
     if (*p == 'h') {
@@ -74,18 +83,18 @@ constexpr bool FormatMatches(const char* format, const ArgKind* kinds, std::size
 // A printf format checked against the kinds of its arguments when it is
 // made. Made from a string that is not a constant, or from one that does not
 // match, it does not compile.
-template <typename... Args>
-class CheckedFormat {
+template <Conversions Allowed, typename... Args>
+class BasicCheckedFormat {
  public:
   template <typename S>
     requires std::is_convertible_v<const S&, const char*>
-  consteval CheckedFormat(const S& format) : text_(format) {  // NOLINT: implicit on purpose
+  consteval BasicCheckedFormat(const S& format) : text_(format) {  // NOLINT: implicit on purpose
     constexpr ArgKind kinds[sizeof...(Args) + 1] = {KindOf<Args>()..., ArgKind::Unknown};
-    if (!FormatMatches(text_, kinds, sizeof...(Args)))
+    if (!FormatMatches(text_, kinds, sizeof...(Args), Allowed))
       throw "format does not match its arguments";
   }
   // No format: for a message that a step without a statement never writes.
-  constexpr CheckedFormat() = default;
+  constexpr BasicCheckedFormat() = default;
   constexpr const char* text() const { return text_; }
   constexpr bool empty() const { return text_ == nullptr; }
 
@@ -93,10 +102,18 @@ class CheckedFormat {
   const char* text_ = nullptr;
 };
 
+template <typename... Args>
+using CheckedFormat = BasicCheckedFormat<Conversions::Printf, Args...>;
+
 // The format for arguments of the types Args; in a function template's
 // parameter list it does not take part in deducing Args.
 template <typename... Args>
 using FormatString = CheckedFormat<std::type_identity_t<Args>...>;
+
+// The same for a format of plain conversions only (%s, %d with h, l or ll,
+// %%): the statements' formats.
+template <typename... Args>
+using PlainFormatString = BasicCheckedFormat<Conversions::Plain, std::type_identity_t<Args>...>;
 
 // printf into a string. Callers go through Format, whose format is checked.
 std::string VFormat(const char* format, std::va_list args);

@@ -2,9 +2,11 @@
 // the compile-time check of message and statement formats.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <set>
 #include <string>
 
+#include "db/statement.h"
 #include "importers/importers.h"
 #include "util/format.h"
 
@@ -32,6 +34,20 @@ static_assert(!Matches("%ld", {ArgKind::Int}));                  // int for %ld
 static_assert(!Matches("'%s'", {ArgKind::Int}));                 // number for %s
 static_assert(!Matches("%d", {ArgKind::Text}));                  // text for %d
 static_assert(!Matches("%f", {ArgKind::Unknown}));               // a conversion it does not know
+// Statements take plain conversions only: their formatter knows no flags,
+// widths or precisions.
+static_assert(Matches("%5s", {ArgKind::Text}));
+static_assert(!util::FormatMatches("'%5s'", std::array{ArgKind::Text}.data(), 1,
+                                   util::Conversions::Plain));
+static_assert(!util::FormatMatches("%-d", std::array{ArgKind::Int}.data(), 1,
+                                   util::Conversions::Plain));
+static_assert(!util::FormatMatches("%.2s", std::array{ArgKind::Text}.data(), 1,
+                                   util::Conversions::Plain));
+static_assert(util::FormatMatches("'%s' %hd %ld %lld 100%%",
+                                  std::array{ArgKind::Text, ArgKind::Short, ArgKind::Long,
+                                             ArgKind::LongLong}
+                                      .data(),
+                                  4, util::Conversions::Plain));
 static_assert(util::KindOf<std::string>() == ArgKind::Text);
 static_assert(util::KindOf<const char*>() == ArgKind::Text);
 static_assert(util::KindOf<char[4]>() == ArgKind::Text);
@@ -80,6 +96,29 @@ TEST(FileTypesTest, LengthsOfTheTwoFormFiles) {
   EXPECT_EQ(lengths("SLD"), (std::vector<long>{432, 427}));
   EXPECT_EQ(lengths("IDN"), (std::vector<long>{368, 364}));
   EXPECT_EQ(lengths("FCD"), (std::vector<long>{77, 66, 65}));
+}
+
+}  // namespace
+
+namespace {
+
+// The statement formatter writes what snprintf writes with every text's
+// apostrophes doubled: numbers of every size (%hd taking its int back as a
+// short), texts up to their first NUL as C sees them, %% and the text
+// around the conversions.
+TEST(StatementFormatTest, SameTextAsPrintfWithApostrophesDoubled) {
+  const std::string nul("ab\0'c", 5);
+  EXPECT_EQ((sqlfmt::FormatEscaped<std::string, const char*, int, short, long, long long,
+                                   std::string>("A='%s' B='%s' %d %hd %ld %lld 100%% '%s'",
+                                                std::string("O'Neil''s"), "",
+                                                -2147483647 - 1, static_cast<short>(-32768),
+                                                -9223372036854775807L - 1, 123456789012345LL,
+                                                nul)),
+            "A='O''Neil''''s' B='' -2147483648 -32768 -9223372036854775808 123456789012345 "
+            "100% 'ab'");
+  EXPECT_EQ(sqlfmt::FormatEscaped<int>("%hd", 70000), "4464");
+  EXPECT_EQ(sqlfmt::FormatEscaped<std::string>("'%s'", std::string(300, '\'')),
+            "'" + std::string(600, '\'') + "'");
 }
 
 }  // namespace
