@@ -13,7 +13,7 @@
 //   standin_bench [RECORDS [ROUNDS]]     defaults: 5000 records, 5 rounds
 #include <sql.h>
 #include <sqlext.h>
-#include <stdlib.h>
+#include <stdlib.h>  // NOLINT(modernize-deprecated-headers): mkdtemp and setenv are POSIX
 #include <unistd.h>
 
 #include <chrono>
