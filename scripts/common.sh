@@ -15,6 +15,9 @@ KRANZEL_PACKAGES=(
   dpkg-dev file
 )
 
+# Only scripts/check-style.sh: the formatter, clang-tidy, and jq to read the
+# compilation database.
+KRANZEL_STYLE_PACKAGES=(clang-format clang-tidy jq)
 # Only scripts/bench.sh: the peer driver of standin_bench.
 KRANZEL_BENCH_PACKAGES=(libsqliteodbc)
 # Optional: the production driver on Linux (FreeTDS ODBC) and its tsql, for

@@ -20,7 +20,9 @@ constexpr int kPWords = kRounds + 2;  // P[0] .. P[17]
 constexpr int kSBoxWords = 256;
 
 std::uint32_t* P() { return CipherState; }
-std::uint32_t* S(int box) { return CipherState + kPWords + box * kSBoxWords; }
+std::uint32_t* S(int box) {
+  return CipherState + kPWords + static_cast<std::ptrdiff_t>(box) * kSBoxWords;
+}
 
 std::uint32_t F(std::uint32_t x) {
   const std::uint32_t* s0 = S(0);

@@ -379,10 +379,12 @@ bool Check(const std::string& path, std::vector<Finding>& findings, std::string&
       if (!why.empty()) why += "; ";
       why += "its first line has fewer than two ';', so its section is empty";
     }
-    findings.push_back({r.line, "the record with key " + Quoted(r.key) +
-                                    " answers the tool's lookup of " + keys + " (" + why +
-                                    "); move it after those records or give it a non-zero "
-                                    "number and a section"});
+    std::string text = "the record with key " + Quoted(r.key);
+    text += " answers the tool's lookup of " + keys;
+    text += " (";
+    text += why;
+    text += "); move it after those records or give it a non-zero number and a section";
+    findings.push_back({r.line, text});
   }
 
   std::stable_sort(findings.begin(), findings.end(), [](const Finding& a, const Finding& b) {

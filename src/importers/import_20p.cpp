@@ -21,6 +21,7 @@
 
 namespace {
 
+// clang-format off
 enum { M20Trm, M20Sch, M20Tg1, M20Zz2, M20Ofv, M20Ofb, LineEnd };
 
 constexpr Field kLayout[] = {
@@ -42,6 +43,7 @@ constexpr const char* kInsert =
     "CURRENT_TIMESTAMP)";
 constexpr const char* kSweep =
     "DELETE FROM Qvsystem.MGSST20P WHERE M20DAT = CONVERT(datetime, '19000101', 112) ";
+// clang-format on
 
 int SQL_MGSST20P_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 

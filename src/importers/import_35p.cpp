@@ -30,6 +30,7 @@
 
 namespace {
 
+// clang-format off
 enum { M35Trm, M35Fir, M35Bkl, M35Les, M35Wle, M35Wpl, M35Zko, M35Zzo, M35Bch, LineEnd };
 
 constexpr Field kLayout[] = {
@@ -58,6 +59,7 @@ constexpr const char* kSweep =
 constexpr const char* kZlsUpdate =
     " UPDATE QVSYSTEM.QVS401ZLS  SET   ZLSZKO = '%s'  WHERE ZLSTRM = '%s'  AND   "
     "ZLSLES = '%s' ";
+// clang-format on
 
 int SQL_MGSST35P_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 

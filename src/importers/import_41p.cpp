@@ -22,6 +22,7 @@
 
 namespace {
 
+// clang-format off
 enum { M41Trm, M41Fir, M41Zpl, M41Wnr, M41Zzo, M41Tnr, M41Von, M41Bis, LineEnd };
 
 constexpr Field kLayout[] = {
@@ -45,6 +46,7 @@ constexpr const char* kInsert =
 // Two blanks after WHERE and none at the end, unlike its siblings.
 constexpr const char* kSweep =
     "DELETE FROM Qvsystem.MGSST41P WHERE  M41Dat = CONVERT(datetime, '19000101', 112)";
+// clang-format on
 
 int SQL_MGSST41P_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 

@@ -23,6 +23,7 @@
 
 namespace {
 
+// clang-format off
 enum { AwbAsw, AwbBkl, AwbLiz, AwbMnd, AwbZuv };
 
 constexpr Field kLayout[] = {
@@ -44,6 +45,7 @@ constexpr const char* kInsert =
     " INSERT INTO QVSYSTEM.QVS301AWB  ( AwbAsw, AwbBkl, AwbLiz, AwbMnd,    AwbZuv, "
     "AwbSta, AwbDat )  VALUES ('%s', '%s', '%s', '%s', %ld, %ld, CURRENT_TIMESTAMP)";
 constexpr const char* kSweep = "DELETE  FROM Qvsystem.Qvs301Awb  WHERE  AwbSta = 4";
+// clang-format on
 
 int SQL_Qvs301Awb_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 

@@ -32,6 +32,7 @@
 
 namespace {
 
+// clang-format off
 enum { FCDLIZ, FCDMND, FCDNUM, FCDKrt, FCDTxt, FCDTyp, FCDFcd };
 
 constexpr Field kLayout[] = {
@@ -56,6 +57,7 @@ constexpr const char* kInsert =
     "FCDFcd, FcdDat)  VALUES ('%s', '%s', '%s',  '%s', '%s', '%s',  '%s', CURRENT_TIMESTAMP) ";
 constexpr const char* kSweep =
     "DELETE FROM Qvsystem.MGSSTFCD WHERE CONVERT(char(11), FCDDAT, 112) = '19000101' ";
+// clang-format on
 
 // A 65-character record carries its line end as the last character of
 // FCDTxt, behind any blanks of the description; take it off and trim again.

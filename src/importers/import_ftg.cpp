@@ -24,6 +24,7 @@
 
 namespace {
 
+// clang-format off
 enum { FTGTRM, FTGLIZ, FTGMND, FTGJHR, FTGDTM, FTGTXT, FTGKRT, FTGKAL };
 
 constexpr Field kLayout[] = {
@@ -45,6 +46,7 @@ constexpr const char* kInsert =
     "CURRENT_TIMESTAMP) ";
 constexpr const char* kSweep =
     "DELETE FROM Qvsystem.MGSSTFTG WHERE CONVERT(char(11), FTGDAT, 112) = '19000101' ";
+// clang-format on
 
 int SQL_SSTFtg_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 

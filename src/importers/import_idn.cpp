@@ -51,6 +51,7 @@
 
 namespace {
 
+// clang-format off
 enum {
   AswNum, AswSto, AswGvo, AswGbi, AswPnr, AswNam, AswSpr, AswBkl,
   AswPin, AswCod, AswGrp, AswLiz, AswMnd, AswAtp, AswAan, AswMta,
@@ -107,6 +108,7 @@ constexpr const char* kInsert =
     "'%s', '%s', NULLIF('%s', ''), '%s' , '%s', NULLIF('%s', ''), '%s', '%s' , '%s', "
     "NULLIF('%s', ''), '%s', NULLIF('%s', ''),  '%s', '%s', '%s' , convert(datetime, "
     "NULLIF('%s', ''), 120), '%s', '%s')";
+// clang-format on
 
 // A field's text, one per index of a pack.
 template <std::size_t>

@@ -21,6 +21,7 @@
 
 namespace {
 
+// clang-format off
 enum { KidKst, KidMnd, KidLiz, KidNum, KidSys, KidTxt, KidErf };
 
 constexpr Field kLayout[] = {
@@ -51,6 +52,7 @@ constexpr const char* kInsertNull =
     " INSERT INTO QVSYSTEM.QVS120KID  ( KidKst, KidMnd, KidLiz, KidNum,    KidSys, KidTxt, "
     "KidSta, KidErf )  VALUES ('%s', '%s', '%s', null, '%s', '%s', %hd, '%s' )";
 constexpr const char* kSweep = "DELETE  FROM Qvsystem.Qvs120Kid  WHERE  KidSta = 4";
+// clang-format on
 
 int SQL_Qvs120Kid_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 

@@ -28,6 +28,7 @@
 
 namespace {
 
+// clang-format off
 enum { MDTLIZ, MDTMND, MDTASW, MDTDTM, MDTAbe, MDTSbe, MDTSTS, MDTKrt, MDTFcd };
 
 constexpr Field kLayout[] = {
@@ -51,6 +52,7 @@ constexpr const char* kInsert =
 // The only sweep of its group that names the schema in capitals.
 constexpr const char* kSweep =
     "DELETE FROM QVSYSTEM.MGSSTMDT WHERE CONVERT(char(11), MDTDAT, 112) = '19000101' ";
+// clang-format on
 
 int SQL_SSTMdt_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 

@@ -23,6 +23,7 @@
 
 namespace {
 
+// clang-format off
 enum { TMDLIZ, TMDNUM, TMDNAM, TMDSTA, TMDDAT, TMDERF };
 
 constexpr Field kLayout[] = {
@@ -42,6 +43,7 @@ constexpr const char* kInsert =
     "VALUES (  '%s', '%s', '%s', NULLIF('%s',''), convert(datetime,NULLIF('%s',''),120),  "
     "'%s' )";
 constexpr const char* kSweep = "DELETE FROM QVSYSTEM.QVS112TMD WHERE TMDSTA = 4 ";
+// clang-format on
 
 int SQL_Qvs112Tmd_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 

@@ -31,6 +31,7 @@
 
 namespace {
 
+// clang-format off
 enum {
   MSTLIZ, MSTMND, MSTASW, MSTSTS, MSTVBI, MSTAbe, MSTSbe,
   MSTKrt, MSTKST, MSTVon, MSTAbt, MSTUh1, MSTFcd,
@@ -60,6 +61,7 @@ constexpr const char* kInsert =
     "CURRENT_TIMESTAMP) ";
 constexpr const char* kSweep =
     "DELETE FROM Qvsystem.MGSSTMST WHERE CONVERT(char(11), MSTDAT, 112) = '19000101' ";
+// clang-format on
 
 int SQL_SSTMst_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 

@@ -38,6 +38,7 @@ namespace {
 // has answered 207 to it.
 int TswAmpFlag = 1;
 
+// clang-format off
 enum {
   TswIdn, TswSto, Tswliz, TswMnd,
   TswW01, TswW02, TswW03, TswW04, TswW05, TswW06, TswW07, TswW08,
@@ -106,6 +107,7 @@ constexpr const char* kInsertWithoutAmp =
     "'%s',  '%s', '%s', '%s', '%s',  '%s', '%s', '%s', '%s',  '%s', '%s', '%s', '%s',  "
     "'%s', '%s' ) ";
 constexpr const char* kSweep = "DELETE FROM QVSYSTEM.O2002TSW WHERE TSWSTO = '*DEL' ";
+// clang-format on
 
 // A field's text, one per index of a pack.
 template <std::size_t>

@@ -16,7 +16,7 @@
 // --tool=callgrind --toggle-collect='*Round*' counts the stream alone).
 #include <sql.h>
 #include <sqlext.h>
-#include <stdlib.h>
+#include <stdlib.h>  // NOLINT(modernize-deprecated-headers): mkdtemp and setenv are POSIX
 #include <unistd.h>
 
 #include <chrono>

@@ -28,7 +28,7 @@ const char* const kServerName = "kranzel-standin";
 // up after this long, so it cannot hold the only session slot for ever.
 const int kStallMs = 10000;
 // The largest request message (all packets up to EOM) the listener accepts.
-const std::size_t kMaxMessage = 4 * 1024 * 1024;
+const std::size_t kMaxMessage = std::size_t{4} * 1024 * 1024;
 
 enum class Wait { Ok, Eof, Timeout, Stopped, Failed };
 

@@ -22,7 +22,7 @@
 //
 // This file: the helpers the parser's parts share, names, and the dispatch
 // of a statement to its part.
-#include <time.h>
+#include <time.h>  // NOLINT(modernize-deprecated-headers): localtime_r, gmtime_r, clock_gettime are POSIX
 
 #include <cstdio>
 #include <cstring>

@@ -142,8 +142,8 @@ bool Parser::ParseCreateSchema(Statement& out) {
     return Error_(MakeError(2714, "42S01", "There is already an object named '" + name + "' in the database."));
   }
   if (!conn_.catalog.HasSchemaTable()) {
-    out.pre.push_back("CREATE TABLE IF NOT EXISTS \"sys.schemas\" (name varchar(128) COLLATE TSQL NOT NULL, "
-                      "CONSTRAINT \"PK_schemas\" PRIMARY KEY (name)) WITHOUT ROWID");
+    out.pre.emplace_back("CREATE TABLE IF NOT EXISTS \"sys.schemas\" (name varchar(128) COLLATE TSQL NOT NULL, "
+                         "CONSTRAINT \"PK_schemas\" PRIMARY KEY (name)) WITHOUT ROWID");
   }
   out.sql = "INSERT INTO \"sys.schemas\" (name) VALUES (" + TextLiteral(name) + ")";
   out.kind = Kind::Ddl;
