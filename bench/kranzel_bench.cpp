@@ -18,6 +18,8 @@
 //   kranzel_bench [--pairs N] [--quick] [--keep]
 //
 // The table goes to standard output, progress to standard error.
+#include <fcntl.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -25,8 +27,6 @@
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
-#include <fcntl.h>
-#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -53,8 +53,8 @@ const char* const kPassword = "geheim";
 // What one child process cost.
 struct Cost {
   int exitCode = -1;
-  double wall = 0;   // seconds
-  double cpu = 0;    // seconds, user + system
+  double wall = 0;  // seconds
+  double cpu = 0;   // seconds, user + system
   long maxRssKiB = 0;
 };
 
@@ -136,7 +136,8 @@ std::string Pad(const std::string& text, size_t width) {
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif
-std::string Num(const char* format, ...) {
+std::string
+Num(const char* format, ...) {
   char buf[64];
   std::va_list args;
   va_start(args, format);
@@ -151,11 +152,11 @@ void Write20P(const std::string& path, long records, int delivery) {
   std::string out;
   out.reserve(static_cast<size_t>(records) * 272);
   for (long i = 0; i < records; ++i) {
-    out += Pad(Num("TERMINAL-%06ld", i / 8), 255);        // M20Trm
-    out += Pad(Num("%02ld", 1 + (i % 8) / 2), 2);         // M20Sch
-    out += Pad(Num("%ld", 1 + i % 2), 1);                 // M20Tg1
-    out += "00001";                                       // M20Zz2
-    out += "0800";                                        // M20Ofv
+    out += Pad(Num("TERMINAL-%06ld", i / 8), 255);         // M20Trm
+    out += Pad(Num("%02ld", 1 + (i % 8) / 2), 2);          // M20Sch
+    out += Pad(Num("%ld", 1 + i % 2), 1);                  // M20Tg1
+    out += "00001";                                        // M20Zz2
+    out += "0800";                                         // M20Ofv
     out += Num("%04ld", (i * 7 + delivery * 13) % 10000);  // M20Ofb
     out += '\n';
   }
@@ -189,11 +190,11 @@ void WriteIdn(const std::string& path, long records, int delivery) {
     line += Pad(Num("%ld", delivery * 100 + i % 1000), 10);                       // AswSal
     line += Pad("0", 5);                                                          // AswBk2
     line += Pad("1", 5);                                                          // AswSta
-    line += Num("202401%02d083000", delivery);                                   // AswDat
+    line += Num("202401%02d083000", delivery);                                    // AswDat
     line += Pad("QvImport", 50);                                                  // AswErf
     line += "0";                                                                  // AswMap
     line += Pad(Num("KST%05ld", i % 500 + delivery), 30);                         // AswKst
-    line += Num("%03d", delivery);                                               // AswKal
+    line += Num("%03d", delivery);                                                // AswKal
     if (line.size() != 366) Die("IDN generator out of step");
     out += line;
     out += " \n";  // the long form's last data character, then the line end
@@ -228,8 +229,8 @@ class Bench {
       Cost c = Spawn({KRANZEL_INI_BIN, "set", root_ + "/Files/Valdura.Ini", key, value}, "", "/dev/null", Err());
       if (c.exitCode != 0) Die("kranzel-ini set " + std::string(key) + " failed: " + Slurp(Err()));
     }
-    Spit(odbc_ + "/odbcinst.ini", std::string("[KranzelStandin]\nDriver = ") + STANDIN_LIB +
-                                      "\n\n[FreeTDS]\nDriver = " + kTdsDriver + "\n");
+    Spit(odbc_ + "/odbcinst.ini",
+         std::string("[KranzelStandin]\nDriver = ") + STANDIN_LIB + "\n\n[FreeTDS]\nDriver = " + kTdsDriver + "\n");
     WriteOdbcIni(0);
     // Every child finds the DSN through this directory; an empty
     // freetds.conf keeps the machine's FreeTDS settings out of the figure.
@@ -252,8 +253,10 @@ class Bench {
     std::string name = std::string(c.type) + " " + std::to_string(c.records);
     for (int d = 1; d <= 2; ++d) {
       std::string file = Data(c, d);
-      if (std::string(c.type) == "20P") Write20P(file, c.records, d);
-      else WriteIdn(file, c.records, d);
+      if (std::string(c.type) == "20P")
+        Write20P(file, c.records, d);
+      else
+        WriteIdn(file, c.records, d);
     }
     Series series[2];
     for (int pair = 1; pair <= pairs_; ++pair) {
@@ -263,10 +266,9 @@ class Bench {
         fs::copy_file(Data(c, d), work_ + "/in/" + c.type + ".txt", fs::copy_options::overwrite_existing);
         malloc_trim(0);
         selfRssKiB_ = std::max(selfRssKiB_, SelfRssKiB());
-        Cost k = Spawn({KRANZEL_BIN, std::string("in/") + c.type + ".txt", c.type}, work_, root_ + "/kranzel.out",
-                       Err());
-        if (k.exitCode != 0)
-          Die(name + ": kranzel exit " + std::to_string(k.exitCode) + "; log:\n" + Slurp(Log()));
+        Cost k =
+            Spawn({KRANZEL_BIN, std::string("in/") + c.type + ".txt", c.type}, work_, root_ + "/kranzel.out", Err());
+        if (k.exitCode != 0) Die(name + ": kranzel exit " + std::to_string(k.exitCode) + "; log:\n" + Slurp(Log()));
         CheckRows(c, name);
         fs::rename(Journal(), KranzelJournal(d));
         series[d - 1].kranzelWall.push_back(k.wall);
@@ -294,8 +296,8 @@ class Bench {
         for (int d = 1; d <= 2; ++d) fs::remove(KranzelJournal(d));
       }
     }
-    for (int d = 1; d <= 2; ++d) Row(name + (d == 1 ? ", first delivery" : ", second delivery"), c.records,
-                                     series[d - 1]);
+    for (int d = 1; d <= 2; ++d)
+      Row(name + (d == 1 ? ", first delivery" : ", second delivery"), c.records, series[d - 1]);
   }
 
   // standin_bench's upsert stream, as many rounds as pairs.
@@ -311,8 +313,10 @@ class Bench {
       if (unit == std::string::npos) continue;
       size_t start = line.find_last_of(' ', unit - 1);
       double us = std::atof(line.substr(start + 1, unit - start - 1).c_str());
-      if (line.find("stand-in") != std::string::npos) standin.push_back(us);
-      else if (line.find("libsqliteodbc") != std::string::npos) peer.push_back(us);
+      if (line.find("stand-in") != std::string::npos)
+        standin.push_back(us);
+      else if (line.find("libsqliteodbc") != std::string::npos)
+        peer.push_back(us);
     }
     if (c.exitCode != 0 || standin.empty() || standin.size() != peer.size()) {
       notes_.push_back("standin_bench did not run (exit " + std::to_string(c.exitCode) + "): " + Slurp(Err()));
@@ -332,8 +336,9 @@ class Bench {
   void MeasureFreeTds() {
     const std::string server = STANDIN_SERVER;
     if (server.empty() || !fs::exists(server)) {
-      notes_.push_back("FreeTDS round trip per statement: skipped, the TDS listener kranzel-standin-server is not "
-                       "part of this build.");
+      notes_.push_back(
+          "FreeTDS round trip per statement: skipped, the TDS listener kranzel-standin-server is not "
+          "part of this build.");
       return;
     }
     if (!fs::exists(kTdsDriver)) {
@@ -363,9 +368,8 @@ class Bench {
           dup2(err, 1);
           dup2(err, 2);
         }
-        execl(server.c_str(), server.c_str(), "--port", std::to_string(port).c_str(), "--database",
-              Database().c_str(), "--user", kUser, "--password", kPassword, "--journal", Journal().c_str(),
-              static_cast<char*>(nullptr));
+        execl(server.c_str(), server.c_str(), "--port", std::to_string(port).c_str(), "--database", Database().c_str(),
+              "--user", kUser, "--password", kPassword, "--journal", Journal().c_str(), static_cast<char*>(nullptr));
         _exit(127);
       }
       bool up = WaitForPort(port);
@@ -401,14 +405,16 @@ class Bench {
   }
 
   void Print(int pairs, bool quick) const {
-    std::printf("| Case | Records | kranzel rec/s | replay rec/s | CPU kranzel/replay | wall kranzel/replay | "
-                "kranzel peak RSS |\n");
+    std::printf(
+        "| Case | Records | kranzel rec/s | replay rec/s | CPU kranzel/replay | wall kranzel/replay | "
+        "kranzel peak RSS |\n");
     std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
     for (const std::string& r : rows_) std::printf("%s\n", r.c_str());
-    std::printf("\nMedians of %d pair%s%s. %s The bench process held at most %.1f MiB when it started kranzel "
-                "(a peak RSS at that value may be the bench's, not kranzel's).\n",
-                pairs, pairs == 1 ? "" : "s", quick ? " (--quick: 10 000 only)" : "", Machine().c_str(),
-                static_cast<double>(selfRssKiB_) / 1024);
+    std::printf(
+        "\nMedians of %d pair%s%s. %s The bench process held at most %.1f MiB when it started kranzel "
+        "(a peak RSS at that value may be the bench's, not kranzel's).\n",
+        pairs, pairs == 1 ? "" : "s", quick ? " (--quick: 10 000 only)" : "", Machine().c_str(),
+        static_cast<double>(selfRssKiB_) / 1024);
     for (const std::string& n : notes_) std::printf("\nNote: %s\n", n.c_str());
   }
 
@@ -436,8 +442,8 @@ class Bench {
   void FreshDatabase() {
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(Database() + suffix);
     fs::remove(Journal());
-    Cost c = Spawn({STANDIN_TOOL, "create", Database(), std::string(KRANZEL_SOURCE_DIR) + "/schema/qvsystem.sql"},
-                   "", "/dev/null", Err());
+    Cost c = Spawn({STANDIN_TOOL, "create", Database(), std::string(KRANZEL_SOURCE_DIR) + "/schema/qvsystem.sql"}, "",
+                   "/dev/null", Err());
     if (c.exitCode != 0) Die("kranzel-standin create failed: " + Slurp(Err()));
   }
 
@@ -448,8 +454,8 @@ class Bench {
   // Both sides must leave every record in the table.
   void CheckRows(const Case& c, const std::string& name) {
     std::string out = root_ + "/count.out";
-    Cost q = Spawn({STANDIN_TOOL, "exec", Database(), std::string("SELECT COUNT(*) FROM QVSYSTEM.") + c.table}, "",
-                   out, Err());
+    Cost q = Spawn({STANDIN_TOOL, "exec", Database(), std::string("SELECT COUNT(*) FROM QVSYSTEM.") + c.table}, "", out,
+                   Err());
     long rows = std::atol(Slurp(out).c_str());
     if (q.exitCode != 0 || rows != c.records)
       Die(name + ": " + std::to_string(rows) + " rows in " + c.table + " instead of " + std::to_string(c.records));

@@ -24,7 +24,8 @@ std::string Canonical(const std::string& hex) {
   padded.resize((hex.size() + 15) / 16 * 16, '0');
   std::string out;
   for (std::size_t i = 0; i < padded.size(); i += 2) {
-    unsigned byte = static_cast<unsigned>(16 * DigitValue(padded[i]) + DigitValue(padded[i + 1])) & 0xFFu;
+    unsigned byte =
+        static_cast<unsigned>(16 * DigitValue(padded[i]) + DigitValue(padded[i + 1])) & 0xFFu;
     out += kDigits[byte >> 4];
     out += kDigits[byte & 0xF];
   }
@@ -37,8 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   std::size_t keyLength = data[0] % 57;  // Blowfish keys reach 56 bytes
   if (keyLength + 1 > size) return 0;
-  std::string key = keyLength == 0 ? std::string(kIniKey)
-                                   : std::string(reinterpret_cast<const char*>(data + 1), keyLength);
+  std::string key = keyLength == 0
+                        ? std::string(kIniKey)
+                        : std::string(reinterpret_cast<const char*>(data + 1), keyLength);
   std::string hex(reinterpret_cast<const char*>(data + 1 + keyLength), size - 1 - keyLength);
 
   std::string plain = DecryptHex(hex, key);
@@ -46,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::uint32_t word : CipherState) {
     if (word != 0) fuzz::Fail("DecryptHex: cipher state not cleared");
   }
-  if (EncryptHex(plain, key) != Canonical(hex)) fuzz::Fail("DecryptHex: not the inverse of EncryptHex");
+  if (EncryptHex(plain, key) != Canonical(hex))
+    fuzz::Fail("DecryptHex: not the inverse of EncryptHex");
   std::string text = PlainText(plain);
   if (text.size() > plain.size() || text.find('\0') != std::string::npos) {
     fuzz::Fail("PlainText: not the text up to the first zero byte");

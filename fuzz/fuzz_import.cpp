@@ -51,8 +51,7 @@ int Sink(StatementKind kind, const std::string& text) {
   // The SLD importer remembers a 207 to its INSERT with TswAmp for the rest
   // of the process, so the second import of a pair would send other
   // statements; its INSERT is answered with another failure instead.
-  if (answer == 207 && text.find("TswAmp") != std::string::npos &&
-      text.rfind("INSERT", 0) == 0) {
+  if (answer == 207 && text.find("TswAmp") != std::string::npos && text.rfind("INSERT", 0) == 0) {
     answer = 2627;
   }
   return answer;
@@ -148,7 +147,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       for (char& c : value) {
         if (c == '\'') c = '&';
       }
-      if (value != lb.literals[k]) fuzz::Fail(("a value stored other than cut: " + a[i].text).c_str());
+      if (value != lb.literals[k])
+        fuzz::Fail(("a value stored other than cut: " + a[i].text).c_str());
     }
   }
   return 0;

@@ -70,15 +70,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static fuzz::MemFile file;
   file.Set(data, size);
   Plain.clear();
-  for (const char* key : {"LOGIN", "PASS", "DB_SYSTEM", "DATABASE"}) CheckLookup(file.path(), "", key, 0);
+  for (const char* key : {"LOGIN", "PASS", "DB_SYSTEM", "DATABASE"})
+    CheckLookup(file.path(), "", key, 0);
 
   ini::RecordReader reader;
   ini::Record first;
   if (reader.Open(file.path()) && reader.Next(first)) {
     CheckLookup(file.path(), first.section, first.key, first.number);
     // A lookup that the first record cannot answer reaches later records.
-    CheckLookup(file.path(), first.section + "?", first.key + "?",
-                first.number == 7 ? 8 : 7);
+    CheckLookup(file.path(), first.section + "?", first.key + "?", first.number == 7 ? 8 : 7);
   }
   return 0;
 }

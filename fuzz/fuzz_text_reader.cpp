@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (lf == std::string::npos && count < limit && at + count != expected.size()) {
       fuzz::Fail("TextReader: stopped early inside a line");
     }
-    if (line != chunk.substr(0, chunk.find('\0'))) fuzz::Fail("TextReader: line differs from the input");
+    if (line != chunk.substr(0, chunk.find('\0')))
+      fuzz::Fail("TextReader: line differs from the input");
     at += count;
   }
   return 0;

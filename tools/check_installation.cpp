@@ -31,9 +31,9 @@ namespace {
 
 // The tables the importers read and write.
 constexpr const char* kTables[] = {
-    "MGSST20P",  "MGSST35P",  "QVS401ZLS", "MGSST41P",  "QVS112TMD",
-    "QVS301ASW", "QVS113STO", "QVS113AWV", "O2002TSW",  "QVS120KID",
-    "QVS301AWB", "MGSSTFTG",  "MGSSTMST",  "MGSSTMDT",  "MGSSTFCD",
+    "MGSST20P",  "MGSST35P",  "QVS401ZLS", "MGSST41P", "QVS112TMD",
+    "QVS301ASW", "QVS113STO", "QVS113AWV", "O2002TSW", "QVS120KID",
+    "QVS301AWB", "MGSSTFTG",  "MGSSTMST",  "MGSSTMDT", "MGSSTFCD",
 };
 
 constexpr const char* kLogDir = "../../Valdura_php/log";
@@ -168,8 +168,8 @@ bool CheckDataSource(const std::string& dsn) {
   SQLCHAR description[256];
   SQLSMALLINT nameLength = 0, descriptionLength = 0;
   SQLUSMALLINT direction = SQL_FETCH_FIRST;
-  while (SQL_SUCCEEDED(SQLDataSources(env, direction, name, sizeof name, &nameLength,
-                                      description, sizeof description, &descriptionLength))) {
+  while (SQL_SUCCEEDED(SQLDataSources(env, direction, name, sizeof name, &nameLength, description,
+                                      sizeof description, &descriptionLength))) {
     direction = SQL_FETCH_NEXT;
     const std::string n = reinterpret_cast<const char*>(name);
     known += (known.empty() ? "" : ", ") + n;
@@ -234,13 +234,14 @@ void CheckDatabase(bool configured) {
     dbDisconnect();
     return;
   }
-  Report("connection", Status::Ok, "as user " + LoginCredentials.User + " to DSN " + dsn +
-                                       " (DB_SYSTEM " + DbSystem + ")");
+  Report("connection", Status::Ok,
+         "as user " + LoginCredentials.User + " to DSN " + dsn + " (DB_SYSTEM " + DbSystem + ")");
 
   std::string timestamp;
   const int rc = SQL_GetServerTimestamp(timestamp);
   if (rc != 0) {
-    Report("server timestamp", Status::Failed, "result " + std::to_string(rc) + ": " + DiagText(DiagRec));
+    Report("server timestamp", Status::Failed,
+           "result " + std::to_string(rc) + ": " + DiagText(DiagRec));
   } else {
     Report("server timestamp", Status::Ok, timestamp);
   }
@@ -272,9 +273,8 @@ int CheckInstallation(const std::string& dir, bool json) {
     std::ostringstream j;
     j << "{\"installation\":" << check::Json(dir) << ",\"steps\":[";
     for (std::size_t i = 0; i < Steps.size(); ++i) {
-      j << (i ? "," : "") << "{\"step\":" << check::Json(Steps[i].name)
-        << ",\"status\":\"" << StatusText(Steps[i].status)
-        << "\",\"detail\":" << check::Json(Steps[i].detail) << "}";
+      j << (i ? "," : "") << R"({"step":)" << check::Json(Steps[i].name) << R"(,"status":")"
+        << StatusText(Steps[i].status) << R"(","detail":)" << check::Json(Steps[i].detail) << "}";
     }
     j << "],\"ok\":" << (fine ? "true" : "false") << "}\n";
     std::cout << j.str();

@@ -83,10 +83,8 @@ struct Converted {
 };
 
 constexpr Converted kConversions[] = {
-    {"IDN", "AswGvo", Conversion::Date112},
-    {"IDN", "AswGbi", Conversion::Date112},
-    {"IDN", "AswDat", Conversion::DateTime120},
-    {"MND", "TMDDAT", Conversion::DateTime120},
+    {"IDN", "AswGvo", Conversion::Date112},     {"IDN", "AswGbi", Conversion::Date112},
+    {"IDN", "AswDat", Conversion::DateTime120}, {"MND", "TMDDAT", Conversion::DateTime120},
     {"MND", "TMDSTA", Conversion::Int},
 };
 
@@ -147,12 +145,12 @@ std::string Hex(unsigned char c) {
 
 struct Problem {
   long line = 0;
-  bool length = false;    // a wrong length, else a refused value
+  bool length = false;  // a wrong length, else a refused value
   long expected = 0;
   long actual = 0;
-  std::string accepted;   // the accepted lengths, "272" or "368 or 364"
-  std::string where;      // where the line deviates
-  std::string field;      // a refused value: its column, value and reason
+  std::string accepted;  // the accepted lengths, "272" or "368 or 364"
+  std::string where;     // where the line deviates
+  std::string field;     // a refused value: its column, value and reason
   std::string value;
   std::string reason;
 };
@@ -256,8 +254,8 @@ class Checker : public CycleObserver {
     const long length = static_cast<long>(line.size());
     std::string where;
     if (readCount_ > length) {
-      where = "a NUL byte at position " + std::to_string(column_ + length) +
-              " ends the record there";
+      where =
+          "a NUL byte at position " + std::to_string(column_ + length) + " ends the record there";
     } else if (column_ > 1) {
       where = "the rest of a line longer than " + std::to_string(limit) +
               " characters (its first " + std::to_string(column_ - 1) +
@@ -368,10 +366,10 @@ int CheckFile(const FileOptions& o) {
     for (const Problem& p : checker.Problems()) {
       j << (first ? "" : ",") << "{\"line\":" << p.line;
       if (p.length) {
-        j << ",\"kind\":\"length\",\"expected\":" << p.expected << ",\"actual\":" << p.actual
+        j << R"(,"kind":"length","expected":)" << p.expected << ",\"actual\":" << p.actual
           << ",\"accepted\":" << check::Json(p.accepted) << ",\"where\":" << check::Json(p.where);
       } else {
-        j << ",\"kind\":\"value\",\"field\":" << check::Json(p.field)
+        j << R"(,"kind":"value","field":)" << check::Json(p.field)
           << ",\"value\":" << check::Json(p.value) << ",\"reason\":" << check::Json(p.reason);
       }
       j << "}";

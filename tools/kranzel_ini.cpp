@@ -72,7 +72,8 @@ void WarnIfReadableByOthers(const std::string& file) {
   if (ec) return;
   std::string who;
   if ((perms & fs::perms::group_read) != fs::perms::none) who = "group";
-  if ((perms & fs::perms::others_read) != fs::perms::none) who += who.empty() ? "others" : " and others";
+  if ((perms & fs::perms::others_read) != fs::perms::none)
+    who += who.empty() ? "others" : " and others";
   if (who.empty()) return;
   char mode[8];
   std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(perms) & 07777u);
@@ -100,8 +101,9 @@ int Encrypt(const std::vector<std::string>& args) {
 int Decrypt(const std::vector<std::string>& args) {
   if (args.size() != 1) return UsageError("decrypt takes one HEX");
   if (!IsStoredHex(args[0])) {
-    return UsageError("decrypt takes upper-case hexadecimal digits (0-9, A-F) in whole blocks "
-                      "of 16, as the file stores values");
+    return UsageError(
+        "decrypt takes upper-case hexadecimal digits (0-9, A-F) in whole blocks "
+        "of 16, as the file stores values");
   }
   std::cout << PlainText(DecryptHex(args[0], kIniKey)) << "\n";
   return kOk;
@@ -144,7 +146,8 @@ int Get(const std::vector<std::string>& args) {
   const std::string& file = rest[0];
   const std::string& key = rest[1];
   std::error_code ec;
-  if (std::filesystem::is_directory(file, ec)) return Failure("cannot read " + file + ": a directory");
+  if (std::filesystem::is_directory(file, ec))
+    return Failure("cannot read " + file + ": a directory");
   // kranzel's own lookup: empty section, number 0.
   ini::LookupResult found = ini::Lookup("", key, 0, file);
   if (!found.opened) return Failure("cannot open " + file + ": " + std::strerror(errno));

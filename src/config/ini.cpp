@@ -78,8 +78,10 @@ std::int32_t ParseNumber(const std::string& text) {
   }
   if (negative) value = -value;
   // atol of a 32-bit long answers an out-of-range number with its bound.
-  if (value > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
-  if (value < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
+  if (value > std::numeric_limits<std::int32_t>::max())
+    return std::numeric_limits<std::int32_t>::max();
+  if (value < std::numeric_limits<std::int32_t>::min())
+    return std::numeric_limits<std::int32_t>::min();
   return static_cast<std::int32_t>(value);
 }
 
@@ -144,8 +146,8 @@ bool RecordReader::Next(Record& record) {
   return true;
 }
 
-LookupResult Lookup(const std::string& section, const std::string& key,
-                    std::int32_t number, const std::string& path) {
+LookupResult Lookup(const std::string& section, const std::string& key, std::int32_t number,
+                    const std::string& path) {
   LookupResult result;
   ClearResult();
   RecordReader reader;
@@ -170,7 +172,7 @@ LookupResult Lookup(const std::string& section, const std::string& key,
 
 }  // namespace ini
 
-void ReadIniValue(const std::string& section, const std::string& key,
-                  std::int32_t number, const std::string& path) {
+void ReadIniValue(const std::string& section, const std::string& key, std::int32_t number,
+                  const std::string& path) {
   ini::Lookup(section, key, number, path);
 }

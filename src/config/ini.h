@@ -25,10 +25,10 @@
 #include "platform/text_reader.h"
 
 // The outcome of the latest lookup, cleared at the start of each lookup.
-extern std::string IniSection;   // at most 200 characters
-extern std::string IniKey;       // at most 200 characters
+extern std::string IniSection;  // at most 200 characters
+extern std::string IniKey;      // at most 200 characters
 extern std::int32_t IniNumber;
-extern std::string IniValue;     // decrypted, at most 200 characters before
+extern std::string IniValue;  // decrypted, at most 200 characters before
 
 // The configuration file as the tool finds it from its working directory.
 inline constexpr const char* kIniPath = "../../Files/Valdura.Ini";
@@ -36,8 +36,8 @@ inline constexpr const char* kIniPath = "../../Files/Valdura.Ini";
 // Looks up the first record matching `section`, `key` or `number` in the
 // file at `path`; leaves the outcome in the four Ini* fields (all empty when
 // the file cannot be read or nothing matches).
-void ReadIniValue(const std::string& section, const std::string& key,
-                  std::int32_t number, const std::string& path);
+void ReadIniValue(const std::string& section, const std::string& key, std::int32_t number,
+                  const std::string& path);
 
 namespace ini {
 
@@ -56,10 +56,10 @@ struct Record {
   std::string key;
   std::int32_t number = 0;
   std::string value;
-  int line = 0;            // 1-based file line where line 1 begins
-  int line2 = 0;           // 1-based file line where line 2 begins
-  bool line1Cut = false;   // line 1 was longer than its limit (read in pieces)
-  bool line2Cut = false;   // likewise line 2
+  int line = 0;           // 1-based file line where line 1 begins
+  int line2 = 0;          // 1-based file line where line 2 begins
+  bool line1Cut = false;  // line 1 was longer than its limit (read in pieces)
+  bool line2Cut = false;  // likewise line 2
 };
 
 // Cuts section (from line 1), number, key and value (from line 2) by the
@@ -87,7 +87,7 @@ class RecordReader {
   bool Read(std::string& text, std::size_t limit, int& startLine, bool& cut);
 
   platform::TextReader reader_;
-  int line_ = 1;        // file line of the next character to read
+  int line_ = 1;  // file line of the next character to read
   int orphanLine_ = 0;
 };
 
@@ -101,7 +101,7 @@ struct LookupResult {
 
 // ReadIniValue with its outcome told: fills the four Ini* fields exactly as
 // ReadIniValue does and also returns what it found.
-LookupResult Lookup(const std::string& section, const std::string& key,
-                    std::int32_t number, const std::string& path);
+LookupResult Lookup(const std::string& section, const std::string& key, std::int32_t number,
+                    const std::string& path);
 
 }  // namespace ini

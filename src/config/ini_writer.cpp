@@ -157,8 +157,10 @@ bool ReplaceFile(const std::string& path, const std::string& content, const std:
   }
   if (!ok) {
     platform::RemoveFile(temp);
-    error = "the file's layout would make the tool misread the new record; "
-            "nothing was changed (see 'kranzel-ini check " + path + "')";
+    error =
+        "the file's layout would make the tool misread the new record; "
+        "nothing was changed (see 'kranzel-ini check " +
+        path + "')";
     return false;
   }
   if (!platform::RenameReplace(temp, path)) {
@@ -176,7 +178,8 @@ std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 // Line number (1-based) of byte `at` in `content`.
 int LineOf(const std::string& content, std::size_t at) {
-  return 1 + static_cast<int>(std::count(content.begin(), content.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+  return 1 + static_cast<int>(std::count(content.begin(),
+                                         content.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
 }
 
 // Does this record answer the tool's lookup of `key` (empty section, number 0)?
@@ -215,9 +218,9 @@ bool SetValue(const std::string& givenPath, const std::string& key, const std::s
   if (!ValidKey(key, error) || !ValidPlain(key, plain, error)) return false;
   // Through a symbolic link the file it points to is replaced, not the link.
   std::error_code ec;
-  const std::string path =
-      std::filesystem::is_symlink(givenPath, ec) ? std::filesystem::canonical(givenPath, ec).string()
-                                                 : givenPath;
+  const std::string path = std::filesystem::is_symlink(givenPath, ec)
+                               ? std::filesystem::canonical(givenPath, ec).string()
+                               : givenPath;
   if (path.empty()) {
     error = "cannot follow the link " + givenPath;
     return false;
@@ -288,13 +291,13 @@ bool Check(const std::string& path, std::vector<Finding>& findings, std::string&
 
   std::size_t ctrlZ = content.find(kCtrlZ);
   if (ctrlZ != std::string::npos && ctrlZ + 1 < content.size()) {
-    findings.push_back({LineOf(content, ctrlZ),
-                        "a Ctrl-Z character; the tool stops reading the file there"});
+    findings.push_back(
+        {LineOf(content, ctrlZ), "a Ctrl-Z character; the tool stops reading the file there"});
   }
   std::size_t nul = content.find('\0');
   if (nul != std::string::npos && nul < ctrlZ) {
-    findings.push_back({LineOf(content, nul),
-                        "a zero byte; the tool reads this line only up to it"});
+    findings.push_back(
+        {LineOf(content, nul), "a zero byte; the tool reads this line only up to it"});
   }
 
   RecordReader reader;
@@ -318,8 +321,8 @@ bool Check(const std::string& path, std::vector<Finding>& findings, std::string&
     }
   }
   if (reader.OrphanLine() != 0) {
-    findings.push_back({reader.OrphanLine(),
-                        "the last record has no second line; the tool ignores it"});
+    findings.push_back(
+        {reader.OrphanLine(), "the last record has no second line; the tool ignores it"});
   }
 
   // What each of the tool's four lookups finds.
@@ -334,9 +337,9 @@ bool Check(const std::string& path, std::vector<Finding>& findings, std::string&
         if (own == records.size()) {
           own = i;
         } else {
-          findings.push_back({records[i].line,
-                              "a second record for " + key + "; the tool reads only the first (line " +
-                                  std::to_string(records[own].line) + ")"});
+          findings.push_back({records[i].line, "a second record for " + key +
+                                                   "; the tool reads only the first (line " +
+                                                   std::to_string(records[own].line) + ")"});
         }
       }
     }
@@ -351,8 +354,9 @@ bool Check(const std::string& path, std::vector<Finding>& findings, std::string&
     if (key == "DATABASE") {
       std::size_t length = PlainText(DecryptHex(found.value, kIniKey)).size();
       if (length == 0) {
-        findings.push_back({found.line2, "the DATABASE value is empty; the tool connects "
-                                         "without a data source"});
+        findings.push_back({found.line2,
+                            "the DATABASE value is empty; the tool connects "
+                            "without a data source"});
       } else if (length > 40) {
         findings.push_back({found.line2, "the DATABASE value has " + std::to_string(length) +
                                              " characters; the tool takes only 1 to 40 and "

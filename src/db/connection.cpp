@@ -45,10 +45,9 @@ void LogConnectDiag() {
     dbGetDiag(SQL_HANDLE_ENV, henv, diag);
   }
   std::string message = diag.SqlState.empty() ? "keine Diagnose vom ODBC-Treibermanager"
-                                               : diag.SqlState + " " + diag.Message;
-  for (std::size_t at = 0;
-       !LoginCredentials.Password.empty() &&
-       (at = message.find(LoginCredentials.Password, at)) != std::string::npos;
+                                              : diag.SqlState + " " + diag.Message;
+  for (std::size_t at = 0; !LoginCredentials.Password.empty() &&
+                           (at = message.find(LoginCredentials.Password, at)) != std::string::npos;
        at += 3)
     message.replace(at, LoginCredentials.Password.size(), "***");
   const std::string dsn =
@@ -154,8 +153,8 @@ void dbGetDiag(SQLSMALLINT handleType, SQLHANDLE handle, DiagRecord& record) {
   SQLCHAR message[1000] = {0};
   SQLINTEGER native = 0;
   SQLSMALLINT length = 0;
-  SQLRETURN rc = SQLGetDiagRec(handleType, handle, 1, state, &native, message,
-                               sizeof message, &length);
+  SQLRETURN rc =
+      SQLGetDiagRec(handleType, handle, 1, state, &native, message, sizeof message, &length);
   if (!SQL_SUCCEEDED(rc)) return;
   record.SqlState = reinterpret_cast<const char*>(state);
   record.Message = reinterpret_cast<const char*>(message);

@@ -118,7 +118,8 @@ std::string Render(const char* format, const Value* values, std::size_t count) {
   const std::size_t length = std::strlen(format);
   std::size_t expected = length;
   // A little room for apostrophes; a number takes at most 20 characters.
-  for (std::size_t i = 0; i < count; ++i) expected += values[i].text != nullptr ? values[i].size + 4 : 20;
+  for (std::size_t i = 0; i < count; ++i)
+    expected += values[i].text != nullptr ? values[i].size + 4 : 20;
   std::string out;
   out.reserve(expected);
 

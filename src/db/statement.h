@@ -24,14 +24,14 @@
 // The rows of the variant table: how a kind of statement maps an allocation
 // failure and the ODBC results that are neither -1 nor 1.
 enum class StatementKind {
-  Mark,          // UPDATE that marks every row; 100 when the table is empty
-  DateSweep,     // DELETE of date-marked rows; allocation failure gives -1
-  StatusSweep,   // DELETE of status-marked rows
-  Update,        // UPDATE of an upsert (or a single UPDATE); 100: no row
-  LenientInsert, // INSERT of 20P/35P/41P: every result but -1 counts as 0
-  Insert,        // INSERT of the other upserts
-  Unchecked,     // side-table INSERT whose result nobody examines: 0 once
-                 // executed, -1 only when no statement handle could be had
+  Mark,           // UPDATE that marks every row; 100 when the table is empty
+  DateSweep,      // DELETE of date-marked rows; allocation failure gives -1
+  StatusSweep,    // DELETE of status-marked rows
+  Update,         // UPDATE of an upsert (or a single UPDATE); 100: no row
+  LenientInsert,  // INSERT of 20P/35P/41P: every result but -1 counts as 0
+  Insert,         // INSERT of the other upserts
+  Unchecked,      // side-table INSERT whose result nobody examines: 0 once
+                  // executed, -1 only when no statement handle could be had
 };
 
 // Executes `text` as a statement of `kind` and returns its statement result.
@@ -65,10 +65,8 @@ struct Value {
   long long number = 0;
 };
 inline Value Of(const std::string& value) {
-  const void* nul = std::memchr(value.data(), '\0', value.size());
-  return {value.data(),
-          nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - value.data())
-                         : value.size()};
+  const std::size_t nul = value.find('\0');
+  return {value.data(), nul != std::string::npos ? nul : value.size()};
 }
 inline Value Of(const char* value) { return {value, std::strlen(value)}; }
 template <std::integral T>

@@ -31,8 +31,7 @@ bool RunStep(const TableStep& step, const ImportContext& context) {
   return false;
 }
 
-void LogWriteFailure(const ImportCycle& c, int rc, const Record& record,
-                     const std::string& line) {
+void LogWriteFailure(const ImportCycle& c, int rc, const Record& record, const std::string& line) {
   if (!c.writeFailureWithLine.empty()) {
     LogF(c.writeFailureWithLine, rc, line.c_str());
   } else if (!c.writeFailureWithField.empty()) {
@@ -74,8 +73,7 @@ ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& con
     if (LineBuf == "\n") continue;
     ++counted;
     const long length = static_cast<long>(LineBuf.size());
-    if (std::find(cycle.lengths.begin(), cycle.lengths.end(), length) ==
-        cycle.lengths.end()) {
+    if (std::find(cycle.lengths.begin(), cycle.lengths.end(), length) == cycle.lengths.end()) {
       if (observer != nullptr && observer->WrongLength(LineBuf, cycle.lengths)) continue;
       LogF(cycle.lengthMessage, LineBuf.c_str(), limit, length);
       return ImportResult::WrongLength;

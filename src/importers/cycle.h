@@ -27,11 +27,11 @@ struct CycleObserver;
 // What the run knows that the importers depend on, worked out once per run
 // and handed to the importer.
 struct ImportContext {
-  int UpdateMode = 0;        // 1 with "UPD": the importers that honour it
-                             // leave out the mark and/or the sweep
-  std::string ServerDate;    // the server's date at the run's start, yyyymmdd;
-                             // empty when the query failed
-  bool DbSystemMysql = false;  // DB_SYSTEM reads MYSQL (in any case)
+  int UpdateMode = 0;                 // 1 with "UPD": the importers that honour it
+                                      // leave out the mark and/or the sweep
+  std::string ServerDate;             // the server's date at the run's start, yyyymmdd;
+                                      // empty when the query failed
+  bool DbSystemMysql = false;         // DB_SYSTEM reads MYSQL (in any case)
   CycleObserver* Observer = nullptr;  // kranzel-check's; the import has none
 };
 
@@ -85,10 +85,10 @@ struct ImportCycle {
   std::function<int(const Record&)> write{};
   // The failure message of a write; exactly one is given, and it says what
   // the message is filled with.
-  util::FormatString<int, const char*> writeFailureWithLine{};   // result, the line
-  util::FormatString<long> writeFailure{};                       // result
-  util::FormatString<long, const char*> writeFailureWithField{}; // result, a field
-  std::size_t failureField = 0;                                  // that field
+  util::FormatString<int, const char*> writeFailureWithLine{};    // result, the line
+  util::FormatString<long> writeFailure{};                        // result
+  util::FormatString<long, const char*> writeFailureWithField{};  // result, a field
+  std::size_t failureField = 0;                                   // that field
 
   // Departure before the write (e.g. routing to another table), given the
   // cut record and the line as read: Outcome::Written goes on with the

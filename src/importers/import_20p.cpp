@@ -48,11 +48,11 @@ constexpr const char* kSweep =
 int SQL_MGSST20P_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 
 int SQL_MGSST20P_Write(const Record& r) {
-  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[M20Ofb], r[M20Trm], r[M20Sch],
-                         r[M20Tg1], r[M20Zz2], r[M20Ofv]);
+  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[M20Ofb], r[M20Trm], r[M20Sch], r[M20Tg1],
+                         r[M20Zz2], r[M20Ofv]);
   if (rc != 100) return rc;
-  return ExecFormatted(StatementKind::LenientInsert, kInsert, r[M20Trm], r[M20Sch],
-                       r[M20Tg1], r[M20Zz2], r[M20Ofv], r[M20Ofb]);
+  return ExecFormatted(StatementKind::LenientInsert, kInsert, r[M20Trm], r[M20Sch], r[M20Tg1],
+                       r[M20Zz2], r[M20Ofv], r[M20Ofb]);
 }
 
 int SQL_SST20P_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }

@@ -64,12 +64,11 @@ constexpr const char* kZlsUpdate =
 int SQL_MGSST35P_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 
 int SQL_MGSST35P_Write(const Record& r) {
-  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[M35Zko], r[M35Zzo], r[M35Bch],
-                         r[M35Trm], r[M35Fir], r[M35Bkl], r[M35Les], r[M35Wle], r[M35Wpl]);
+  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[M35Zko], r[M35Zzo], r[M35Bch], r[M35Trm],
+                         r[M35Fir], r[M35Bkl], r[M35Les], r[M35Wle], r[M35Wpl]);
   if (rc != 100) return rc;
-  return ExecFormatted(StatementKind::LenientInsert, kInsert, r[M35Trm], r[M35Fir],
-                       r[M35Bkl], r[M35Les], r[M35Wle], r[M35Wpl], r[M35Zko], r[M35Zzo],
-                       r[M35Bch]);
+  return ExecFormatted(StatementKind::LenientInsert, kInsert, r[M35Trm], r[M35Fir], r[M35Bkl],
+                       r[M35Les], r[M35Wle], r[M35Wpl], r[M35Zko], r[M35Zzo], r[M35Bch]);
 }
 
 int SQL_SST35P_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }

@@ -51,11 +51,11 @@ constexpr const char* kSweep =
 int SQL_MGSST41P_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 
 int SQL_MGSST41P_Write(const Record& r) {
-  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[M41Bis], r[M41Trm], r[M41Fir],
-                         r[M41Zpl], r[M41Wnr], r[M41Zzo], r[M41Tnr], r[M41Von]);
+  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[M41Bis], r[M41Trm], r[M41Fir], r[M41Zpl],
+                         r[M41Wnr], r[M41Zzo], r[M41Tnr], r[M41Von]);
   if (rc != 100) return rc;
-  return ExecFormatted(StatementKind::LenientInsert, kInsert, r[M41Trm], r[M41Fir],
-                       r[M41Zpl], r[M41Wnr], r[M41Zzo], r[M41Tnr], r[M41Von], r[M41Bis]);
+  return ExecFormatted(StatementKind::LenientInsert, kInsert, r[M41Trm], r[M41Fir], r[M41Zpl],
+                       r[M41Wnr], r[M41Zzo], r[M41Tnr], r[M41Von], r[M41Bis]);
 }
 
 int SQL_SST41P_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }

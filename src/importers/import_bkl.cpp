@@ -51,11 +51,11 @@ int SQL_Qvs301Awb_SetDelete() { return ExecStatement(StatementKind::Mark, kMark)
 
 int SQL_Qvs301Awb_Write(const Record& r) {
   const long zuv = std::strtol(r[AwbZuv].c_str(), nullptr, 10);
-  int rc = ExecFormatted(StatementKind::Update, kUpdate, zuv, kDelivered, r[AwbAsw],
-                         r[AwbBkl], r[AwbLiz], r[AwbMnd]);
+  int rc = ExecFormatted(StatementKind::Update, kUpdate, zuv, kDelivered, r[AwbAsw], r[AwbBkl],
+                         r[AwbLiz], r[AwbMnd]);
   if (rc != 100) return rc;
-  return ExecFormatted(StatementKind::Insert, kInsert, r[AwbAsw], r[AwbBkl], r[AwbLiz],
-                       r[AwbMnd], zuv, kDelivered);
+  return ExecFormatted(StatementKind::Insert, kInsert, r[AwbAsw], r[AwbBkl], r[AwbLiz], r[AwbMnd],
+                       zuv, kDelivered);
 }
 
 int SQL_Qvs301Awb_Adjust() { return ExecStatement(StatementKind::StatusSweep, kSweep); }

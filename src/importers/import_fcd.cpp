@@ -73,11 +73,11 @@ Outcome DropLineEndFromText(Record& r, const std::string& line) {
 int SQL_SSTFcd_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 
 int SQL_SSTFcd_Write(const Record& r) {
-  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[FCDKrt], r[FCDTxt], r[FCDTyp],
-                         r[FCDFcd], r[FCDLIZ], r[FCDMND], r[FCDNUM]);
+  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[FCDKrt], r[FCDTxt], r[FCDTyp], r[FCDFcd],
+                         r[FCDLIZ], r[FCDMND], r[FCDNUM]);
   if (rc != 100) return rc;
-  return ExecFormatted(StatementKind::Insert, kInsert, r[FCDLIZ], r[FCDMND], r[FCDNUM],
-                       r[FCDKrt], r[FCDTxt], r[FCDTyp], r[FCDFcd]);
+  return ExecFormatted(StatementKind::Insert, kInsert, r[FCDLIZ], r[FCDMND], r[FCDNUM], r[FCDKrt],
+                       r[FCDTxt], r[FCDTyp], r[FCDFcd]);
 }
 
 int SQL_SSTFcd_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }
@@ -99,4 +99,5 @@ ImportResult ImportFcd(platform::TextReader& file, const ImportContext& context)
        .countLine = "%ld von %ld Datensaetze in MGSSTFCD eingefuegt"});
 }
 
-constexpr FileType kFileTypeFcd = {"FCD", "fcd  f. Datei Funktionscodes", kLayout, kLengths, ImportFcd};
+constexpr FileType kFileTypeFcd = {"FCD", "fcd  f. Datei Funktionscodes", kLayout, kLengths,
+                                   ImportFcd};

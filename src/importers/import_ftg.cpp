@@ -51,11 +51,11 @@ constexpr const char* kSweep =
 int SQL_SSTFtg_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 
 int SQL_SSTFtg_Write(const Record& r) {
-  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[FTGJHR], r[FTGTXT], r[FTGKRT],
-                         r[FTGTRM], r[FTGDTM], r[FTGLIZ], r[FTGMND], r[FTGKAL]);
+  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[FTGJHR], r[FTGTXT], r[FTGKRT], r[FTGTRM],
+                         r[FTGDTM], r[FTGLIZ], r[FTGMND], r[FTGKAL]);
   if (rc != 100) return rc;
-  return ExecFormatted(StatementKind::Insert, kInsert, r[FTGTRM], r[FTGLIZ], r[FTGMND],
-                       r[FTGJHR], r[FTGDTM], r[FTGTXT], r[FTGKRT], r[FTGKAL]);
+  return ExecFormatted(StatementKind::Insert, kInsert, r[FTGTRM], r[FTGLIZ], r[FTGMND], r[FTGJHR],
+                       r[FTGDTM], r[FTGTXT], r[FTGKRT], r[FTGKAL]);
 }
 
 int SQL_SSTFtg_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }

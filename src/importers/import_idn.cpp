@@ -147,8 +147,7 @@ int SQL_Qvs301Asw_Write(const Record& record) {
   // The side inserts' results are not examined; -1 here only means that no
   // statement handle could be had.
   if (ExecFormatted(StatementKind::Unchecked, kStoInsert, w[AswSto]) == -1) return -1;
-  if (ExecFormatted(StatementKind::Unchecked, kAwvInsert, w[AswNum], w[AswSto], w[AswCod]) ==
-      -1) {
+  if (ExecFormatted(StatementKind::Unchecked, kAwvInsert, w[AswNum], w[AswSto], w[AswCod]) == -1) {
     return -1;
   }
   int rc = ExecFields(StatementKind::Update, kUpdate, w, std::make_index_sequence<kFieldCount>(),

@@ -58,14 +58,14 @@ int SQL_Qvs120Kid_SetDelete() { return ExecStatement(StatementKind::Mark, kMark)
 
 int SQL_Qvs120Kid_Write(const Record& r, const std::string& number) {
   int rc = number.empty()
-               ? ExecFormatted(StatementKind::Update, kUpdateNull, r[KidSys], r[KidTxt],
-                               kDelivered, r[KidErf], r[KidKst], r[KidMnd], r[KidLiz])
+               ? ExecFormatted(StatementKind::Update, kUpdateNull, r[KidSys], r[KidTxt], kDelivered,
+                               r[KidErf], r[KidKst], r[KidMnd], r[KidLiz])
                : ExecFormatted(StatementKind::Update, kUpdate, number, r[KidSys], r[KidTxt],
                                kDelivered, r[KidErf], r[KidKst], r[KidMnd], r[KidLiz]);
   if (rc != 100) return rc;
   return number.empty()
-             ? ExecFormatted(StatementKind::Insert, kInsertNull, r[KidKst], r[KidMnd],
-                             r[KidLiz], r[KidSys], r[KidTxt], kDelivered, r[KidErf])
+             ? ExecFormatted(StatementKind::Insert, kInsertNull, r[KidKst], r[KidMnd], r[KidLiz],
+                             r[KidSys], r[KidTxt], kDelivered, r[KidErf])
              : ExecFormatted(StatementKind::Insert, kInsert, r[KidKst], r[KidMnd], r[KidLiz],
                              number, r[KidSys], r[KidTxt], kDelivered, r[KidErf]);
 }

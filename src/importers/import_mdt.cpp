@@ -57,11 +57,11 @@ constexpr const char* kSweep =
 int SQL_SSTMdt_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 
 int SQL_SSTMdt_Write(const Record& r) {
-  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[MDTAbe], r[MDTSbe], r[MDTKrt],
-                         r[MDTFcd], r[MDTLIZ], r[MDTMND], r[MDTASW], r[MDTDTM], r[MDTSTS]);
+  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[MDTAbe], r[MDTSbe], r[MDTKrt], r[MDTFcd],
+                         r[MDTLIZ], r[MDTMND], r[MDTASW], r[MDTDTM], r[MDTSTS]);
   if (rc != 100) return rc;
-  return ExecFormatted(StatementKind::Insert, kInsert, r[MDTLIZ], r[MDTMND], r[MDTASW],
-                       r[MDTDTM], r[MDTAbe], r[MDTSbe], r[MDTSTS], r[MDTKrt], r[MDTFcd]);
+  return ExecFormatted(StatementKind::Insert, kInsert, r[MDTLIZ], r[MDTMND], r[MDTASW], r[MDTDTM],
+                       r[MDTAbe], r[MDTSbe], r[MDTSTS], r[MDTKrt], r[MDTFcd]);
 }
 
 int SQL_SSTMdt_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }
@@ -83,4 +83,5 @@ ImportResult ImportMdt(platform::TextReader& file, const ImportContext& context)
        .countLine = "%ld von %ld Datensaetze in MGSSTMDT eingefuegt"});
 }
 
-constexpr FileType kFileTypeMdt = {"MDT", "mdt  f. Datei MitarbeiterDetail", kLayout, kLengths, ImportMdt};
+constexpr FileType kFileTypeMdt = {"MDT", "mdt  f. Datei MitarbeiterDetail", kLayout, kLengths,
+                                   ImportMdt};

@@ -49,11 +49,11 @@ int SQL_Qvs112Tmd_SetDelete() { return ExecStatement(StatementKind::Mark, kMark)
 
 int SQL_Qvs112Tmd_Write(const Record& r) {
   const std::string date = DateTimeText(r[TMDDAT]);
-  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[TMDNAM], r[TMDSTA], date,
-                         r[TMDERF], r[TMDLIZ], r[TMDNUM]);
+  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[TMDNAM], r[TMDSTA], date, r[TMDERF],
+                         r[TMDLIZ], r[TMDNUM]);
   if (rc != 100) return rc;
-  return ExecFormatted(StatementKind::Insert, kInsert, r[TMDLIZ], r[TMDNUM], r[TMDNAM],
-                       r[TMDSTA], date, r[TMDERF]);
+  return ExecFormatted(StatementKind::Insert, kInsert, r[TMDLIZ], r[TMDNUM], r[TMDNAM], r[TMDSTA],
+                       date, r[TMDERF]);
 }
 
 // Named with Mnd where its siblings say Tmd, in its message too.

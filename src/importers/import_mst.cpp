@@ -66,13 +66,13 @@ constexpr const char* kSweep =
 int SQL_SSTMst_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
 
 int SQL_SSTMst_Write(const Record& r) {
-  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[MSTAbe], r[MSTSbe], r[MSTKrt],
-                         r[MSTVon], r[MSTAbt], r[MSTUh1], r[MSTFcd], r[MSTLIZ], r[MSTMND],
-                         r[MSTASW], r[MSTVBI], r[MSTKST], r[MSTSTS]);
+  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[MSTAbe], r[MSTSbe], r[MSTKrt], r[MSTVon],
+                         r[MSTAbt], r[MSTUh1], r[MSTFcd], r[MSTLIZ], r[MSTMND], r[MSTASW],
+                         r[MSTVBI], r[MSTKST], r[MSTSTS]);
   if (rc != 100) return rc;
-  return ExecFormatted(StatementKind::Insert, kInsert, r[MSTLIZ], r[MSTMND], r[MSTASW],
-                       r[MSTSTS], r[MSTVBI], r[MSTAbe], r[MSTSbe], r[MSTKrt], r[MSTKST],
-                       r[MSTVon], r[MSTAbt], r[MSTUh1], r[MSTFcd]);
+  return ExecFormatted(StatementKind::Insert, kInsert, r[MSTLIZ], r[MSTMND], r[MSTASW], r[MSTSTS],
+                       r[MSTVBI], r[MSTAbe], r[MSTSbe], r[MSTKrt], r[MSTKST], r[MSTVon], r[MSTAbt],
+                       r[MSTUh1], r[MSTFcd]);
 }
 
 int SQL_SSTMst_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }
@@ -94,4 +94,5 @@ ImportResult ImportMst(platform::TextReader& file, const ImportContext& context)
        .countLine = "%ld von %ld Datensaetze in MGSSTMST eingefuegt"});
 }
 
-constexpr FileType kFileTypeMst = {"MST", "mst  f. Datei MitarbeiterStatus", kLayout, kLengths, ImportMst};
+constexpr FileType kFileTypeMst = {"MST", "mst  f. Datei MitarbeiterStatus", kLayout, kLengths,
+                                   ImportMst};

@@ -151,14 +151,13 @@ ImportResult ImportSld(platform::TextReader& file, const ImportContext& context)
        .write = SQL_O2002Tsw_Write,
        .writeFailure = "Fehler in SQL_O2002Tsw_Write(): %ld",
        .countLine = "%ld von %ld Datensaetze in O2002TSW eingefuegt",
-       .prepare =
-           [](platform::TextReader& f, ImportCycle& c) {
-             // The first line decides the form; the loop then reads it again.
-             std::string first;
-             if (f.ReadLine(first, kLongForm) && static_cast<long>(first.size()) != kLongForm)
-               c.lengths = kShortLengths;
-             f.Rewind();
-           }});
+       .prepare = [](platform::TextReader& f, ImportCycle& c) {
+         // The first line decides the form; the loop then reads it again.
+         std::string first;
+         if (f.ReadLine(first, kLongForm) && static_cast<long>(first.size()) != kLongForm)
+           c.lengths = kShortLengths;
+         f.Rewind();
+       }});
 }
 
 constexpr FileType kFileTypeSld = {"SLD", "SLD  f. Datei SALDO", kLayout, kLengths, ImportSld};

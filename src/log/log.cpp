@@ -36,7 +36,8 @@ int AppendRotated(const std::string& path, const std::string& oldPath, const std
   std::FILE* f = std::fopen(path.c_str(), "ab");
   if (f == nullptr) return errno != 0 ? errno : EIO;
   // A full disk shows at the latest when the buffered bytes are flushed.
-  bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && std::fflush(f) == 0;
+  bool written =
+      std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && std::fflush(f) == 0;
   int reason = errno;
   long size = std::ftell(f);
   if (size > kLogRotateSize) {

@@ -8,9 +8,9 @@
 #include "util/format.h"
 
 // Run-wide log settings, set by the run before its first message.
-extern int DebugFlag;          // 1: messages go to standard output, no file
-extern std::string LogPath;    // "../../Valdura_php/log/kranzel.log"
-extern std::string OldLogPath; // "../../Valdura_php/log/kranzel.old"
+extern int DebugFlag;           // 1: messages go to standard output, no file
+extern std::string LogPath;     // "../../Valdura_php/log/kranzel.log"
+extern std::string OldLogPath;  // "../../Valdura_php/log/kranzel.old"
 
 // The size past which the log is rotated: a log longer than this after a
 // write is renamed to OldLogPath and a new, empty log begins.

@@ -3,13 +3,13 @@
 #ifndef _WIN32
 #include "platform/platform.h"
 
-#include <cstdio>
-#include <ctime>
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
 
 #include <cstring>
 
@@ -27,8 +27,8 @@ bool RenameFile(const std::string& from, const std::string& to) {
 
 bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
 
-bool WriteFileBeside(const std::string& path, const std::string& content,
-                     std::string& tempPath, std::string& error) {
+bool WriteFileBeside(const std::string& path, const std::string& content, std::string& tempPath,
+                     std::string& error) {
   std::string temp = path + ".kranzel-ini.XXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) {

@@ -31,8 +31,10 @@ inline std::string TextLineEnds(const std::string& text) {
   std::string out;
   out.reserve(text.size() + text.size() / 16);
   for (char c : text) {
-    if (c == '\n') out += kTextLineEnd;
-    else out += c;
+    if (c == '\n')
+      out += kTextLineEnd;
+    else
+      out += c;
   }
   return out;
 }
@@ -54,8 +56,8 @@ bool RemoveFile(const std::string& path);
 // configuration file holds the password), and flushes it to disk. Returns the new
 // file's name in `tempPath`; on failure returns false with `error` set and
 // leaves no file behind.
-bool WriteFileBeside(const std::string& path, const std::string& content,
-                     std::string& tempPath, std::string& error);
+bool WriteFileBeside(const std::string& path, const std::string& content, std::string& tempPath,
+                     std::string& error);
 
 // Opens `path` for reading in binary mode when it names a regular file.
 // A directory, a FIFO or a device is refused like a missing file (nullptr),
@@ -78,6 +80,7 @@ class FileLock {
   // After Busy: blocks until the lock is had. False with `error` set on failure.
   bool Wait(std::string& error);
   void Unlock();
+
  private:
   std::intptr_t handle_ = -1;  // file descriptor (POSIX) or HANDLE (Windows)
 };
@@ -92,6 +95,7 @@ void SleepMs(unsigned long ms);
 #if defined(__GNUC__)
 __attribute__((format(strftime, 1, 0)))
 #endif
-std::string LocalTimeText(const char* format);
+std::string
+LocalTimeText(const char* format);
 
 }  // namespace platform

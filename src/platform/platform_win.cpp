@@ -24,21 +24,13 @@ void SetErrnoFromLastError() {
   switch (GetLastError()) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-      errno = ENOENT;
-      break;
+    case ERROR_INVALID_NAME: errno = ENOENT; break;
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      errno = EACCES;
-      break;
+    case ERROR_LOCK_VIOLATION: errno = EACCES; break;
     case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      errno = EEXIST;
-      break;
-    default:
-      errno = EIO;
-      break;
+    case ERROR_ALREADY_EXISTS: errno = EEXIST; break;
+    default: errno = EIO; break;
   }
 }
 
@@ -47,8 +39,8 @@ std::string LastErrorText() {
   char buf[512];
   DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                            code, 0, buf, sizeof buf, nullptr);
-  while (n > 0 && (buf[n - 1] == '\n' || buf[n - 1] == '\r' || buf[n - 1] == ' ' ||
-                   buf[n - 1] == '.'))
+  while (n > 0 &&
+         (buf[n - 1] == '\n' || buf[n - 1] == '\r' || buf[n - 1] == ' ' || buf[n - 1] == '.'))
     --n;
   if (n == 0) return "Windows error " + std::to_string(code);
   return std::string(buf, n);
@@ -108,8 +100,8 @@ bool RemoveFile(const std::string& path) {
   return false;
 }
 
-bool WriteFileBeside(const std::string& path, const std::string& content,
-                     std::string& tempPath, std::string& error) {
+bool WriteFileBeside(const std::string& path, const std::string& content, std::string& tempPath,
+                     std::string& error) {
   // Windows has no mode bits to copy; the new file takes the directory's
   // access rules, as the configuration file did when it was created there,
   // and keeps the old file's hidden/system/archive attributes. A read-only

@@ -68,8 +68,8 @@ class TextReader {
   unsigned char buf_[65536];
   std::size_t pos_ = 0;
   std::size_t len_ = 0;
-  bool ended_ = false;  // end of file or Ctrl-Z reached
-  bool failed_ = false; // a read error; nothing more is read
+  bool ended_ = false;   // end of file or Ctrl-Z reached
+  bool failed_ = false;  // a read error; nothing more is read
   std::string error_;
   std::string path_;
   std::size_t last_count_ = 0;

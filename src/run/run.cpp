@@ -116,9 +116,10 @@ int ImportWithAttempts(const std::string& work, const std::string& fileType,
       break;
     }
     if (last == ImportResult::DatabaseError && dbReconnect() == 0) {
-      LogF("Die Schnittstellendatei vom Dateityp '%s' konnte auf Grund von "
-           "DB-Verbindungproblemen nicht importiert werden.",
-           fileType.c_str());
+      LogF(
+          "Die Schnittstellendatei vom Dateityp '%s' konnte auf Grund von "
+          "DB-Verbindungproblemen nicht importiert werden.",
+          fileType.c_str());
       dbDisconnect();
       break;
     }

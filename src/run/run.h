@@ -6,8 +6,8 @@
 
 // Exit codes returned to the caller.
 constexpr int kExitImported = 0;
-constexpr int kExitUsage = 90;     // too few arguments, no source file, unknown type
-constexpr int kExitFailed = 99;    // no database, or the import failed
+constexpr int kExitUsage = 90;   // too few arguments, no source file, unknown type
+constexpr int kExitFailed = 99;  // no database, or the import failed
 
 // Attempts of the loop and the pause between two of them.
 constexpr int kImportAttempts = 5;

@@ -27,7 +27,8 @@ std::uint32_t Fnv1a(const std::string& text) {
 // runs naming one file differently share its lock.
 std::string AbsolutePath(const std::string& path) {
   std::error_code ec;
-  std::filesystem::path p = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
+  std::filesystem::path p =
+      std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
   if (ec) return path;
   return p.string();
 }
@@ -47,7 +48,8 @@ void Take(platform::FileLock& lock, const std::string& path, const std::string& 
   } else if (status == platform::FileLock::Status::Locked) {
     return;
   }
-  Report("Sperrdatei " + path + " konnte nicht angelegt werden: " + error + ". Weiter ohne Sperre.");
+  Report("Sperrdatei " + path + " konnte nicht angelegt werden: " + error +
+         ". Weiter ohne Sperre.");
 }
 
 }  // namespace

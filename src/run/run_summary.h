@@ -30,16 +30,16 @@
 #include <string>
 
 struct RunSummary {
-  std::string start;      // local time, "YYYY-MM-DDThh:mm:ss"
+  std::string start;  // local time, "YYYY-MM-DDThh:mm:ss"
   std::string end;
   long pid = 0;
-  std::string source;     // the first argument, as given
-  std::string work;       // the work file's name
-  std::string type;       // the file type as the run compares it
+  std::string source;  // the first argument, as given
+  std::string work;    // the work file's name
+  std::string type;    // the file type as the run compares it
   bool updateMode = false;
   int attempts = 0;
   long records = 0;
-  long inserted = -1;     // -1: null
+  long inserted = -1;  // -1: null
   long updated = -1;
   long deleted = -1;
   long nativeError = 0;

@@ -18,13 +18,19 @@ enum class ArgKind { Int, Short, Long, LongLong, Text, Unknown };
 template <typename T>
 constexpr ArgKind KindOf() {
   using U = std::remove_cvref_t<std::decay_t<T>>;
-  if constexpr (std::is_same_v<U, int>) return ArgKind::Int;
-  else if constexpr (std::is_same_v<U, short>) return ArgKind::Short;
-  else if constexpr (std::is_same_v<U, long>) return ArgKind::Long;
-  else if constexpr (std::is_same_v<U, long long>) return ArgKind::LongLong;
+  if constexpr (std::is_same_v<U, int>)
+    return ArgKind::Int;
+  else if constexpr (std::is_same_v<U, short>)
+    return ArgKind::Short;
+  else if constexpr (std::is_same_v<U, long>)
+    return ArgKind::Long;
+  else if constexpr (std::is_same_v<U, long long>)
+    return ArgKind::LongLong;
   else if constexpr (std::is_same_v<U, std::string> || std::is_same_v<U, const char*> ||
-                     std::is_same_v<U, char*>) return ArgKind::Text;
-  else return ArgKind::Unknown;
+                     std::is_same_v<U, char*>)
+    return ArgKind::Text;
+  else
+    return ArgKind::Unknown;
 }
 
 // Which conversions a format may use: printf's (as below), or only the plain
@@ -68,7 +74,7 @@ constexpr bool FormatMatches(const char* format, const ArgKind* kinds, std::size
       if (half || longs != 0 || kind != ArgKind::Text) return false;
     } else if (*p == 'd' || *p == 'i') {
       // A short reaches printf as an int, and %hd takes an int back.
-      const bool fits = half        ? kind == ArgKind::Short || kind == ArgKind::Int
+      const bool fits = half         ? kind == ArgKind::Short || kind == ArgKind::Int
                         : longs == 0 ? kind == ArgKind::Int || kind == ArgKind::Short
                         : longs == 1 ? kind == ArgKind::Long
                                      : kind == ArgKind::LongLong;
@@ -123,9 +129,7 @@ namespace detail {
 inline const char* Pass(const std::string& s) { return s.c_str(); }
 template <typename T>
   requires(!std::is_same_v<std::remove_cvref_t<T>, std::string>)
-const T& Pass(const T& value) {
-  return value;
-}
+const T& Pass(const T& value) { return value; }
 }  // namespace detail
 
 // Formats `args` (texts as std::string or C strings, integers) by `format`.

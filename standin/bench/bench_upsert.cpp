@@ -82,8 +82,8 @@ std::string Update(bool standin, const std::string& trm, const std::string& ofb)
 std::string Insert(bool standin, const std::string& trm, const std::string& ofb) {
   if (standin) {
     return "INSERT INTO QvSystem.MGSST20P    (M20Trm, M20Sch, M20Tg1,     M20Zz2, M20Ofv, M20Ofb,     M20Dat)  "
-           "VALUES ('" + trm + "', '01', '1',          '00001', '0800', '" + ofb +
-           "',           CURRENT_TIMESTAMP)";
+           "VALUES ('" +
+           trm + "', '01', '1',          '00001', '0800', '" + ofb + "',           CURRENT_TIMESTAMP)";
   }
   return "INSERT INTO MGSST20P (M20Trm, M20Sch, M20Tg1, M20Zz2, M20Ofv, M20Ofb, M20Dat) VALUES ('" + trm +
          "', '01', '1', '00001', '0800', '" + ofb + "', CURRENT_TIMESTAMP)";
@@ -148,8 +148,8 @@ int main(int argc, char** argv) {
                                    << "/peer.sqlite\nJournalMode = WAL\nSyncPragma = NORMAL\nTimeout = 5000\n";
   setenv("ODBCSYSINI", dir.c_str(), 1);
 
-  std::string create = std::string(STANDIN_TOOL) + " create " + dir + "/standin.sqlite " + KRANZEL_SOURCE_DIR +
-                       "/schema/qvsystem.sql";
+  std::string create =
+      std::string(STANDIN_TOOL) + " create " + dir + "/standin.sqlite " + KRANZEL_SOURCE_DIR + "/schema/qvsystem.sql";
   if (std::system(create.c_str()) != 0) {
     std::fprintf(stderr, "cannot create the stand-in database\n");
     return 1;
@@ -160,8 +160,8 @@ int main(int argc, char** argv) {
     SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
     SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-    SQLRETURN rc = SQLConnect(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>("peer")), SQL_NTS, nullptr, 0,
-                              nullptr, 0);
+    SQLRETURN rc =
+        SQLConnect(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>("peer")), SQL_NTS, nullptr, 0, nullptr, 0);
     if (!Check(rc, SQL_HANDLE_DBC, dbc, "peer connect") ||
         !Setup(dbc,
                "CREATE TABLE MGSST20P (M20Trm varchar(255) NOT NULL, M20Sch varchar(2) NOT NULL, M20Tg1 varchar(1) "
@@ -174,8 +174,8 @@ int main(int argc, char** argv) {
     SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st);
     char mode[32] = "?";
     SQLLEN ind = 0;
-    if (SQL_SUCCEEDED(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>("PRAGMA journal_mode")),
-                                    SQL_NTS)) &&
+    if (SQL_SUCCEEDED(
+            SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>("PRAGMA journal_mode")), SQL_NTS)) &&
         SQL_SUCCEEDED(SQLFetch(st))) {
       SQLGetData(st, 1, SQL_C_CHAR, mode, sizeof mode, &ind);
     }

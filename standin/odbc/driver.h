@@ -99,12 +99,12 @@ struct Env : Handle {
 struct ConnectSettings {
   std::string dsn;
   std::string database;
-  std::string expectedUser;       // DSN attribute User
-  std::string expectedPassword;   // DSN attribute Password
+  std::string expectedUser;      // DSN attribute User
+  std::string expectedPassword;  // DSN attribute Password
   std::string journal;
   std::string noRowCountMode;
   std::string control;
-  std::string uid;                // the credentials the client offers
+  std::string uid;  // the credentials the client offers
   std::string pwd;
 };
 
@@ -115,10 +115,10 @@ struct Dbc : Handle {
   bool connected = false;
   Database db;
   ConnectSettings settings;
-  bool freetds = false;           // NoRowCountMode=freetds
-  Journal journal;                // statements received, when the DSN names one
+  bool freetds = false;  // NoRowCountMode=freetds
+  Journal journal;       // statements received, when the DSN names one
   FaultState* faults = nullptr;
-  bool dropped = false;           // drop_after fired on this connection
+  bool dropped = false;  // drop_after fired on this connection
   std::set<Stmt*> statements;
   std::map<SQLINTEGER, SQLULEN> attributes;
   std::string currentCatalog;
@@ -152,10 +152,10 @@ struct Binding {
 struct Stmt : Handle {
   explicit Stmt(Dbc* d) : Handle(HandleKind::Stmt), dbc(d) {}
   Dbc* dbc;
-  std::string text;               // the statement last prepared or executed
+  std::string text;  // the statement last prepared or executed
   bool prepared = false;
   Execution ex;
-  bool onRow = false;             // a row has been fetched and is current
+  bool onRow = false;  // a row has been fetched and is current
   bool haveColumns = false;
   std::vector<ColumnInfo> columns;
   std::map<SQLUSMALLINT, Binding> bindings;

@@ -119,8 +119,7 @@ bool ReadNumber(sqlite3_stmt* st, int col, Number& n) {
       n.isInteger = false;
       n.d = sqlite3_column_double(st, col);
       return true;
-    default:
-      break;
+    default: break;
   }
   const char* text = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
   std::string s = text != nullptr ? text : "";
@@ -265,10 +264,8 @@ bool IsSupportedCType(SQLSMALLINT cType) {
     case SQL_C_TYPE_DATE:
     case SQL_C_DATE:
     case SQL_C_TYPE_TIME:
-    case SQL_C_TIME:
-      return true;
-    default:
-      return false;
+    case SQL_C_TIME: return true;
+    default: return false;
   }
 }
 
@@ -294,8 +291,8 @@ SQLRETURN ConvertColumn(Handle* h, sqlite3_stmt* st, int i, const ColumnInfo& in
       const unsigned char* text = sqlite3_column_text(st, i);
       std::size_t size = static_cast<std::size_t>(sqlite3_column_bytes(st, i));
       std::u16string wide = Utf16(text != nullptr ? text : reinterpret_cast<const unsigned char*>(""), size);
-      return PutPieces(h, reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(char16_t),
-                       sizeof(char16_t), true, target, length, indicator, offset, more);
+      return PutPieces(h, reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(char16_t), sizeof(char16_t),
+                       true, target, length, indicator, offset, more);
     }
     case SQL_C_BINARY: {
       const void* blob = sqlite3_column_blob(st, i);
@@ -326,8 +323,7 @@ SQLRETURN ConvertColumn(Handle* h, sqlite3_stmt* st, int i, const ColumnInfo& in
       }
       return SQL_SUCCESS;
     }
-    default:
-      break;
+    default: break;
   }
 
   Number n;
@@ -368,8 +364,7 @@ SQLRETURN ConvertColumn(Handle* h, sqlite3_stmt* st, int i, const ColumnInfo& in
       if (indicator != nullptr) *indicator = sizeof v;
       return SQL_SUCCESS;
     }
-    default:
-      return h->Error("HY003", 0, std::string(kDriverPrefix) + "Program type out of range");
+    default: return h->Error("HY003", 0, std::string(kDriverPrefix) + "Program type out of range");
   }
 }
 

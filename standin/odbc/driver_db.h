@@ -35,12 +35,12 @@ class Database {
 // stepped (so a failure of the first row is reported by Execute, as SQL
 // Server reports it on execution); `stmt` then stays open for fetching.
 struct Execution {
-  sqlite3_stmt* stmt = nullptr;   // open result set, or null
-  tsql::Prepared prepared;        // owns `stmt` (a statement of the connection's statement cache, or its own)
+  sqlite3_stmt* stmt = nullptr;  // open result set, or null
+  tsql::Prepared prepared;       // owns `stmt` (a statement of the connection's statement cache, or its own)
   tsql::Kind kind = tsql::Kind::Other;
-  bool rowPending = false;        // the current row of `stmt` is not yet fetched
-  bool done = false;              // `stmt` has no more rows
-  long long rowCount = -1;        // rows touched by INSERT/UPDATE/DELETE, else -1
+  bool rowPending = false;  // the current row of `stmt` is not yet fetched
+  bool done = false;        // `stmt` has no more rows
+  long long rowCount = -1;  // rows touched by INSERT/UPDATE/DELETE, else -1
 
   Execution() = default;
   ~Execution() { Reset(); }

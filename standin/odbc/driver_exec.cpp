@@ -44,8 +44,7 @@ ColumnInfo DescribeColumn(sqlite3_stmt* st, int i, bool haveRow) {
     c.displaySize = size;
     c.octetLength = size;
   };
-  auto setNumber = [&c](SQLSMALLINT type, const char* typeName, SQLULEN precision, SQLLEN display,
-                        SQLLEN octets) {
+  auto setNumber = [&c](SQLSMALLINT type, const char* typeName, SQLULEN precision, SQLLEN display, SQLLEN octets) {
     c.sqlType = type;
     c.typeName = typeName;
     c.size = precision;
@@ -93,8 +92,8 @@ ColumnInfo DescribeColumn(sqlite3_stmt* st, int i, bool haveRow) {
   if (!c.tableName.empty() && !c.baseColumnName.empty()) {
     int notNull = 0;
     const char* db = sqlite3_column_database_name(st, i);
-    if (sqlite3_table_column_metadata(sqlite3_db_handle(st), db, c.tableName.c_str(), c.baseColumnName.c_str(),
-                                      nullptr, nullptr, &notNull, nullptr, nullptr) == SQLITE_OK) {
+    if (sqlite3_table_column_metadata(sqlite3_db_handle(st), db, c.tableName.c_str(), c.baseColumnName.c_str(), nullptr,
+                                      nullptr, &notNull, nullptr, nullptr) == SQLITE_OK) {
       c.nullable = notNull != 0 ? SQL_NO_NULLS : SQL_NULLABLE;
     }
   }
@@ -102,7 +101,8 @@ ColumnInfo DescribeColumn(sqlite3_stmt* st, int i, bool haveRow) {
 }
 
 SQLRETURN CheckColumn(Stmt* s, SQLUSMALLINT column) {
-  if (s->ex.stmt == nullptr) return s->Error("07005", 0, std::string(kDriverPrefix) + "Prepared statement is not a query");
+  if (s->ex.stmt == nullptr)
+    return s->Error("07005", 0, std::string(kDriverPrefix) + "Prepared statement is not a query");
   if (column == 0 || column > s->ColumnCount()) {
     return s->Error("07009", 0, std::string(kDriverPrefix) + "Invalid descriptor index");
   }
@@ -196,25 +196,17 @@ SQLRETURN ColAttribute(Stmt* s, SQLUSMALLINT column, SQLUSMALLINT field, SQLPOIN
   switch (field) {
     case SQL_DESC_NAME:
     case SQL_DESC_LABEL:
-    case SQL_COLUMN_NAME:
-      return TextOut(s, c.name, text, bufferLength, textLength);
-    case SQL_DESC_BASE_COLUMN_NAME:
-      return TextOut(s, c.baseColumnName, text, bufferLength, textLength);
+    case SQL_COLUMN_NAME: return TextOut(s, c.name, text, bufferLength, textLength);
+    case SQL_DESC_BASE_COLUMN_NAME: return TextOut(s, c.baseColumnName, text, bufferLength, textLength);
     case SQL_DESC_TABLE_NAME:
-    case SQL_DESC_BASE_TABLE_NAME:
-      return TextOut(s, c.tableName, text, bufferLength, textLength);
-    case SQL_DESC_SCHEMA_NAME:
-      return TextOut(s, c.tableName.empty() ? "" : "QVSYSTEM", text, bufferLength, textLength);
+    case SQL_DESC_BASE_TABLE_NAME: return TextOut(s, c.tableName, text, bufferLength, textLength);
+    case SQL_DESC_SCHEMA_NAME: return TextOut(s, c.tableName.empty() ? "" : "QVSYSTEM", text, bufferLength, textLength);
     case SQL_DESC_CATALOG_NAME:
     case SQL_DESC_LITERAL_PREFIX:
     case SQL_DESC_LITERAL_SUFFIX:
-    case SQL_DESC_LOCAL_TYPE_NAME:
-      return TextOut(s, "", text, bufferLength, textLength);
-    case SQL_DESC_TYPE_NAME:
-      return TextOut(s, c.typeName, text, bufferLength, textLength);
-    case SQL_DESC_CONCISE_TYPE:
-      PutLength(number, c.sqlType);
-      return SQL_SUCCESS;
+    case SQL_DESC_LOCAL_TYPE_NAME: return TextOut(s, "", text, bufferLength, textLength);
+    case SQL_DESC_TYPE_NAME: return TextOut(s, c.typeName, text, bufferLength, textLength);
+    case SQL_DESC_CONCISE_TYPE: PutLength(number, c.sqlType); return SQL_SUCCESS;
     case SQL_DESC_TYPE:
       PutLength(number, c.sqlType == SQL_TYPE_TIMESTAMP || c.sqlType == SQL_TYPE_DATE ? SQL_DATETIME : c.sqlType);
       return SQL_SUCCESS;
@@ -222,26 +214,16 @@ SQLRETURN ColAttribute(Stmt* s, SQLUSMALLINT column, SQLUSMALLINT field, SQLPOIN
     case SQL_COLUMN_LENGTH:
     case SQL_DESC_OCTET_LENGTH:
       PutLength(number, field == SQL_DESC_OCTET_LENGTH || field == SQL_COLUMN_LENGTH ? c.octetLength
-                                                                                    : static_cast<SQLLEN>(c.size));
+                                                                                     : static_cast<SQLLEN>(c.size));
       return SQL_SUCCESS;
     case SQL_DESC_PRECISION:
-    case SQL_COLUMN_PRECISION:
-      PutLength(number, static_cast<SQLLEN>(c.size));
-      return SQL_SUCCESS;
+    case SQL_COLUMN_PRECISION: PutLength(number, static_cast<SQLLEN>(c.size)); return SQL_SUCCESS;
     case SQL_DESC_SCALE:
-    case SQL_COLUMN_SCALE:
-      PutLength(number, c.decimals);
-      return SQL_SUCCESS;
-    case SQL_DESC_DISPLAY_SIZE:
-      PutLength(number, c.displaySize);
-      return SQL_SUCCESS;
+    case SQL_COLUMN_SCALE: PutLength(number, c.decimals); return SQL_SUCCESS;
+    case SQL_DESC_DISPLAY_SIZE: PutLength(number, c.displaySize); return SQL_SUCCESS;
     case SQL_DESC_NULLABLE:
-    case SQL_COLUMN_NULLABLE:
-      PutLength(number, c.nullable);
-      return SQL_SUCCESS;
-    case SQL_DESC_UNNAMED:
-      PutLength(number, c.name.empty() ? SQL_UNNAMED : SQL_NAMED);
-      return SQL_SUCCESS;
+    case SQL_COLUMN_NULLABLE: PutLength(number, c.nullable); return SQL_SUCCESS;
+    case SQL_DESC_UNNAMED: PutLength(number, c.name.empty() ? SQL_UNNAMED : SQL_NAMED); return SQL_SUCCESS;
     case SQL_DESC_UNSIGNED:
       PutLength(number, c.isUnsigned || c.sqlType == SQL_CHAR || c.sqlType == SQL_VARCHAR ||
                                 c.sqlType == SQL_LONGVARCHAR || c.sqlType == SQL_TYPE_TIMESTAMP
@@ -253,20 +235,16 @@ SQLRETURN ColAttribute(Stmt* s, SQLUSMALLINT column, SQLUSMALLINT field, SQLPOIN
     case SQL_DESC_CASE_SENSITIVE:  // the server's collation ignores case
       PutLength(number, SQL_FALSE);
       return SQL_SUCCESS;
-    case SQL_DESC_SEARCHABLE:
-      PutLength(number, SQL_PRED_SEARCHABLE);
-      return SQL_SUCCESS;
-    case SQL_DESC_UPDATABLE:
-      PutLength(number, SQL_ATTR_READWRITE_UNKNOWN);
-      return SQL_SUCCESS;
+    case SQL_DESC_SEARCHABLE: PutLength(number, SQL_PRED_SEARCHABLE); return SQL_SUCCESS;
+    case SQL_DESC_UPDATABLE: PutLength(number, SQL_ATTR_READWRITE_UNKNOWN); return SQL_SUCCESS;
     case SQL_DESC_NUM_PREC_RADIX:
       PutLength(number, c.sqlType == SQL_INTEGER || c.sqlType == SQL_BIGINT || c.sqlType == SQL_SMALLINT ||
                                 c.sqlType == SQL_TINYINT || c.sqlType == SQL_DECIMAL
                             ? 10
-                            : c.sqlType == SQL_DOUBLE ? 2 : 0);
+                        : c.sqlType == SQL_DOUBLE ? 2
+                                                  : 0);
       return SQL_SUCCESS;
-    default:
-      return s->Error("HY091", 0, std::string(kDriverPrefix) + "Invalid descriptor field identifier");
+    default: return s->Error("HY091", 0, std::string(kDriverPrefix) + "Invalid descriptor field identifier");
   }
 }
 
@@ -344,7 +322,8 @@ SQLRETURN ExecuteText(Stmt* s, const std::string& text) {
   // ODBC 3 drivers answer a searched UPDATE or DELETE that touched no row
   // with SQL_NO_DATA; ODBC 2 applications and FreeTDS get success instead.
   bool rowsStatement = s->ex.kind == tsql::Kind::Update || s->ex.kind == tsql::Kind::Delete;
-  if (rowsStatement && s->ex.rowCount == 0 && !c->freetds && c->env->odbcVersion >= static_cast<SQLINTEGER>(SQL_OV_ODBC3)) {
+  if (rowsStatement && s->ex.rowCount == 0 && !c->freetds &&
+      c->env->odbcVersion >= static_cast<SQLINTEGER>(SQL_OV_ODBC3)) {
     return SQL_NO_DATA;
   }
   return SQL_SUCCESS;
@@ -483,8 +462,8 @@ SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT StatementHandle, SQLUSMALLINT ColumnNu
   Stmt* s = AsStmt(StatementHandle);
   if (s == nullptr) return SQL_INVALID_HANDLE;
   s->diag.records.clear();
-  return s->Done(DescribeCol(s, ColumnNumber, ColumnName, BufferLength, NameLength, DataType, ColumnSize,
-                             DecimalDigits, Nullable));
+  return s->Done(DescribeCol(s, ColumnNumber, ColumnName, BufferLength, NameLength, DataType, ColumnSize, DecimalDigits,
+                             Nullable));
 }
 
 SQLRETURN SQL_API SQLColAttribute(SQLHSTMT StatementHandle, SQLUSMALLINT ColumnNumber, SQLUSMALLINT FieldIdentifier,
@@ -511,19 +490,11 @@ SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT StatementHandle, SQLUSMALLINT Option) {
   if (s == nullptr) return SQL_INVALID_HANDLE;
   s->diag.Clear();
   switch (Option) {
-    case SQL_CLOSE:
-      s->CloseCursor();
-      return SQL_SUCCESS;
-    case SQL_UNBIND:
-      s->bindings.clear();
-      return SQL_SUCCESS;
-    case SQL_RESET_PARAMS:
-      return SQL_SUCCESS;
-    case SQL_DROP:
-      FreeStmt(s);
-      return SQL_SUCCESS;
-    default:
-      return s->Done(s->Error("HY092", 0, std::string(kDriverPrefix) + "Invalid attribute/option identifier"));
+    case SQL_CLOSE: s->CloseCursor(); return SQL_SUCCESS;
+    case SQL_UNBIND: s->bindings.clear(); return SQL_SUCCESS;
+    case SQL_RESET_PARAMS: return SQL_SUCCESS;
+    case SQL_DROP: FreeStmt(s); return SQL_SUCCESS;
+    default: return s->Done(s->Error("HY092", 0, std::string(kDriverPrefix) + "Invalid attribute/option identifier"));
   }
 }
 

@@ -56,13 +56,9 @@ Handle::~Handle() {
 
 // Env, Dbc and Stmt derive from Handle alone, so a handle's address is its
 // Handle's address.
-Env* AsEnv(SQLHANDLE h) {
-  return IsLive(h, HandleKind::Env) ? static_cast<Env*>(static_cast<Handle*>(h)) : nullptr;
-}
+Env* AsEnv(SQLHANDLE h) { return IsLive(h, HandleKind::Env) ? static_cast<Env*>(static_cast<Handle*>(h)) : nullptr; }
 
-Dbc* AsDbc(SQLHANDLE h) {
-  return IsLive(h, HandleKind::Dbc) ? static_cast<Dbc*>(static_cast<Handle*>(h)) : nullptr;
-}
+Dbc* AsDbc(SQLHANDLE h) { return IsLive(h, HandleKind::Dbc) ? static_cast<Dbc*>(static_cast<Handle*>(h)) : nullptr; }
 
 Stmt* AsStmt(SQLHANDLE h) {
   return IsLive(h, HandleKind::Stmt) ? static_cast<Stmt*>(static_cast<Handle*>(h)) : nullptr;
@@ -127,9 +123,9 @@ SQLRETURN AllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) {
       dbc->diag.Clear();
       if (!dbc->connected) return dbc->Done(dbc->Error("08003", 0, std::string(kDriverPrefix) + "Connection not open"));
       if (dbc->faults != nullptr && dbc->faults->FailStmtAlloc()) {
-        return dbc->Done(dbc->Error("HY001", 0,
-                                    std::string(kDriverPrefix) +
-                                        "Memory allocation error (statement handle refused by the control file)"));
+        return dbc->Done(dbc->Error(
+            "HY001", 0,
+            std::string(kDriverPrefix) + "Memory allocation error (statement handle refused by the control file)"));
       }
       if (dbc->dropped) {
         return dbc->Done(dbc->Error("08S01", 10054, std::string(kNetPrefix) + "Communication link failure"));
@@ -145,8 +141,7 @@ SQLRETURN AllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) {
       dbc->diag.Clear();
       return dbc->Done(dbc->Error("HYC00", 0, std::string(kDriverPrefix) + "Descriptors are not supported"));
     }
-    default:
-      return SQL_ERROR;
+    default: return SQL_ERROR;
   }
 }
 
@@ -179,8 +174,7 @@ SQLRETURN FreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
       FreeStmt(stmt);
       return SQL_SUCCESS;
     }
-    default:
-      return SQL_INVALID_HANDLE;
+    default: return SQL_INVALID_HANDLE;
   }
 }
 
@@ -212,20 +206,13 @@ SQLRETURN GetConnectAttr(Dbc* c, SQLINTEGER attr, SQLPOINTER value, SQLINTEGER b
                    length);
   }
   switch (attr) {
-    case SQL_ATTR_AUTOCOMMIT:
-      PutValue<SQLUINTEGER>(value, SQL_AUTOCOMMIT_ON);
-      return SQL_SUCCESS;
+    case SQL_ATTR_AUTOCOMMIT: PutValue<SQLUINTEGER>(value, SQL_AUTOCOMMIT_ON); return SQL_SUCCESS;
     case SQL_ATTR_CONNECTION_DEAD:
       PutValue<SQLUINTEGER>(value, c->connected && !c->dropped ? SQL_CD_FALSE : SQL_CD_TRUE);
       return SQL_SUCCESS;
-    case SQL_ATTR_ACCESS_MODE:
-      PutValue<SQLUINTEGER>(value, SQL_MODE_READ_WRITE);
-      return SQL_SUCCESS;
-    case SQL_ATTR_TXN_ISOLATION:
-      PutValue<SQLUINTEGER>(value, SQL_TXN_READ_COMMITTED);
-      return SQL_SUCCESS;
-    default:
-      break;
+    case SQL_ATTR_ACCESS_MODE: PutValue<SQLUINTEGER>(value, SQL_MODE_READ_WRITE); return SQL_SUCCESS;
+    case SQL_ATTR_TXN_ISOLATION: PutValue<SQLUINTEGER>(value, SQL_TXN_READ_COMMITTED); return SQL_SUCCESS;
+    default: break;
   }
   auto found = c->attributes.find(attr);
   if (found == c->attributes.end()) {
@@ -239,12 +226,8 @@ SQLRETURN GetConnectAttr(Dbc* c, SQLINTEGER attr, SQLPOINTER value, SQLINTEGER b
 SQLRETURN SetStmtAttr(Stmt* s, SQLINTEGER attr, SQLPOINTER value) {
   SQLULEN v = reinterpret_cast<SQLULEN>(value);
   switch (attr) {
-    case SQL_ATTR_ROWS_FETCHED_PTR:
-      s->rowsFetchedPtr = static_cast<SQLULEN*>(value);
-      return SQL_SUCCESS;
-    case SQL_ATTR_ROW_STATUS_PTR:
-      s->rowStatusPtr = static_cast<SQLUSMALLINT*>(value);
-      return SQL_SUCCESS;
+    case SQL_ATTR_ROWS_FETCHED_PTR: s->rowsFetchedPtr = static_cast<SQLULEN*>(value); return SQL_SUCCESS;
+    case SQL_ATTR_ROW_STATUS_PTR: s->rowStatusPtr = static_cast<SQLUSMALLINT*>(value); return SQL_SUCCESS;
     case SQL_ATTR_ROW_ARRAY_SIZE:
       if (v != 1) {
         s->Warn("01S02", "Option value changed (one row per fetch)");
@@ -272,38 +255,20 @@ SQLRETURN SetStmtAttr(Stmt* s, SQLINTEGER attr, SQLPOINTER value) {
       s->diag.Add("HYC00", 0, std::string());
       s->diag.records.back().pending = [] { return std::string(kDriverPrefix) + "Descriptors are not supported"; };
       return SQL_ERROR;
-    default:
-      s->attributes[attr] = v;
-      return SQL_SUCCESS;
+    default: s->attributes[attr] = v; return SQL_SUCCESS;
   }
 }
 
 SQLRETURN GetStmtAttr(Stmt* s, SQLINTEGER attr, SQLPOINTER value) {
   switch (attr) {
-    case SQL_ATTR_ROWS_FETCHED_PTR:
-      PutValue<SQLPOINTER>(value, s->rowsFetchedPtr);
-      return SQL_SUCCESS;
-    case SQL_ATTR_ROW_STATUS_PTR:
-      PutValue<SQLPOINTER>(value, s->rowStatusPtr);
-      return SQL_SUCCESS;
-    case SQL_ATTR_ROW_ARRAY_SIZE:
-      PutValue<SQLULEN>(value, 1);
-      return SQL_SUCCESS;
-    case SQL_ATTR_CURSOR_TYPE:
-      PutValue<SQLULEN>(value, SQL_CURSOR_FORWARD_ONLY);
-      return SQL_SUCCESS;
-    case SQL_ATTR_CONCURRENCY:
-      PutValue<SQLULEN>(value, SQL_CONCUR_READ_ONLY);
-      return SQL_SUCCESS;
-    case SQL_ATTR_CURSOR_SCROLLABLE:
-      PutValue<SQLULEN>(value, SQL_NONSCROLLABLE);
-      return SQL_SUCCESS;
-    case SQL_ATTR_CURSOR_SENSITIVITY:
-      PutValue<SQLULEN>(value, SQL_INSENSITIVE);
-      return SQL_SUCCESS;
-    case SQL_ATTR_ROW_NUMBER:
-      PutValue<SQLULEN>(value, 0);
-      return SQL_SUCCESS;
+    case SQL_ATTR_ROWS_FETCHED_PTR: PutValue<SQLPOINTER>(value, s->rowsFetchedPtr); return SQL_SUCCESS;
+    case SQL_ATTR_ROW_STATUS_PTR: PutValue<SQLPOINTER>(value, s->rowStatusPtr); return SQL_SUCCESS;
+    case SQL_ATTR_ROW_ARRAY_SIZE: PutValue<SQLULEN>(value, 1); return SQL_SUCCESS;
+    case SQL_ATTR_CURSOR_TYPE: PutValue<SQLULEN>(value, SQL_CURSOR_FORWARD_ONLY); return SQL_SUCCESS;
+    case SQL_ATTR_CONCURRENCY: PutValue<SQLULEN>(value, SQL_CONCUR_READ_ONLY); return SQL_SUCCESS;
+    case SQL_ATTR_CURSOR_SCROLLABLE: PutValue<SQLULEN>(value, SQL_NONSCROLLABLE); return SQL_SUCCESS;
+    case SQL_ATTR_CURSOR_SENSITIVITY: PutValue<SQLULEN>(value, SQL_INSENSITIVE); return SQL_SUCCESS;
+    case SQL_ATTR_ROW_NUMBER: PutValue<SQLULEN>(value, 0); return SQL_SUCCESS;
     case SQL_ATTR_APP_ROW_DESC:
     case SQL_ATTR_APP_PARAM_DESC:
     case SQL_ATTR_IMP_ROW_DESC:
@@ -328,12 +293,11 @@ std::string ClassOrigin(const std::string& sqlstate) {
 }
 
 std::string SubclassOrigin(const std::string& sqlstate) {
-  static const char* const kOdbc[] = {"01S00", "01S01", "01S02", "01S06", "01S07", "07S01", "08S01", "21S01",
-                                      "21S02", "25S01", "25S02", "25S03", "42S01", "42S02", "42S11", "42S12",
-                                      "42S21", "42S22", "HY095", "HY097", "HY098", "HY099", "HY100", "HY101",
-                                      "HY105", "HY107", "HY109", "HY110", "HY111", "HYT00", "HYT01", "IM001",
-                                      "IM002", "IM003", "IM004", "IM005", "IM006", "IM007", "IM008", "IM010",
-                                      "IM011", "IM012"};
+  static const char* const kOdbc[] = {"01S00", "01S01", "01S02", "01S06", "01S07", "07S01", "08S01", "21S01", "21S02",
+                                      "25S01", "25S02", "25S03", "42S01", "42S02", "42S11", "42S12", "42S21", "42S22",
+                                      "HY095", "HY097", "HY098", "HY099", "HY100", "HY101", "HY105", "HY107", "HY109",
+                                      "HY110", "HY111", "HYT00", "HYT01", "IM001", "IM002", "IM003", "IM004", "IM005",
+                                      "IM006", "IM007", "IM008", "IM010", "IM011", "IM012"};
   for (const char* s : kOdbc) {
     if (sqlstate == s) return "ODBC 3.0";
   }
@@ -377,12 +341,8 @@ SQLRETURN GetDiagField(SQLSMALLINT type, Handle* h, SQLSMALLINT rec, SQLSMALLINT
                        SQLSMALLINT bufferLength, SQLSMALLINT* length) {
   Diagnostics& d = h->diag;
   switch (id) {  // header fields
-    case SQL_DIAG_NUMBER:
-      PutValue<SQLINTEGER>(info, static_cast<SQLINTEGER>(d.records.size()));
-      return SQL_SUCCESS;
-    case SQL_DIAG_RETURNCODE:
-      PutValue<SQLRETURN>(info, d.returnCode);
-      return SQL_SUCCESS;
+    case SQL_DIAG_NUMBER: PutValue<SQLINTEGER>(info, static_cast<SQLINTEGER>(d.records.size())); return SQL_SUCCESS;
+    case SQL_DIAG_RETURNCODE: PutValue<SQLRETURN>(info, d.returnCode); return SQL_SUCCESS;
     case SQL_DIAG_ROW_COUNT:
     case SQL_DIAG_CURSOR_ROW_COUNT:
       if (type != SQL_HANDLE_STMT) return SQL_ERROR;
@@ -395,28 +355,19 @@ SQLRETURN GetDiagField(SQLSMALLINT type, Handle* h, SQLSMALLINT rec, SQLSMALLINT
       if (type != SQL_HANDLE_STMT) return SQL_ERROR;
       PutValue<SQLINTEGER>(info, SQL_DIAG_UNKNOWN_STATEMENT);
       return SQL_SUCCESS;
-    default:
-      break;
+    default: break;
   }
   if (rec <= 0) return SQL_ERROR;
   if (static_cast<std::size_t>(rec) > d.records.size()) return SQL_NO_DATA;
   DiagRecord& r = d.records[static_cast<std::size_t>(rec) - 1];
   switch (id) {
-    case SQL_DIAG_SQLSTATE:
-      return DiagText(r.sqlstate, info, bufferLength, length);
-    case SQL_DIAG_NATIVE:
-      PutValue<SQLINTEGER>(info, r.native);
-      return SQL_SUCCESS;
-    case SQL_DIAG_MESSAGE_TEXT:
-      return DiagText(r.Text(), info, bufferLength, length);
-    case SQL_DIAG_CLASS_ORIGIN:
-      return DiagText(ClassOrigin(r.sqlstate), info, bufferLength, length);
-    case SQL_DIAG_SUBCLASS_ORIGIN:
-      return DiagText(SubclassOrigin(r.sqlstate), info, bufferLength, length);
-    case SQL_DIAG_CONNECTION_NAME:
-      return DiagText("", info, bufferLength, length);
-    case SQL_DIAG_SERVER_NAME:
-      return DiagText("kranzel-standin", info, bufferLength, length);
+    case SQL_DIAG_SQLSTATE: return DiagText(r.sqlstate, info, bufferLength, length);
+    case SQL_DIAG_NATIVE: PutValue<SQLINTEGER>(info, r.native); return SQL_SUCCESS;
+    case SQL_DIAG_MESSAGE_TEXT: return DiagText(r.Text(), info, bufferLength, length);
+    case SQL_DIAG_CLASS_ORIGIN: return DiagText(ClassOrigin(r.sqlstate), info, bufferLength, length);
+    case SQL_DIAG_SUBCLASS_ORIGIN: return DiagText(SubclassOrigin(r.sqlstate), info, bufferLength, length);
+    case SQL_DIAG_CONNECTION_NAME: return DiagText("", info, bufferLength, length);
+    case SQL_DIAG_SERVER_NAME: return DiagText("kranzel-standin", info, bufferLength, length);
     case SQL_DIAG_COLUMN_NUMBER:
       if (type != SQL_HANDLE_STMT) return SQL_ERROR;
       PutValue<SQLINTEGER>(info, SQL_COLUMN_NUMBER_UNKNOWN);
@@ -425,8 +376,7 @@ SQLRETURN GetDiagField(SQLSMALLINT type, Handle* h, SQLSMALLINT rec, SQLSMALLINT
       if (type != SQL_HANDLE_STMT) return SQL_ERROR;
       PutValue<SQLLEN>(info, SQL_ROW_NUMBER_UNKNOWN);
       return SQL_SUCCESS;
-    default:
-      return SQL_ERROR;
+    default: return SQL_ERROR;
   }
 }
 
@@ -457,8 +407,7 @@ SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV EnvironmentHandle, SQLINTEGER Attribute,
     case SQL_ATTR_OUTPUT_NTS:
       env->outputNts = static_cast<SQLUINTEGER>(reinterpret_cast<SQLULEN>(Value));
       return SQL_SUCCESS;
-    default:
-      return SQL_SUCCESS;  // connection pooling and the like: nothing to do
+    default: return SQL_SUCCESS;  // connection pooling and the like: nothing to do
   }
 }
 
@@ -469,15 +418,9 @@ SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV EnvironmentHandle, SQLINTEGER Attribute,
   env->diag.Clear();
   if (StringLength != nullptr) *StringLength = sizeof(SQLINTEGER);
   switch (Attribute) {
-    case SQL_ATTR_ODBC_VERSION:
-      PutValue<SQLINTEGER>(Value, env->odbcVersion);
-      return SQL_SUCCESS;
-    case SQL_ATTR_OUTPUT_NTS:
-      PutValue<SQLINTEGER>(Value, static_cast<SQLINTEGER>(env->outputNts));
-      return SQL_SUCCESS;
-    default:
-      PutValue<SQLINTEGER>(Value, 0);
-      return SQL_SUCCESS;
+    case SQL_ATTR_ODBC_VERSION: PutValue<SQLINTEGER>(Value, env->odbcVersion); return SQL_SUCCESS;
+    case SQL_ATTR_OUTPUT_NTS: PutValue<SQLINTEGER>(Value, static_cast<SQLINTEGER>(env->outputNts)); return SQL_SUCCESS;
+    default: PutValue<SQLINTEGER>(Value, 0); return SQL_SUCCESS;
   }
 }
 

@@ -34,8 +34,8 @@ namespace standin {
 
 struct FailStatementRule {
   int native = 0;
-  long times = -1;        // -1: always
-  long used = 0;          // how many statements this rule has failed so far
+  long times = -1;  // -1: always
+  long used = 0;    // how many statements this rule has failed so far
   std::string substring;
 };
 
@@ -44,7 +44,7 @@ struct FaultPlan {
   long refuseFirst = 0;
   std::vector<long> failStmtAlloc;  // 1-based allocation numbers
   std::vector<FailStatementRule> failStatements;
-  long dropAfter = -1;              // -1: never
+  long dropAfter = -1;  // -1: never
 };
 
 // Parses the text of a control file. Returns false with `error` naming the

@@ -97,7 +97,8 @@ std::uint8_t ClassOf(int native) {
 std::uint16_t DeclaredLength(const char* decl) {
   if (decl == nullptr) return 8000;
   std::string d;
-  for (const char* p = decl; *p != '\0'; ++p) d.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(*p))));
+  for (const char* p = decl; *p != '\0'; ++p)
+    d.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(*p))));
   std::size_t open = d.find('(');
   if (open == std::string::npos) return 8000;
   std::string base = d.substr(0, open);
@@ -196,8 +197,7 @@ Server::Session::Read Server::Session::ReadMessage(std::uint8_t& type, Bytes& ms
       msg.clear();
       return Read::Message;
     } else if (ph.type != type) {
-      Close("closed: packet of type " + std::to_string(ph.type) + " inside a message of type " +
-            std::to_string(type));
+      Close("closed: packet of type " + std::to_string(ph.type) + " inside a message of type " + std::to_string(type));
       return Read::Closed;
     }
     first = false;
@@ -409,8 +409,8 @@ void Server::Journal(const std::string& text) { journal_.Write(text); }
 bool Server::Start(std::string& why) {
   struct stat st {};
   if (stat(settings_.database.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    why = "the database file " + settings_.database +
-          " does not exist; create it with: kranzel-standin create " + settings_.database + " schema/qvsystem.sql";
+    why = "the database file " + settings_.database + " does not exist; create it with: kranzel-standin create " +
+          settings_.database + " schema/qvsystem.sql";
     return false;
   }
   tsql::Error err;

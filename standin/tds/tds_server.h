@@ -15,12 +15,12 @@
 namespace tds {
 
 struct ServerSettings {
-  int port = 0;                 // 0: the kernel picks a free port
-  std::string database;         // an existing stand-in database file
-  std::string user;             // expected login (any when empty); compared without regard to case
-  std::string password;         // expected password (any when empty); compared exactly
-  std::string control;          // fault control file (optional)
-  std::string journal;          // statement journal (optional)
+  int port = 0;          // 0: the kernel picks a free port
+  std::string database;  // an existing stand-in database file
+  std::string user;      // expected login (any when empty); compared without regard to case
+  std::string password;  // expected password (any when empty); compared exactly
+  std::string control;   // fault control file (optional)
+  std::string journal;   // statement journal (optional)
 };
 
 class Server {

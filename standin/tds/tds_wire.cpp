@@ -10,10 +10,9 @@ namespace {
 
 // Windows-1252 0x80..0x9F; 0 where the code page has no character (those
 // bytes travel as the C1 control of the same value).
-const char16_t kHigh[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+const char16_t kHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+                            0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+                            0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 std::uint32_t Le32(const std::uint8_t* p) {
@@ -246,7 +245,7 @@ void TokenWriter::EnvChangeCollation() {
 
 void TokenWriter::LoginAck(const std::string& progName) {
   TokenWriter body;
-  body.U8(1);  // SQL_TSQL
+  body.U8(1);                                                // SQL_TSQL
   const std::uint8_t version[4] = {0x74, 0x00, 0x00, 0x04};  // TDS 7.4, big-endian
   body.out_.insert(body.out_.end(), version, version + 4);
   body.BVarchar(progName);
@@ -284,9 +283,9 @@ void TokenWriter::ColumnMetadata(const std::vector<std::string>& names, const st
   U8(0x81);
   U16(static_cast<std::uint16_t>(names.size()));
   for (std::size_t i = 0; i < names.size(); ++i) {
-    U32(0);        // user type
-    U16(0x0001);   // nullable
-    U8(0xA7);      // BIGVARCHARTYPE
+    U32(0);       // user type
+    U16(0x0001);  // nullable
+    U8(0xA7);     // BIGVARCHARTYPE
     U16(maxLengths[i]);
     Collation();
     BVarchar(names[i]);

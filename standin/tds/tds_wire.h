@@ -84,8 +84,8 @@ Bytes PreloginReply();
 struct Login7 {
   std::uint32_t tdsVersion = 0;
   std::uint32_t packetSize = 0;
-  std::string userName;   // Windows-1252
-  std::string password;   // decoded, Windows-1252
+  std::string userName;  // Windows-1252
+  std::string password;  // decoded, Windows-1252
   std::string appName;
   std::string database;
 };

@@ -177,8 +177,8 @@ const KeyInfo* FailedKey(const TableInfo& t, const std::string& sqliteMessage, i
 // 2627 / 2601 for a failed INSERT or UPDATE: which key, which value. The
 // statement is translated again to learn the values it stores.
 Error DuplicateKey(sqlite3* db, const std::string& tsql, const std::string& sqliteMessage, int extended) {
-  Error fallback = MakeError(2627, "23000",
-                             "Violation of PRIMARY KEY constraint. Cannot insert duplicate key. (" + sqliteMessage + ")");
+  Error fallback = MakeError(
+      2627, "23000", "Violation of PRIMARY KEY constraint. Cannot insert duplicate key. (" + sqliteMessage + ")");
   Error err;
   Connection* c = Attach(db, err);
   if (c == nullptr) return fallback;
@@ -241,7 +241,6 @@ Error DuplicateKey(sqlite3* db, const std::string& tsql, const std::string& sqli
                        key->name + "'. Cannot insert duplicate key in object '" + t->Display() +
                        "'. The duplicate key value is (" + values + ").");
 }
-
 
 // The native error of a duplicate key without its message, known from
 // SQLite's message and the catalog alone (no statement runs): 2601 for a
@@ -333,7 +332,8 @@ void ResolveMessage(Error& e) {
 // side effects on the catalog, unlike MapError.
 Error MakeErrorFromSqlite(sqlite3* db) {
   int rc = sqlite3_errcode(db);
-  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) return MakeError(1222, "HYT00", "Lock request time out period exceeded.");
+  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
+    return MakeError(1222, "HYT00", "Lock request time out period exceeded.");
   if (rc == SQLITE_NOMEM) return MakeError(701, "HY001", "There is insufficient system memory to run this query.");
   return MakeError(0, "HY000", sqlite3_errmsg(db));
 }
@@ -399,24 +399,20 @@ Error MapError(sqlite3* db, int rc, const std::string& tsql, bool deferMessage) 
   }
   switch (primary) {
     case SQLITE_CONSTRAINT:
-      return MakeError(547, "23000", std::string("The ") + verb + " statement conflicted with a constraint. (" +
-                                         message + ")");
+      return MakeError(547, "23000",
+                       std::string("The ") + verb + " statement conflicted with a constraint. (" + message + ")");
     case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-      return MakeError(1222, "HYT00", "Lock request time out period exceeded.");
+    case SQLITE_LOCKED: return MakeError(1222, "HYT00", "Lock request time out period exceeded.");
     case SQLITE_READONLY:
       return MakeError(3906, "25000", "Failed to update database because the database is read-only.");
     case SQLITE_FULL:
       return MakeError(1105, "HY000", "Could not allocate space in the database because the disk is full.");
-    case SQLITE_NOMEM:
-      return MakeError(701, "HY001", "There is insufficient system memory to run this query.");
-    case SQLITE_INTERRUPT:
-      return MakeError(0, "HY008", "Operation canceled.");
+    case SQLITE_NOMEM: return MakeError(701, "HY001", "There is insufficient system memory to run this query.");
+    case SQLITE_INTERRUPT: return MakeError(0, "HY008", "Operation canceled.");
     case SQLITE_SCHEMA:
       if (db != nullptr) MarkStale(db);
       return MakeError(0, "HY000", message);
-    default:
-      break;
+    default: break;
   }
   if (message.rfind("no such table: ", 0) == 0) {
     if (db != nullptr) MarkStale(db);
@@ -434,7 +430,8 @@ Error MapError(sqlite3* db, int rc, const std::string& tsql, bool deferMessage) 
                      "clause or a select list, and the column being aggregated is an outer reference.");
   }
   if (message.find("ORDER BY term out of range") != std::string::npos) {
-    return MakeError(108, "42000", "The ORDER BY position number is out of range of the number of items in the select list.");
+    return MakeError(108, "42000",
+                     "The ORDER BY position number is out of range of the number of items in the select list.");
   }
   if (message.find("GROUP BY term out of range") != std::string::npos) {
     return MakeError(164, "42000",

@@ -15,9 +15,9 @@ namespace tsql {
 
 // An error as SQL Server reports it.
 struct Error {
-  int native = 0;          // e.g. 102, 207, 208, 241, 242, 245, 515, 2627, 8152
-  std::string sqlstate;    // e.g. "42000", "42S22", "42S02", "22007", "22008", "22018", "23000", "22001"
-  std::string message;     // SQL Server's message text, e.g. "Invalid column name 'TswAmp'."
+  int native = 0;        // e.g. 102, 207, 208, 241, 242, 245, 515, 2627, 8152
+  std::string sqlstate;  // e.g. "42000", "42S22", "42S02", "22007", "22008", "22018", "23000", "22001"
+  std::string message;   // SQL Server's message text, e.g. "Invalid column name 'TswAmp'."
   // Set instead of `message` when the text costs work that nobody may ask
   // for (the duplicate-key message reads the statement's key values back):
   // ResolveMessage fills `message` from it. It uses the database the error
@@ -32,7 +32,7 @@ void ResolveMessage(Error& e);
 enum class Kind { Select, Insert, Update, Delete, Ddl, Other };
 
 struct Translation {
-  std::string sql;         // one SQLite statement (empty: nothing to run)
+  std::string sql;  // one SQLite statement (empty: nothing to run)
   Kind kind = Kind::Other;
 };
 
@@ -41,7 +41,7 @@ enum class ColType { Char, VarChar, NChar, NVarChar, Int, SmallInt, BigInt, Tiny
 
 struct ColumnType {
   ColType type = ColType::Other;
-  long length = -1;        // characters of a text type; -1: max (or no text type)
+  long length = -1;  // characters of a text type; -1: max (or no text type)
 };
 
 // A column's SQL Server type from its declared type in the database, as the
@@ -71,7 +71,7 @@ struct CachedStatement;
 // ready to step. Released (reset for its next use, or finalized) by
 // Release or the destructor.
 struct Prepared {
-  sqlite3_stmt* stmt = nullptr;             // null: nothing to run (blanks, comments, SET ...)
+  sqlite3_stmt* stmt = nullptr;  // null: nothing to run (blanks, comments, SET ...)
   Kind kind = Kind::Other;
   std::shared_ptr<CachedStatement> cached;  // the cache entry that owns `stmt`; null: owned here
 

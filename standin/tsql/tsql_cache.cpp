@@ -106,8 +106,8 @@ std::string NowText(const DateTime& now) { return Canonical(now); }
 }
 
 // The self-check: the plain translation of `text` at `now` equals `expected`.
-void Check(Connection& c, const std::string& text, const std::vector<Token>& toks, std::size_t pos,
-           const DateTime& now, const std::string& expected) {
+void Check(Connection& c, const std::string& text, const std::vector<Token>& toks, std::size_t pos, const DateTime& now,
+           const std::string& expected) {
   Statement plain;
   Error err;
   if (!TranslateStatement(c, text, toks, pos, plain, err, nullptr, &now)) {
@@ -182,6 +182,7 @@ bool CachedWriteInfo(Connection& c, const std::string& text, WriteInfo& out) {
   out.rows.clear();
   for (const auto& row : entry->write.rows) {
     std::vector<std::string> r;
+    r.reserve(row.size());
     for (const std::string& e : row) r.push_back(fill(e));
     out.rows.push_back(std::move(r));
   }
@@ -192,9 +193,9 @@ bool CachedWriteInfo(Connection& c, const std::string& text, WriteInfo& out) {
     std::size_t pos = 0;
     Statement plain;
     Error err;
-    if (!TranslateStatement(c, text, toks, pos, plain, err, nullptr, &now) ||
-        plain.write.rows != out.rows || plain.write.set != out.set || plain.write.where != out.where ||
-        plain.write.schema != out.schema || plain.write.table != out.table) {
+    if (!TranslateStatement(c, text, toks, pos, plain, err, nullptr, &now) || plain.write.rows != out.rows ||
+        plain.write.set != out.set || plain.write.where != out.where || plain.write.schema != out.schema ||
+        plain.write.table != out.table) {
       CheckFailed(text, "cached write information", "differs");
     }
   }
@@ -303,8 +304,8 @@ bool Prepare(sqlite3* db, const std::string& text, Prepared& out, Error& err) {
       if (toks[end].kind != Tok::End) {
         // One statement per execution: a batch of several is not supported.
         const Token& t = toks[end];
-        bool quoted = t.kind == Tok::String || t.kind == Tok::NString || t.kind == Tok::QuotedIdent ||
-                      t.kind == Tok::Ident;
+        bool quoted =
+            t.kind == Tok::String || t.kind == Tok::NString || t.kind == Tok::QuotedIdent || t.kind == Tok::Ident;
         err = SyntaxError(quoted ? t.value : text.substr(t.begin, t.end - t.begin));
         return false;
       }

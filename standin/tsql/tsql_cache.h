@@ -31,7 +31,7 @@ struct LiteralCheck {
 
 // What MapError needs to name the duplicate key of a failed INSERT/UPDATE.
 struct WriteInfo {
-  std::string schema, table;    // T-SQL names of the written table
+  std::string schema, table;  // T-SQL names of the written table
   // INSERT: for every row, for every column of the table, the SQLite
   // expression of the value stored (empty: the column is not named).
   std::vector<std::vector<std::string>> rows;
@@ -46,9 +46,9 @@ struct CachedStatement {
   sqlite3_stmt* stmt = nullptr;
   std::atomic<bool> inUse{false};  // lent to an execution; a second one prepares its own copy
   Kind kind = Kind::Other;
-  std::string marked;              // the translation with ParamMark's, for the self-check
-  std::string sql;                 // the translation with ?N parameters, as prepared
-  int literals = 0;                // string literals of the shape; CURRENT_TIMESTAMP is ?literals+1
+  std::string marked;  // the translation with ParamMark's, for the self-check
+  std::string sql;     // the translation with ?N parameters, as prepared
+  int literals = 0;    // string literals of the shape; CURRENT_TIMESTAMP is ?literals+1
   bool nowUsed = false;
   // What a statement of this shape must match for the translation to hold:
   // the values of the literals that are no parameter or that the
@@ -56,7 +56,7 @@ struct CachedStatement {
   std::vector<bool> mustEqual;
   std::vector<std::string> values;
   std::vector<LiteralCheck> checks;
-  WriteInfo write;                 // with ParamMark's, as `marked`
+  WriteInfo write;  // with ParamMark's, as `marked`
 
   CachedStatement() = default;
   ~CachedStatement() { sqlite3_finalize(stmt); }

@@ -40,8 +40,9 @@ bool Query(sqlite3* db, const std::string& sql, Error& err, F row) {
 
 std::string Text(sqlite3_stmt* st, int col) {
   const unsigned char* p = sqlite3_column_text(st, col);
-  return p == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(p),
-                                                    static_cast<std::size_t>(sqlite3_column_bytes(st, col)));
+  return p == nullptr
+             ? std::string()
+             : std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(sqlite3_column_bytes(st, col)));
 }
 
 // Splits "schema.name" at its first dot; a name without one is dbo's.
@@ -122,16 +123,26 @@ ColumnType ParseDeclaredType(std::string_view decl) {
       if (t.length > 100000000) break;
     }
   }
-  if (base == "VARCHAR") t.type = ColType::VarChar;
-  else if (base == "CHAR") t.type = ColType::Char;
-  else if (base == "NVARCHAR") t.type = ColType::NVarChar;
-  else if (base == "NCHAR") t.type = ColType::NChar;
-  else if (base == "INT") t.type = ColType::Int;
-  else if (base == "SMALLINT") t.type = ColType::SmallInt;
-  else if (base == "BIGINT" || base == "INTEGER") t.type = ColType::BigInt;
-  else if (base == "TINYINT") t.type = ColType::TinyInt;
-  else if (base == "BIT") t.type = ColType::Bit;
-  else if (base == "DATETIME") t.type = ColType::DateTime;
+  if (base == "VARCHAR")
+    t.type = ColType::VarChar;
+  else if (base == "CHAR")
+    t.type = ColType::Char;
+  else if (base == "NVARCHAR")
+    t.type = ColType::NVarChar;
+  else if (base == "NCHAR")
+    t.type = ColType::NChar;
+  else if (base == "INT")
+    t.type = ColType::Int;
+  else if (base == "SMALLINT")
+    t.type = ColType::SmallInt;
+  else if (base == "BIGINT" || base == "INTEGER")
+    t.type = ColType::BigInt;
+  else if (base == "TINYINT")
+    t.type = ColType::TinyInt;
+  else if (base == "BIT")
+    t.type = ColType::Bit;
+  else if (base == "DATETIME")
+    t.type = ColType::DateTime;
   else if (base == "TEXT" || base.find("CHAR") != std::string::npos || base.find("CLOB") != std::string::npos) {
     // A table made outside the translator: text of any length.
     t.type = ColType::VarChar;
@@ -156,7 +167,9 @@ bool Catalog::Load(sqlite3* db, Error& err) {
   };
   std::vector<Entry> entries;
   if (!Query(db, "SELECT type, name, tbl_name, sql FROM sqlite_master WHERE type IN ('table','index')", err,
-             [&](sqlite3_stmt* st) { entries.push_back({Text(st, 0), Text(st, 1), Text(st, 2), Text(st, 3)}); })) {
+             [&](sqlite3_stmt* st) {
+               entries.push_back({Text(st, 0), Text(st, 1), Text(st, 2), Text(st, 3)});
+             })) {
     return false;
   }
   for (const Entry& e : entries) {

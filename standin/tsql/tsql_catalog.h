@@ -23,9 +23,9 @@
 namespace tsql {
 
 struct ColumnInfo {
-  std::string name;       // as declared
+  std::string name;  // as declared
   ColType type = ColType::Other;
-  long length = -1;       // characters of a text type; -1: max (or no text type)
+  long length = -1;  // characters of a text type; -1: max (or no text type)
   bool notNull = false;
   bool hasDefault = false;
   bool collated = false;  // compares with the collation TSQL
@@ -35,16 +35,16 @@ struct ColumnInfo {
   }
   bool Padded() const { return type == ColType::Char || type == ColType::NChar; }
   bool IsInt() const {
-    return type == ColType::Int || type == ColType::SmallInt || type == ColType::BigInt ||
-           type == ColType::TinyInt || type == ColType::Bit;
+    return type == ColType::Int || type == ColType::SmallInt || type == ColType::BigInt || type == ColType::TinyInt ||
+           type == ColType::Bit;
   }
 };
 
 struct KeyInfo {
   enum class Kind { PrimaryKey, UniqueConstraint, UniqueIndex };
   Kind kind = Kind::PrimaryKey;
-  std::string name;        // constraint or index name as SQL Server shows it
-  std::vector<int> cols;   // column positions
+  std::string name;       // constraint or index name as SQL Server shows it
+  std::vector<int> cols;  // column positions
 };
 
 struct TableInfo {
@@ -75,7 +75,7 @@ class Catalog {
   bool HasSchemaTable() const { return hasSchemaTable_; }
 
  private:
-  std::unordered_map<std::string, TableInfo> tables_;   // "SCHEMA.NAME" upper case
+  std::unordered_map<std::string, TableInfo> tables_;     // "SCHEMA.NAME" upper case
   std::unordered_map<std::string, std::string> schemas_;  // upper case -> as created
   bool hasSchemaTable_ = false;
 };
@@ -83,9 +83,9 @@ class Catalog {
 // The translator's state of one SQLite connection.
 struct Connection {
   sqlite3* db = nullptr;
-  std::mutex mu;       // one translation at a time
+  std::mutex mu;  // one translation at a time
   Catalog catalog;
-  bool stale = true;   // reload before the next use
+  bool stale = true;     // reload before the next use
   StatementCache cache;  // translations of this catalog; cleared with every reload
 };
 

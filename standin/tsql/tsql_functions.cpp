@@ -106,8 +106,8 @@ void FnStore(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (t == SQLITE_INTEGER || t == SQLITE_FLOAT) {
     std::string s = NumberText(argv[0]);
     if (n >= 0 && s.size() > static_cast<std::size_t>(n)) {
-      return ResultError(ctx, MakeError(8115, "22003",
-                                        "Arithmetic overflow error converting expression to data type varchar."));
+      return ResultError(
+          ctx, MakeError(8115, "22003", "Arithmetic overflow error converting expression to data type varchar."));
     }
     return ResultText(ctx, FitText(s, n, pad));
   }
@@ -235,7 +235,8 @@ void FnSubstring(sqlite3_context* ctx, int, sqlite3_value** argv) {
   int64_t start = sqlite3_value_int64(argv[1]);
   int64_t length = sqlite3_value_int64(argv[2]);
   if (length < 0) {
-    return ResultError(ctx, MakeError(537, "42000", "Invalid length parameter passed to the LEFT or SUBSTRING function."));
+    return ResultError(ctx,
+                       MakeError(537, "42000", "Invalid length parameter passed to the LEFT or SUBSTRING function."));
   }
   std::string_view s = ArgText(argv[0]);
   int64_t from = start < 1 ? 1 : start;
@@ -280,11 +281,20 @@ struct FunctionDef {
 };
 
 const FunctionDef kFunctions[] = {
-    {"tsql_dt", 2, FnDt},         {"tsql_dtstr", 4, FnDtStr},   {"tsql_str", 3, FnStr},
-    {"tsql_store", 3, FnStore},   {"tsql_int", 2, FnInt},       {"tsql_dtround", 1, FnDtRound},
-    {"tsql_dtadd", 2, FnDtAdd},   {"tsql_nullif", 2, FnNullIf}, {"tsql_upper", 1, FnUpper},
-    {"tsql_lower", 1, FnLower},   {"tsql_len", 1, FnLen},       {"tsql_plus", 2, FnPlus},
-    {"tsql_substring", 3, FnSubstring}, {"tsql_right", 2, FnRight},
+    {"tsql_dt", 2, FnDt},
+    {"tsql_dtstr", 4, FnDtStr},
+    {"tsql_str", 3, FnStr},
+    {"tsql_store", 3, FnStore},
+    {"tsql_int", 2, FnInt},
+    {"tsql_dtround", 1, FnDtRound},
+    {"tsql_dtadd", 2, FnDtAdd},
+    {"tsql_nullif", 2, FnNullIf},
+    {"tsql_upper", 1, FnUpper},
+    {"tsql_lower", 1, FnLower},
+    {"tsql_len", 1, FnLen},
+    {"tsql_plus", 2, FnPlus},
+    {"tsql_substring", 3, FnSubstring},
+    {"tsql_right", 2, FnRight},
 };
 
 }  // namespace

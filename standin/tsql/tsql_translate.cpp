@@ -33,14 +33,18 @@ namespace tsql::translator {
 
 const std::unordered_set<std::string_view>& Reserved() {
   static const auto* words = new std::unordered_set<std::string_view>{
-      "ADD", "ALL", "ALTER", "AND", "ANY", "AS", "ASC", "AUTHORIZATION", "BEGIN", "BETWEEN", "BY", "CASE",
-      "CHECK", "COLLATE", "COLUMN", "COMMIT", "CONSTRAINT", "CONVERT", "CREATE", "CROSS", "CURRENT_TIMESTAMP",
-      "DEFAULT", "DELETE", "DESC", "DISTINCT", "DROP", "ELSE", "END", "ESCAPE", "EXCEPT", "EXEC", "EXECUTE",
-      "EXISTS", "FOREIGN", "FROM", "FULL", "GROUP", "HAVING", "IDENTITY", "IF", "IN", "INDEX", "INNER", "INSERT",
-      "INTERSECT", "INTO", "IS", "JOIN", "KEY", "LEFT", "LIKE", "NOT", "NULL", "NULLIF", "OF", "ON", "OPTION",
-      "OR", "ORDER", "OUTER", "PERCENT", "PRIMARY", "REFERENCES", "RIGHT", "ROLLBACK", "SELECT", "SET", "TABLE",
-      "THEN", "TOP", "TRAN", "TRANSACTION", "TRUNCATE", "UNION", "UNIQUE", "UPDATE", "USE", "VALUES", "WHEN",
-      "WHERE", "WITH"};
+      "ADD",           "ALL",         "ALTER",      "AND",      "ANY",     "AS",      "ASC",
+      "AUTHORIZATION", "BEGIN",       "BETWEEN",    "BY",       "CASE",    "CHECK",   "COLLATE",
+      "COLUMN",        "COMMIT",      "CONSTRAINT", "CONVERT",  "CREATE",  "CROSS",   "CURRENT_TIMESTAMP",
+      "DEFAULT",       "DELETE",      "DESC",       "DISTINCT", "DROP",    "ELSE",    "END",
+      "ESCAPE",        "EXCEPT",      "EXEC",       "EXECUTE",  "EXISTS",  "FOREIGN", "FROM",
+      "FULL",          "GROUP",       "HAVING",     "IDENTITY", "IF",      "IN",      "INDEX",
+      "INNER",         "INSERT",      "INTERSECT",  "INTO",     "IS",      "JOIN",    "KEY",
+      "LEFT",          "LIKE",        "NOT",        "NULL",     "NULLIF",  "OF",      "ON",
+      "OPTION",        "OR",          "ORDER",      "OUTER",    "PERCENT", "PRIMARY", "REFERENCES",
+      "RIGHT",         "ROLLBACK",    "SELECT",     "SET",      "TABLE",   "THEN",    "TOP",
+      "TRAN",          "TRANSACTION", "TRUNCATE",   "UNION",    "UNIQUE",  "UPDATE",  "USE",
+      "VALUES",        "WHEN",        "WHERE",      "WITH"};
   return *words;
 }
 
@@ -206,7 +210,6 @@ std::string DeclaredType(ColType t, long length) {
   return "";
 }
 
-
 std::string NumberText(const Value& v) {
   if (v.kind == T::Int) return std::to_string(v.i);
   char buf[64];
@@ -278,8 +281,8 @@ bool Parser::ResolveColumn(const std::vector<std::string>& parts, const std::str
       if (parts.size() == 2 && !alias_.empty()) {
         bound = q == alias_;
       } else {
-        bound = q == Upper(table_->name) &&
-                (parts.size() == 2 || Upper(parts[parts.size() - 3]) == Upper(table_->schema));
+        bound =
+            q == Upper(table_->name) && (parts.size() == 2 || Upper(parts[parts.size() - 3]) == Upper(table_->schema));
       }
     }
     if (!bound) {
@@ -327,8 +330,8 @@ bool Parser::Parse(Statement& out) {
     Advance();
     // The rest of the option (ON, dmy, TRANSACTION ISOLATION LEVEL ...),
     // up to the next statement.
-    static const char* const kStatementWords[] = {"SELECT", "INSERT", "UPDATE", "DELETE", "CREATE",
-                                                  "DROP",   "ALTER",  "SET",    "USE",    "BEGIN",
+    static const char* const kStatementWords[] = {"SELECT", "INSERT",   "UPDATE",  "DELETE", "CREATE",
+                                                  "DROP",   "ALTER",    "SET",     "USE",    "BEGIN",
                                                   "COMMIT", "ROLLBACK", "TRUNCATE"};
     while (Cur().kind == Tok::Ident || Cur().kind == Tok::QuotedIdent || Cur().kind == Tok::Integer ||
            Cur().kind == Tok::String || IsOp(Cur(), ",")) {
@@ -375,8 +378,8 @@ std::string ParamMark(int k) {
   return m;
 }
 
-bool TranslateStatement(Connection& conn, std::string_view text, const std::vector<Token>& toks,
-                        std::size_t& pos, Statement& out, Error& err, LiteralUse* use, const DateTime* now) {
+bool TranslateStatement(Connection& conn, std::string_view text, const std::vector<Token>& toks, std::size_t& pos,
+                        Statement& out, Error& err, LiteralUse* use, const DateTime* now) {
   bool reloaded = false;
   bool ddl = IsWord(toks[pos], "CREATE") || IsWord(toks[pos], "DROP") || IsWord(toks[pos], "ALTER");
   if (conn.stale || ddl) {

@@ -19,7 +19,7 @@ struct Statement {
   std::vector<std::string> pre;  // SQLite statements to run first (idempotent)
   std::string sql;               // the statement; empty: nothing to run
   Kind kind = Kind::Other;
-  bool ddl = false;              // changes the catalog
+  bool ddl = false;  // changes the catalog
   WriteInfo write;
 };
 
@@ -37,9 +37,9 @@ struct LiteralUse {
   std::vector<bool> param;      // the literal became a parameter mark
   std::vector<bool> pinned;     // the translation read the literal's value
   std::vector<LiteralCheck> checks;
-  int nowParam = 0;             // = number of literals
+  int nowParam = 0;  // = number of literals
   bool nowUsed = false;
-  bool uncacheable = false;     // depends on the time or on something else outside the text
+  bool uncacheable = false;  // depends on the time or on something else outside the text
 
   // Sets the literal numbers of `toks` and clears what a parse recorded.
   void Start(const std::vector<Token>& toks);
@@ -56,8 +56,7 @@ std::string ParamMark(int k);
 // caller holds `conn.mu`. With `use`, the literals become parameters (see
 // LiteralUse); with `now`, CURRENT_TIMESTAMP is that instant instead of the
 // clock's.
-bool TranslateStatement(Connection& conn, std::string_view text, const std::vector<Token>& toks,
-                        std::size_t& pos, Statement& out, Error& err, LiteralUse* use = nullptr,
-                        const DateTime* now = nullptr);
+bool TranslateStatement(Connection& conn, std::string_view text, const std::vector<Token>& toks, std::size_t& pos,
+                        Statement& out, Error& err, LiteralUse* use = nullptr, const DateTime* now = nullptr);
 
 }  // namespace tsql

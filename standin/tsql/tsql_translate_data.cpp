@@ -30,8 +30,8 @@ bool Parser::ParseSelect(Statement& out) {
     if (IsOp(t_[k], ")")) {
       if (--depth < 0) break;
     }
-    if (depth == 0 && (IsOp(t_[k], ";") || IsWord(t_[k], "WHERE") || IsWord(t_[k], "ORDER") ||
-                       IsWord(t_[k], "GROUP") || IsWord(t_[k], "UNION"))) {
+    if (depth == 0 && (IsOp(t_[k], ";") || IsWord(t_[k], "WHERE") || IsWord(t_[k], "ORDER") || IsWord(t_[k], "GROUP") ||
+                       IsWord(t_[k], "UNION"))) {
       break;
     }
     if (depth == 0 && IsWord(t_[k], "FROM")) {
@@ -141,8 +141,7 @@ bool Parser::ParseSelect(Statement& out) {
       if (Cur().kind == Tok::Integer && endsTerm(Peek(1))) {
         term = Cur().value;
         Advance();
-      } else if ((Cur().kind == Tok::Ident || Cur().kind == Tok::QuotedIdent) && endsTerm(Peek(1)) &&
-                 [&] {
+      } else if ((Cur().kind == Tok::Ident || Cur().kind == Tok::QuotedIdent) && endsTerm(Peek(1)) && [&] {
                    std::string u = Upper(Cur().value);
                    for (const std::string& a : aliases) {
                      if (a == u) return true;

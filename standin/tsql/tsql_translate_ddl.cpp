@@ -72,8 +72,8 @@ bool Parser::ParseColumnDef(ColumnDef& def, int column, const std::string& table
       Advance();
       if (!AcceptWord("CLUSTERED")) AcceptWord("NONCLUSTERED");
       if (def.primaryKey) {
-        return Error_(MakeError(8110, "42000",
-                                "Cannot add multiple PRIMARY KEY constraints to table '" + tableName + "'."));
+        return Error_(
+            MakeError(8110, "42000", "Cannot add multiple PRIMARY KEY constraints to table '" + tableName + "'."));
       }
       def.primaryKey = true;
       def.pkName = constraintName;
@@ -142,8 +142,9 @@ bool Parser::ParseCreateSchema(Statement& out) {
     return Error_(MakeError(2714, "42S01", "There is already an object named '" + name + "' in the database."));
   }
   if (!conn_.catalog.HasSchemaTable()) {
-    out.pre.emplace_back("CREATE TABLE IF NOT EXISTS \"sys.schemas\" (name varchar(128) COLLATE TSQL NOT NULL, "
-                         "CONSTRAINT \"PK_schemas\" PRIMARY KEY (name)) WITHOUT ROWID");
+    out.pre.emplace_back(
+        "CREATE TABLE IF NOT EXISTS \"sys.schemas\" (name varchar(128) COLLATE TSQL NOT NULL, "
+        "CONSTRAINT \"PK_schemas\" PRIMARY KEY (name)) WITHOUT ROWID");
   }
   out.sql = "INSERT INTO \"sys.schemas\" (name) VALUES (" + TextLiteral(name) + ")";
   out.kind = Kind::Ddl;
@@ -325,13 +326,15 @@ bool Parser::ParseCreateIndex(Statement& out) {
   std::string list;
   for (std::size_t i = 0; i < key.cols.size(); ++i) {
     int idx = table->Find(key.cols[i]);
-    if (idx < 0) return Missing(MakeError(1911, "42000", "Column name '" + key.cols[i] + "' does not exist in the target table or view."));
+    if (idx < 0)
+      return Missing(
+          MakeError(1911, "42000", "Column name '" + key.cols[i] + "' does not exist in the target table or view."));
     if (!list.empty()) list += ", ";
     list += QuoteId(table->cols[static_cast<std::size_t>(idx)].name);
     if (key.descending[i]) list += " DESC";
   }
-  out.sql = std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX " +
-            QuoteId(table->sqliteName + "." + name) + " ON " + QuoteId(table->sqliteName) + " (" + list + ")";
+  out.sql = std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX " + QuoteId(table->sqliteName + "." + name) +
+            " ON " + QuoteId(table->sqliteName) + " (" + list + ")";
   out.kind = Kind::Ddl;
   out.ddl = true;
   return true;
@@ -366,9 +369,9 @@ bool Parser::ParseDrop(Statement& out) {
         conn_.catalog.FindTable(parts.size() >= 2 ? parts[parts.size() - 2] : std::string(), parts.back());
     if (table == nullptr) {
       if (ifExists) return true;
-      return Error_(MakeError(3701, "42S02",
-                              "Cannot drop the table '" + written +
-                                  "', because it does not exist or you do not have permission."));
+      return Error_(MakeError(
+          3701, "42S02",
+          "Cannot drop the table '" + written + "', because it does not exist or you do not have permission."));
     }
     out.sql = "DROP TABLE " + QuoteId(table->sqliteName);
     return true;

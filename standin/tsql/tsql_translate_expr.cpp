@@ -85,8 +85,7 @@ bool Parser::Assign(const ColumnInfo& c, const Expr& e, std::size_t at, std::str
   }
   if (c.IsText()) {
     std::string tail = "," + std::to_string(c.length) + "," + (c.Padded() ? "1" : "0") + ")";
-    if (e.isConst && e.type == T::Text && !c.Padded() &&
-        (c.length < 0 || TextFits(e, c.length))) {
+    if (e.isConst && e.type == T::Text && !c.Padded() && (c.length < 0 || TextFits(e, c.length))) {
       sql = e.sql;  // fits as it is (no more bytes than characters allowed)
       return true;
     }
@@ -124,7 +123,8 @@ bool Parser::Assign(const ColumnInfo& c, const Expr& e, std::size_t at, std::str
     if (e.type == T::DateTime) {
       return Error_(MakeError(257, "42000",
                               std::string("Implicit conversion from data type datetime to ") +
-                                  IntKindName(IntKindOf(c.type)) + " is not allowed. Use the CONVERT function to run "
+                                  IntKindName(IntKindOf(c.type)) +
+                                  " is not allowed. Use the CONVERT function to run "
                                   "this query."));
     }
     if (e.type == T::Int && e.col != nullptr && e.col->type == c.type) {
@@ -281,9 +281,9 @@ bool Parser::ParsePredicate(Expr& out) {
     bool c1 = false, c2 = false;
     CoercePair(l1, lo, c1);
     CoercePair(l2, hi, c2);
-    out = Runtime("(" + l1.sql + (c1 || c2 ? " COLLATE TSQL" : "") + neg + " BETWEEN " + lo.sql + " AND " +
-                      hi.sql + ")",
-                  T::Bool);
+    out =
+        Runtime("(" + l1.sql + (c1 || c2 ? " COLLATE TSQL" : "") + neg + " BETWEEN " + lo.sql + " AND " + hi.sql + ")",
+                T::Bool);
     return true;
   }
   if (negated) return Fail();
@@ -378,15 +378,20 @@ bool Parser::Arithmetic(Expr& l, const std::string& op, Expr& r, Expr& out) {
   Expr b = r.type == T::Text ? ToInt(r, IntKind::Int) : r;
   T type = (a.type == T::Real || b.type == T::Real) ? T::Real
            : (a.type == T::Int && b.type == T::Int) ? T::Int
-                                                     : T::Unknown;
+                                                    : T::Unknown;
   if (a.isConst && b.isConst && type == T::Int) {
     int64_t x = Val(a).i, y = Val(b).i, v = 0;
     bool ok = true;
-    if (op == "+") ok = !__builtin_add_overflow(x, y, &v);
-    else if (op == "-") ok = !__builtin_sub_overflow(x, y, &v);
-    else if (op == "*") ok = !__builtin_mul_overflow(x, y, &v);
-    else if (op == "/") ok = y != 0 && !(x == INT64_MIN && y == -1) && ((v = x / y), true);
-    else if (op == "%") ok = y != 0 && !(x == INT64_MIN && y == -1) && ((v = x % y), true);
+    if (op == "+")
+      ok = !__builtin_add_overflow(x, y, &v);
+    else if (op == "-")
+      ok = !__builtin_sub_overflow(x, y, &v);
+    else if (op == "*")
+      ok = !__builtin_mul_overflow(x, y, &v);
+    else if (op == "/")
+      ok = y != 0 && !(x == INT64_MIN && y == -1) && ((v = x / y), true);
+    else if (op == "%")
+      ok = y != 0 && !(x == INT64_MIN && y == -1) && ((v = x % y), true);
     if (ok) {
       out = ConstInt(v);
       return true;
@@ -398,11 +403,16 @@ bool Parser::Arithmetic(Expr& l, const std::string& op, Expr& r, Expr& out) {
     Value v;
     v.kind = T::Real;
     bool ok = true;
-    if (op == "+") v.r = x + y;
-    else if (op == "-") v.r = x - y;
-    else if (op == "*") v.r = x * y;
-    else if (op == "/") ok = y != 0 && ((v.r = x / y), true);
-    else ok = false;
+    if (op == "+")
+      v.r = x + y;
+    else if (op == "-")
+      v.r = x - y;
+    else if (op == "*")
+      v.r = x * y;
+    else if (op == "/")
+      ok = y != 0 && ((v.r = x / y), true);
+    else
+      ok = false;
     if (ok) {
       out = Const(std::move(v));
       return true;

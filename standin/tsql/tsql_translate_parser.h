@@ -109,8 +109,8 @@ struct KeyDef {
 
 class Parser {
  public:
-  Parser(Connection& conn, std::string_view text, const std::vector<Token>& toks, std::size_t pos,
-         bool reloaded, const DateTime& now, LiteralUse* use)
+  Parser(Connection& conn, std::string_view text, const std::vector<Token>& toks, std::size_t pos, bool reloaded,
+         const DateTime& now, LiteralUse* use)
       : conn_(conn), text_(text), t_(toks), pos_(pos), reloaded_(reloaded), now_(now), use_(use) {}
 
   bool Parse(Statement& out);
@@ -266,7 +266,8 @@ class Parser {
     if (e.type == T::Bool) return true;
     return Error_(MakeError(4145, "42000",
                             "An expression of non-boolean type specified in a context where a condition is expected, "
-                            "near '" + TokenText(t_[at]) + "'."));
+                            "near '" +
+                                TokenText(t_[at]) + "'."));
   }
 
   bool Plus(Expr& l, Expr& r, Expr& out);

@@ -85,8 +85,7 @@ bool Parser::ParsePrimary(Expr& out) {
       if (!ParseNameParts(parts, written)) return false;
       return ResolveColumn(parts, written, out);
     }
-    default:
-      return Fail();
+    default: return Fail();
   }
 }
 
@@ -94,20 +93,30 @@ bool Parser::ParseTypeName(TypeName& ts, bool forDdl, int column) {
   if (Cur().kind != Tok::Ident && Cur().kind != Tok::QuotedIdent) return Fail();
   std::string name = Upper(Cur().value);
   std::string written = Cur().value;
-  if (name == "VARCHAR") ts.type = ColType::VarChar;
-  else if (name == "CHAR" || name == "CHARACTER") ts.type = ColType::Char;
-  else if (name == "NVARCHAR") ts.type = ColType::NVarChar;
-  else if (name == "NCHAR") ts.type = ColType::NChar;
-  else if (name == "INT" || name == "INTEGER") ts.type = ColType::Int;
-  else if (name == "SMALLINT") ts.type = ColType::SmallInt;
-  else if (name == "BIGINT") ts.type = ColType::BigInt;
-  else if (name == "TINYINT") ts.type = ColType::TinyInt;
-  else if (name == "BIT") ts.type = ColType::Bit;
-  else if (name == "DATETIME") ts.type = ColType::DateTime;
+  if (name == "VARCHAR")
+    ts.type = ColType::VarChar;
+  else if (name == "CHAR" || name == "CHARACTER")
+    ts.type = ColType::Char;
+  else if (name == "NVARCHAR")
+    ts.type = ColType::NVarChar;
+  else if (name == "NCHAR")
+    ts.type = ColType::NChar;
+  else if (name == "INT" || name == "INTEGER")
+    ts.type = ColType::Int;
+  else if (name == "SMALLINT")
+    ts.type = ColType::SmallInt;
+  else if (name == "BIGINT")
+    ts.type = ColType::BigInt;
+  else if (name == "TINYINT")
+    ts.type = ColType::TinyInt;
+  else if (name == "BIT")
+    ts.type = ColType::Bit;
+  else if (name == "DATETIME")
+    ts.type = ColType::DateTime;
   else if (forDdl) {
-    return Error_(MakeError(2715, "42000",
-                            "Column, parameter, or variable #" + std::to_string(column) +
-                                ": Cannot find data type " + written + "."));
+    return Error_(MakeError(
+        2715, "42000",
+        "Column, parameter, or variable #" + std::to_string(column) + ": Cannot find data type " + written + "."));
   } else {
     return Error_(MakeError(243, "42000", "Type " + written + " is not a defined system type."));
   }
@@ -127,8 +136,8 @@ bool Parser::ParseTypeName(TypeName& ts, bool forDdl, int column) {
         if (n > limit || Cur().value.size() > 9) {
           return Error_(MakeError(131, "42000",
                                   "The size (" + Cur().value + ") given to the type '" + Upper(written) +
-                                      "' exceeds the maximum allowed for any data type (" +
-                                      std::to_string(limit) + ")."));
+                                      "' exceeds the maximum allowed for any data type (" + std::to_string(limit) +
+                                      ")."));
         }
         ts.length = n;
         Advance();
@@ -221,10 +230,12 @@ bool Parser::ParseFunction(const std::string& name, std::size_t nameAt, Expr& ou
   for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
   auto arity = [&](std::size_t n) {
     if (args.size() == n) return true;
-    return Error_(MakeError(174, "42000",
-                            "The " + lower + " function requires " + std::to_string(n) + " argument(s)."));
+    return Error_(
+        MakeError(174, "42000", "The " + lower + " function requires " + std::to_string(n) + " argument(s)."));
   };
-  auto asText = [&](const Expr& e) { return e.type == T::Text || e.type == T::Null ? e.sql : "tsql_str(" + e.sql + ",-1,0)"; };
+  auto asText = [&](const Expr& e) {
+    return e.type == T::Text || e.type == T::Null ? e.sql : "tsql_str(" + e.sql + ",-1,0)";
+  };
 
   if (name == "GETDATE" || name == "SYSDATETIME") {
     if (!arity(0)) return false;
@@ -294,19 +305,29 @@ bool Parser::ParseFunction(const std::string& name, std::size_t nameAt, Expr& ou
     }
     if (a.isConst && (a.type == T::Text || IsNumeric(a.type))) {
       std::string s = a.type == T::Text ? Val(a).s : NumberText(Val(a));
-      if (name == "RTRIM") out = ConstText(std::string(RTrimText(s)));
-      else if (name == "LTRIM") out = ConstText(std::string(LTrimText(s)));
-      else if (name == "UPPER") out = ConstText(UpperText(s));
-      else if (name == "LOWER") out = ConstText(LowerText(s));
-      else out = ConstInt(static_cast<int64_t>(CharCount(RTrimText(s))));
+      if (name == "RTRIM")
+        out = ConstText(std::string(RTrimText(s)));
+      else if (name == "LTRIM")
+        out = ConstText(std::string(LTrimText(s)));
+      else if (name == "UPPER")
+        out = ConstText(UpperText(s));
+      else if (name == "LOWER")
+        out = ConstText(LowerText(s));
+      else
+        out = ConstInt(static_cast<int64_t>(CharCount(RTrimText(s))));
       return true;
     }
     std::string arg = a.type == T::DateTime ? "tsql_dtstr(" + a.sql + ",0,30,0)" : asText(a);
-    if (name == "RTRIM") out = Runtime("rtrim(" + arg + ",' ')", T::Text);
-    else if (name == "LTRIM") out = Runtime("ltrim(" + arg + ",' ')", T::Text);
-    else if (name == "UPPER") out = Runtime("tsql_upper(" + arg + ")", T::Text);
-    else if (name == "LOWER") out = Runtime("tsql_lower(" + arg + ")", T::Text);
-    else out = Runtime("tsql_len(" + arg + ")", T::Int);
+    if (name == "RTRIM")
+      out = Runtime("rtrim(" + arg + ",' ')", T::Text);
+    else if (name == "LTRIM")
+      out = Runtime("ltrim(" + arg + ",' ')", T::Text);
+    else if (name == "UPPER")
+      out = Runtime("tsql_upper(" + arg + ")", T::Text);
+    else if (name == "LOWER")
+      out = Runtime("tsql_lower(" + arg + ")", T::Text);
+    else
+      out = Runtime("tsql_len(" + arg + ")", T::Int);
     return true;
   }
   if (name == "SUBSTRING") {

@@ -33,9 +33,9 @@ Error DateRangeError() {
                    "The conversion of a varchar data type to a datetime data type resulted in an out-of-range value.");
 }
 Error IntConversionError(std::string_view text, const char* type) {
-  return MakeError(245, "22018",
-                   "Conversion failed when converting the varchar value '" + std::string(text) + "' to data type " +
-                       type + ".");
+  return MakeError(
+      245, "22018",
+      "Conversion failed when converting the varchar value '" + std::string(text) + "' to data type " + type + ".");
 }
 Error TruncationError() { return MakeError(8152, "22001", "String or binary data would be truncated."); }
 
@@ -65,8 +65,7 @@ bool DecodeError(std::string_view text, Error& e) {
 
 namespace {
 
-const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
@@ -134,14 +133,20 @@ int YearOfTwoDigits(int yy) { return yy < 50 ? 2000 + yy : 1900 + yy; }
 
 bool DmyStyle(int style) {
   switch (style % 100) {
-    case 3: case 4: case 5: case 6: case 13: return true;
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 13: return true;
     default: return false;
   }
 }
 
 bool YmdStyle(int style) {
   switch (style % 100) {
-    case 2: case 11: case 12: return true;
+    case 2:
+    case 11:
+    case 12: return true;
     default: return false;
   }
 }
@@ -198,8 +203,8 @@ bool ParseCanonical(std::string_view s, DateTime& dt) {
   dt.minute = num(14, 2);
   dt.second = num(17, 2);
   dt.millis = num(20, 3);
-  return dt.month >= 1 && dt.month <= 12 && dt.day >= 1 && dt.day <= DaysInMonth(dt.year, dt.month) &&
-         dt.hour < 24 && dt.minute < 60 && dt.second < 60;
+  return dt.month >= 1 && dt.month <= 12 && dt.day >= 1 && dt.day <= DaysInMonth(dt.year, dt.month) && dt.hour < 24 &&
+         dt.minute < 60 && dt.second < 60;
 }
 
 bool RoundToTicks(DateTime& dt) {
@@ -407,64 +412,127 @@ bool FormatDateTime(const DateTime& dt, int style, std::string& out, Error& err)
     out += ' ';
   };
   switch (style) {
-    case 0: case 100:
+    case 0:
+    case 100:
       monDdYyyy();
       twelveHour(false);
       return true;
-    case 9: case 109:
+    case 9:
+    case 109:
       monDdYyyy();
       twelveHour(true);
       return true;
-    case 1: case 101:
-      Append2(out, dt.month); out += '/'; Append2(out, dt.day); out += '/'; yearText();
+    case 1:
+    case 101:
+      Append2(out, dt.month);
+      out += '/';
+      Append2(out, dt.day);
+      out += '/';
+      yearText();
       return true;
-    case 2: case 102:
-      yearText(); out += '.'; Append2(out, dt.month); out += '.'; Append2(out, dt.day);
+    case 2:
+    case 102:
+      yearText();
+      out += '.';
+      Append2(out, dt.month);
+      out += '.';
+      Append2(out, dt.day);
       return true;
-    case 3: case 103:
-      Append2(out, dt.day); out += '/'; Append2(out, dt.month); out += '/'; yearText();
+    case 3:
+    case 103:
+      Append2(out, dt.day);
+      out += '/';
+      Append2(out, dt.month);
+      out += '/';
+      yearText();
       return true;
-    case 4: case 104:
-      Append2(out, dt.day); out += '.'; Append2(out, dt.month); out += '.'; yearText();
+    case 4:
+    case 104:
+      Append2(out, dt.day);
+      out += '.';
+      Append2(out, dt.month);
+      out += '.';
+      yearText();
       return true;
-    case 5: case 105:
-      Append2(out, dt.day); out += '-'; Append2(out, dt.month); out += '-'; yearText();
+    case 5:
+    case 105:
+      Append2(out, dt.day);
+      out += '-';
+      Append2(out, dt.month);
+      out += '-';
+      yearText();
       return true;
-    case 6: case 106:
-      Append2(out, dt.day); out += ' '; out += kMonths[dt.month - 1]; out += ' '; yearText();
+    case 6:
+    case 106:
+      Append2(out, dt.day);
+      out += ' ';
+      out += kMonths[dt.month - 1];
+      out += ' ';
+      yearText();
       return true;
-    case 7: case 107:
-      out += kMonths[dt.month - 1]; out += ' '; Append2(out, dt.day); out += ", "; yearText();
+    case 7:
+    case 107:
+      out += kMonths[dt.month - 1];
+      out += ' ';
+      Append2(out, dt.day);
+      out += ", ";
+      yearText();
       return true;
-    case 8: case 108:
-      hms(false, ':');
+    case 8:
+    case 108: hms(false, ':'); return true;
+    case 10:
+    case 110:
+      Append2(out, dt.month);
+      out += '-';
+      Append2(out, dt.day);
+      out += '-';
+      yearText();
       return true;
-    case 10: case 110:
-      Append2(out, dt.month); out += '-'; Append2(out, dt.day); out += '-'; yearText();
+    case 11:
+    case 111:
+      yearText();
+      out += '/';
+      Append2(out, dt.month);
+      out += '/';
+      Append2(out, dt.day);
       return true;
-    case 11: case 111:
-      yearText(); out += '/'; Append2(out, dt.month); out += '/'; Append2(out, dt.day);
+    case 12:
+    case 112:
+      yearText();
+      Append2(out, dt.month);
+      Append2(out, dt.day);
       return true;
-    case 12: case 112:
-      yearText(); Append2(out, dt.month); Append2(out, dt.day);
-      return true;
-    case 13: case 113:
-      Append2(out, dt.day); out += ' '; out += kMonths[dt.month - 1]; out += ' '; Append4(out, dt.year);
+    case 13:
+    case 113:
+      Append2(out, dt.day);
+      out += ' ';
+      out += kMonths[dt.month - 1];
+      out += ' ';
+      Append4(out, dt.year);
       out += ' ';
       hms(true, ':');
       return true;
-    case 14: case 114:
-      hms(true, ':');
-      return true;
-    case 20: case 120: case 21: case 121: case 23: case 126:
-      Append4(out, dt.year); out += '-'; Append2(out, dt.month); out += '-'; Append2(out, dt.day);
+    case 14:
+    case 114: hms(true, ':'); return true;
+    case 20:
+    case 120:
+    case 21:
+    case 121:
+    case 23:
+    case 126:
+      Append4(out, dt.year);
+      out += '-';
+      Append2(out, dt.month);
+      out += '-';
+      Append2(out, dt.day);
       if (style == 23) return true;
       out += style == 126 ? 'T' : ' ';
       hms(style == 21 || style == 121 || (style == 126 && dt.millis != 0), '.');
       return true;
     default:
-      err = MakeError(281, "42000",
-                      std::to_string(style) + " is not a valid style number when converting from datetime to a character string.");
+      err = MakeError(
+          281, "42000",
+          std::to_string(style) + " is not a valid style number when converting from datetime to a character string.");
       return false;
   }
 }
@@ -493,8 +561,11 @@ inline unsigned char Fold(std::string_view s, std::size_t i) {
 
 std::size_t SequenceLength(std::string_view s, std::size_t i) {
   unsigned char c = static_cast<unsigned char>(s[i]);
-  std::size_t len = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3
-                    : (c >= 0xF0 && c <= 0xF4) ? 4 : 1;
+  std::size_t len = c < 0x80                   ? 1
+                    : (c >= 0xC2 && c <= 0xDF) ? 2
+                    : (c >= 0xE0 && c <= 0xEF) ? 3
+                    : (c >= 0xF0 && c <= 0xF4) ? 4
+                                               : 1;
   if (len == 1 || i + len > s.size()) return 1;
   for (std::size_t k = 1; k < len; ++k) {
     if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 1;
@@ -605,17 +676,25 @@ const char* IntKindName(IntKind k) {
 bool FitInt(int64_t v, IntKind kind, int64_t& out, Error& err) {
   int64_t lo = INT64_MIN, hi = INT64_MAX;
   switch (kind) {
-    case IntKind::Int: lo = -2147483648LL; hi = 2147483647LL; break;
-    case IntKind::SmallInt: lo = -32768; hi = 32767; break;
-    case IntKind::TinyInt: lo = 0; hi = 255; break;
+    case IntKind::Int:
+      lo = -2147483648LL;
+      hi = 2147483647LL;
+      break;
+    case IntKind::SmallInt:
+      lo = -32768;
+      hi = 32767;
+      break;
+    case IntKind::TinyInt:
+      lo = 0;
+      hi = 255;
+      break;
     case IntKind::BigInt: break;
-    case IntKind::Bit:
-      out = v != 0 ? 1 : 0;
-      return true;
+    case IntKind::Bit: out = v != 0 ? 1 : 0; return true;
   }
   if (v < lo || v > hi) {
-    err = MakeError(8115, "22003",
-                    std::string("Arithmetic overflow error converting expression to data type ") + IntKindName(kind) + ".");
+    err = MakeError(
+        8115, "22003",
+        std::string("Arithmetic overflow error converting expression to data type ") + IntKindName(kind) + ".");
     return false;
   }
   out = v;

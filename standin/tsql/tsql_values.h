@@ -15,13 +15,13 @@ namespace tsql {
 // ---- errors ---------------------------------------------------------------
 
 Error MakeError(int native, const std::string& sqlstate, const std::string& message);
-Error SyntaxError(std::string_view near);                     // 102
-Error InvalidColumn(std::string_view name);                    // 207
-Error InvalidObject(std::string_view name);                    // 208
-Error DateConversionError();                                   // 241
-Error DateRangeError();                                        // 242
+Error SyntaxError(std::string_view near);                           // 102
+Error InvalidColumn(std::string_view name);                         // 207
+Error InvalidObject(std::string_view name);                         // 208
+Error DateConversionError();                                        // 241
+Error DateRangeError();                                             // 242
 Error IntConversionError(std::string_view text, const char* type);  // 245
-Error TruncationError();                                       // 8152
+Error TruncationError();                                            // 8152
 
 // SQLite functions report SQL Server's errors through their message text:
 // "TSQL:<native>:<sqlstate>:<message>". MapError unpacks it.

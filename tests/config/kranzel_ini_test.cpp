@@ -77,7 +77,8 @@ class KranzelIniTest : public ::testing::Test {
     return s.str();
   }
   static std::string Hex(const std::string& plain) { return EncryptHex(plain, kIniKey); }
-  static std::string Rec(const std::string& number, const std::string& key, const std::string& hex) {
+  static std::string Rec(const std::string& number, const std::string& key,
+                         const std::string& hex) {
     return "[" + key + "];" + key + ";\n" + number + ";" + key + ";" + hex + "\n";
   }
   // A file kranzel reads correctly.
@@ -272,7 +273,7 @@ struct CheckCase {
 TEST_F(KranzelIniTest, CheckFlagsEachProblemKind) {
   const std::string good = GoodFile();
   const std::string login = Rec("1", "LOGIN", Hex("kranzel"));
-  const std::string afterLogin = good.substr(login.size());          // PASS, DB_SYSTEM, DATABASE
+  const std::string afterLogin = good.substr(login.size());  // PASS, DB_SYSTEM, DATABASE
   const std::string beforeDatabase = good.substr(0, good.rfind("[DATABASE]"));
   const std::string allFour = "LOGIN, PASS, DB_SYSTEM and DATABASE";
   const std::vector<CheckCase> cases = {
@@ -304,7 +305,8 @@ TEST_F(KranzelIniTest, CheckFlagsEachProblemKind) {
        ":1: longer than 198 characters (first line of a record)"},
       {"second record", good + Rec("5", "PASS", Hex("other")),
        ":9: a second record for PASS; the tool reads only the first (line 3)"},
-      {"Ctrl-Z", login + "\x1A" + good, ":3: a Ctrl-Z character; the tool stops reading the file there"},
+      {"Ctrl-Z", login + "\x1A" + good,
+       ":3: a Ctrl-Z character; the tool stops reading the file there"},
   };
   for (const CheckCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -378,7 +380,8 @@ TEST_F(KranzelIniTest, ValuesTheToolWouldNotUseAreRefusedWithTheirLimit) {
   const std::string hex = Hex("geheim");
   std::string lower = hex;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  for (const std::string& bad : {lower, hex.substr(0, 15), hex + "0", std::string("XYZ0123456789ABC")}) {
+  for (const std::string& bad :
+       {lower, hex.substr(0, 15), hex + "0", std::string("XYZ0123456789ABC")}) {
     Outcome o = Run({"decrypt", bad});
     EXPECT_EQ(o.exitCode, 2) << bad;
     EXPECT_EQ(o.out, "") << bad;

@@ -18,8 +18,7 @@ std::string Line20P(const std::string& trm, const std::string& sch, const std::s
   return e2e::Record({{trm, 255}, {sch, 2}, {tg1, 1}, {zz2, 5}, {ofv, 4}, {ofb, 4}});
 }
 
-const char* kMark =
-    "UPDATE QvSystem.MGSST20P SET    M20Dat = CONVERT(datetime, '19000101', 112) ";
+const char* kMark = "UPDATE QvSystem.MGSST20P SET    M20Dat = CONVERT(datetime, '19000101', 112) ";
 const char* kSweep =
     "DELETE FROM Qvsystem.MGSST20P WHERE M20DAT = CONVERT(datetime, '19000101', 112) ";
 const char* kTimestampQuery =
@@ -37,8 +36,9 @@ std::string Update(const std::string& ofb, const std::string& trm, const std::st
 std::string Insert(const std::string& trm, const std::string& sch, const std::string& tg1,
                    const std::string& zz2, const std::string& ofv, const std::string& ofb) {
   return "INSERT INTO QvSystem.MGSST20P    (M20Trm, M20Sch, M20Tg1,     M20Zz2, M20Ofv, M20Ofb,  "
-         "   M20Dat)  VALUES ('" + trm + "', '" + sch + "', '" + tg1 + "',          '" + zz2 +
-         "', '" + ofv + "', '" + ofb + "',           CURRENT_TIMESTAMP)";
+         "   M20Dat)  VALUES ('" +
+         trm + "', '" + sch + "', '" + tg1 + "',          '" + zz2 + "', '" + ofv + "', '" + ofb +
+         "',           CURRENT_TIMESTAMP)";
 }
 
 class Import20PTest : public ::testing::Test {
@@ -59,12 +59,12 @@ TEST_F(Import20PTest, FirstImportInsertsEveryRecordWithExactStatements) {
   EXPECT_FALSE(db.Exists("in/20P.txt"));
   EXPECT_TRUE(db.Exists("in/20P.wrk"));
   // M20Trm, M20Sch and M20Tg1 are trimmed; M20Zz2, M20Ofv and M20Ofb are not.
-  EXPECT_THAT(db.TakeJournal(),
-              ElementsAre(kTimestampQuery, kMark,
-                          Update("1700", "TERM01", "A", "1", "12345", "0800"),
-                          Insert("TERM01", "A", "1", "12345", "0800", "1700"),
-                          Update("  18", "TERM02", "B", "", "1    ", "09  "),
-                          Insert("TERM02", "B", "", "1    ", "09  ", "  18"), kSweep));
+  EXPECT_THAT(
+      db.TakeJournal(),
+      ElementsAre(kTimestampQuery, kMark, Update("1700", "TERM01", "A", "1", "12345", "0800"),
+                  Insert("TERM01", "A", "1", "12345", "0800", "1700"),
+                  Update("  18", "TERM02", "B", "", "1    ", "09  "),
+                  Insert("TERM02", "B", "", "1    ", "09  ", "  18"), kSweep));
   EXPECT_THAT(db.LogMessages(),
               ElementsAre("2 von 2 Datensaetze in MGSST20P eingefuegt",
                           "Die Schnittstellendatei vom Dateityp '20P' wurde importiert!"));
@@ -81,10 +81,10 @@ TEST_F(Import20PTest, SecondImportUpdatesAndSweepsWhatTheFileDropped) {
                                  Line20P("TERM01", "A", "1", "12345", "0800", "1745"));
   ASSERT_EQ(db.Run({"in/20P.txt", "20P"}).exitCode, 0);
   // The same key twice in one file updates its row twice; no INSERT.
-  EXPECT_THAT(db.TakeJournal(),
-              ElementsAre(kTimestampQuery, kMark,
-                          Update("1730", "TERM01", "A", "1", "12345", "0800"),
-                          Update("1745", "TERM01", "A", "1", "12345", "0800"), kSweep));
+  EXPECT_THAT(
+      db.TakeJournal(),
+      ElementsAre(kTimestampQuery, kMark, Update("1730", "TERM01", "A", "1", "12345", "0800"),
+                  Update("1745", "TERM01", "A", "1", "12345", "0800"), kSweep));
   EXPECT_THAT(Rows(), ElementsAre(Row{"TERM01", "A", "1", "12345", "0800", "1745"}));
   EXPECT_EQ(db.LogMessages().at(2), "2 von 2 Datensaetze in MGSST20P eingefuegt");
   auto dates = db.Query("SELECT CONVERT(char(8), M20Dat, 112) FROM QVSYSTEM.MGSST20P");
@@ -183,10 +183,12 @@ TEST_F(Import20PTest, DatabaseGoneMidImportIsReconnected) {
 }
 
 TEST_F(Import20PTest, DateSweepWithoutStatementHandleFailsInsteadOfLeavingMarks) {
-  if (db.ThroughTds()) GTEST_SKIP() << "a statement handle cannot be refused over TDS (FreeTDS allocates it locally)";
+  if (db.ThroughTds())
+    GTEST_SKIP() << "a statement handle cannot be refused over TDS (FreeTDS allocates it locally)";
   // Allocations: 1 timestamp query, 2 mark, 3 UPDATE, 4 INSERT, 5 sweep.
-  db.Exec("INSERT INTO QVSYSTEM.MGSST20P (M20Trm, M20Sch, M20Tg1, M20Zz2, M20Ofv, M20Ofb, "
-          "M20Dat) VALUES ('OLD', 'A', '1', '1', '1', '1', CURRENT_TIMESTAMP)");
+  db.Exec(
+      "INSERT INTO QVSYSTEM.MGSST20P (M20Trm, M20Sch, M20Tg1, M20Zz2, M20Ofv, M20Ofb, "
+      "M20Dat) VALUES ('OLD', 'A', '1', '1', '1', '1', CURRENT_TIMESTAMP)");
   db.SetControl("fail_stmt_alloc 5\n");
   db.WriteFile("in/20P.txt", Line20P("TERM01", "A", "1", "12345", "0800", "1700"));
   auto r = db.Run({"in/20P.txt", "20P"});
@@ -209,11 +211,14 @@ TEST_F(Import20PTest, FreeTdsAnswerForNoRowStillInserts) {
 }
 
 TEST_F(Import20PTest, ApostropheInAFieldIsStoredNotExecuted) {
-  db.WriteFile("in/20P.txt", Line20P("O'Brien'; DELETE FROM x --", "A", "'", "12345", "0800", "17'0"));
+  db.WriteFile("in/20P.txt",
+               Line20P("O'Brien'; DELETE FROM x --", "A", "'", "12345", "0800", "17'0"));
   ASSERT_EQ(db.Run({"in/20P.txt", "20P"}).exitCode, 0);
   auto journal = db.TakeJournal();
-  EXPECT_EQ(journal.at(2), Update("17''0", "O''Brien''; DELETE FROM x --", "A", "''", "12345", "0800"));
-  EXPECT_THAT(Rows(), ElementsAre(Row{"O'Brien'; DELETE FROM x --", "A", "'", "12345", "0800", "17'0"}));
+  EXPECT_EQ(journal.at(2),
+            Update("17''0", "O''Brien''; DELETE FROM x --", "A", "''", "12345", "0800"));
+  EXPECT_THAT(Rows(),
+              ElementsAre(Row{"O'Brien'; DELETE FROM x --", "A", "'", "12345", "0800", "17'0"}));
 }
 
 TEST_F(Import20PTest, CrLfFileReadsLikeLf) {

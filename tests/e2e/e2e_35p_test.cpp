@@ -18,12 +18,18 @@ namespace {
 using Fields35P = std::vector<std::string>;
 
 std::string Line35P(const Fields35P& f) {
-  return e2e::Record({{f[0], 255}, {f[1], 3}, {f[2], 5}, {f[3], 2}, {f[4], 2}, {f[5], 3},
-                      {f[6], 5}, {f[7], 5}, {f[8], 1}});
+  return e2e::Record({{f[0], 255},
+                      {f[1], 3},
+                      {f[2], 5},
+                      {f[3], 2},
+                      {f[4], 2},
+                      {f[5], 3},
+                      {f[6], 5},
+                      {f[7], 5},
+                      {f[8], 1}});
 }
 
-const char* kMark =
-    "UPDATE QvSystem.MGSST35P SET    M35Dat = CONVERT(datetime, '19000101', 112) ";
+const char* kMark = "UPDATE QvSystem.MGSST35P SET    M35Dat = CONVERT(datetime, '19000101', 112) ";
 const char* kSweep =
     "DELETE FROM Qvsystem.MGSST35P WHERE M35Dat = CONVERT(datetime, '19000101', 112) ";
 
@@ -45,9 +51,10 @@ std::string Insert(const Fields35P& f) {
 }
 
 std::string ZlsUpdate(const std::string& zko, const std::string& trm, const std::string& les) {
-  return Fill(" UPDATE QVSYSTEM.QVS401ZLS  SET   ZLSZKO = '%s'  WHERE ZLSTRM = '%s'  AND   "
-              "ZLSLES = '%s' ",
-              {zko, trm, les});
+  return Fill(
+      " UPDATE QVSYSTEM.QVS401ZLS  SET   ZLSZKO = '%s'  WHERE ZLSTRM = '%s'  AND   "
+      "ZLSLES = '%s' ",
+      {zko, trm, les});
 }
 
 class Import35PTest : public ::testing::Test {
@@ -58,8 +65,9 @@ class Import35PTest : public ::testing::Test {
         "FROM QVSYSTEM.MGSST35P ORDER BY M35Trm, M35Bkl");
   }
   std::vector<Row> ZlsRows() {
-    return db.Query("SELECT ZLSTRM, ZLSLES, ZLSZKO FROM QVSYSTEM.QVS401ZLS "
-                    "ORDER BY ZLSTRM, ZLSLES, ZLSZKO");
+    return db.Query(
+        "SELECT ZLSTRM, ZLSLES, ZLSZKO FROM QVSYSTEM.QVS401ZLS "
+        "ORDER BY ZLSTRM, ZLSLES, ZLSZKO");
   }
   void SeedZls(const std::string& trm, const std::string& les, const std::string& zko) {
     db.Exec("INSERT INTO QVSYSTEM.QVS401ZLS (ZLSTRM, ZLSLES, ZLSZKO) VALUES ('" + trm + "', '" +
@@ -77,8 +85,8 @@ TEST_F(Import35PTest, ZkoRecordsUpdateQvs401ZlsAndOtherKeysAreUpserted) {
   const Fields35P lower = {"TERM01", "001", "*zko", "01", "02", "003", "LOW", "ZZ4", ""};
   const Fields35P blank = {"TERM01", "001", " *ZKO", "01", "02", "003", "BLK", "ZZ5", "C"};
   const std::string noRowLine = Line35P(noRow);
-  db.WriteFile("in/35P.txt", Line35P(plain) + Line35P(zko) + noRowLine + Line35P(lower) +
-                                 Line35P(blank));
+  db.WriteFile("in/35P.txt",
+               Line35P(plain) + Line35P(zko) + noRowLine + Line35P(lower) + Line35P(blank));
   ASSERT_EQ(db.Run({"in/35P.txt", "35p"}).exitCode, 0);
 
   Fields35P plainSent = plain;
@@ -96,20 +104,21 @@ TEST_F(Import35PTest, ZkoRecordsUpdateQvs401ZlsAndOtherKeysAreUpserted) {
                           "1 von 5 Datensaetze als Update QVS401ZLS eingefuegt",
                           "Die Schnittstellendatei vom Dateityp '35P' wurde importiert!"));
   EXPECT_THAT(ZlsRows(), ElementsAre(Row{"TERM01", "01", "NEWZ"}, Row{"TERM01", "02", "KEEP"}));
-  EXPECT_THAT(Rows(), ElementsAre(Row{"TERM01", "001", " *ZKO", "01", "02", "003", "BLK", "ZZ5", "C"},
-                                  Row{"TERM01", "001", "*zko", "01", "02", "003", "LOW", "ZZ4", ""},
-                                  Row{"TERM01", "001", "BKL1", "01", "02", "003", "ZK1", "Z'1", "B"}));
+  EXPECT_THAT(Rows(),
+              ElementsAre(Row{"TERM01", "001", " *ZKO", "01", "02", "003", "BLK", "ZZ5", "C"},
+                          Row{"TERM01", "001", "*zko", "01", "02", "003", "LOW", "ZZ4", ""},
+                          Row{"TERM01", "001", "BKL1", "01", "02", "003", "ZK1", "Z'1", "B"}));
 }
 
 TEST_F(Import35PTest, FileOfZkoRecordsOnlyLeavesMgsst35PEmpty) {
   // A row keyed "*ZKO" is never refreshed by the import, so the sweep takes it.
-  db.Exec("INSERT INTO QVSYSTEM.MGSST35P (M35Trm, M35Fir, M35Bkl, M35Les, M35Wle, M35Wpl, "
-          "M35Zko, M35Zzo, M35Bch, M35Dat) VALUES ('TERM01', '001', '*ZKO', '01', '02', '003', "
-          "'Z', 'Z', 'B', CURRENT_TIMESTAMP)");
+  db.Exec(
+      "INSERT INTO QVSYSTEM.MGSST35P (M35Trm, M35Fir, M35Bkl, M35Les, M35Wle, M35Wpl, "
+      "M35Zko, M35Zzo, M35Bch, M35Dat) VALUES ('TERM01', '001', '*ZKO', '01', '02', '003', "
+      "'Z', 'Z', 'B', CURRENT_TIMESTAMP)");
   SeedZls("TERM01", "01", "OLD");
   SeedZls("TERM02", "01", "KEEP");
-  db.WriteFile("in/35P.txt",
-               Line35P({"TERM01", "001", "*ZKO", "01", "02", "003", "NEWZ", "", ""}));
+  db.WriteFile("in/35P.txt", Line35P({"TERM01", "001", "*ZKO", "01", "02", "003", "NEWZ", "", ""}));
   ASSERT_EQ(db.Run({"in/35P.txt", "35P"}).exitCode, 0);
   EXPECT_TRUE(Rows().empty());
   EXPECT_THAT(ZlsRows(), ElementsAre(Row{"TERM01", "01", "NEWZ"}, Row{"TERM02", "01", "KEEP"}));

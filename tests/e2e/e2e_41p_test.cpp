@@ -17,12 +17,11 @@ namespace {
 using Fields41P = std::vector<std::string>;
 
 std::string Line41P(const Fields41P& f) {
-  return e2e::Record({{f[0], 255}, {f[1], 3}, {f[2], 3}, {f[3], 2}, {f[4], 5}, {f[5], 1},
-                      {f[6], 4}, {f[7], 4}});
+  return e2e::Record(
+      {{f[0], 255}, {f[1], 3}, {f[2], 3}, {f[3], 2}, {f[4], 5}, {f[5], 1}, {f[6], 4}, {f[7], 4}});
 }
 
-const char* kMark =
-    "UPDATE QvSystem.MGSST41P SET    M41Dat = CONVERT(datetime, '19000101', 112) ";
+const char* kMark = "UPDATE QvSystem.MGSST41P SET    M41Dat = CONVERT(datetime, '19000101', 112) ";
 // Two blanks after WHERE and none at the end.
 const char* kSweep =
     "DELETE FROM Qvsystem.MGSST41P WHERE  M41Dat = CONVERT(datetime, '19000101', 112)";
@@ -68,17 +67,17 @@ TEST_F(Import41PTest, FirstImportInsertsEveryRecordTrimmedAndEscaped) {
   EXPECT_THAT(db.LogMessages(),
               ElementsAre("3 von 3 Datensaetze in MGSST41P eingefuegt",
                           "Die Schnittstellendatei vom Dateityp '41P' wurde importiert!"));
-  EXPECT_THAT(Rows(), ElementsAre(Row{"O'NEIL", "02", "Z'", "", "1", "2", "08", "1'"},
-                                  kEarly, kLate));
+  EXPECT_THAT(Rows(),
+              ElementsAre(Row{"O'NEIL", "02", "Z'", "", "1", "2", "08", "1'"}, kEarly, kLate));
 }
 
 TEST_F(Import41PTest, SecondImportUpdatesByKeyAndSweepsUnlessUpdateMode) {
   // M41Bis is no key: the record updates the row the first import wrote.
   Fields41P early2 = kEarly;
   early2[7] = "1500";
-  EXPECT_THAT(e2e::JournalOfSecondImport(db, "41P", Line41P(kEarly) + Line41P(kLate),
-                                         Line41P(early2), {}),
-              ElementsAre(kTimestampQuery, kMark, Update(early2), kSweep));
+  EXPECT_THAT(
+      e2e::JournalOfSecondImport(db, "41P", Line41P(kEarly) + Line41P(kLate), Line41P(early2), {}),
+      ElementsAre(kTimestampQuery, kMark, Update(early2), kSweep));
   EXPECT_THAT(Rows(), ElementsAre(early2));
 
   db.WriteFile("in/41P.txt", Line41P(kLate));
@@ -95,9 +94,9 @@ TEST_F(Import41PTest, LastLineIsARecordOnlyWith278Characters) {
   EXPECT_THAT(Rows(), ElementsAre(kEarly));
 
   const std::string cut = Line41P(kLate).substr(0, 277);
-  e2e::ExpectWrongLengthFailsEveryAttempt(db, "41P", Line41P(kEarly) + cut,
-                                          "Falsche Satzlaenge! '" + cut +
-                                              "' Laenge Soll/Ist (278/277)");
+  e2e::ExpectWrongLengthFailsEveryAttempt(
+      db, "41P", Line41P(kEarly) + cut,
+      "Falsche Satzlaenge! '" + cut + "' Laenge Soll/Ist (278/277)");
 }
 
 TEST_F(Import41PTest, EmptyFileSweepsEverythingUnlessUpdateMode) {

@@ -35,22 +35,25 @@ std::string Update(const Bkl& b, const std::string& zuv) {
 }
 
 std::string Insert(const Bkl& b, const std::string& zuv) {
-  return Fill(" INSERT INTO QVSYSTEM.QVS301AWB  ( AwbAsw, AwbBkl, AwbLiz, AwbMnd,    AwbZuv, "
-              "AwbSta, AwbDat )  VALUES ('%s', '%s', '%s', '%s', " + zuv +
-                  ", 1, CURRENT_TIMESTAMP)",
-              {b.asw, b.bkl, b.liz, b.mnd});
+  return Fill(
+      " INSERT INTO QVSYSTEM.QVS301AWB  ( AwbAsw, AwbBkl, AwbLiz, AwbMnd,    AwbZuv, "
+      "AwbSta, AwbDat )  VALUES ('%s', '%s', '%s', '%s', " +
+          zuv + ", 1, CURRENT_TIMESTAMP)",
+      {b.asw, b.bkl, b.liz, b.mnd});
 }
 
 class ImportBklTest : public ::testing::Test {
  protected:
   std::vector<Row> Rows() {
-    return db.Query("SELECT AwbAsw, AwbBkl, AwbLiz, AwbMnd, AwbZuv, AwbSta "
-                    "FROM QVSYSTEM.Qvs301Awb ORDER BY AwbAsw, AwbBkl");
+    return db.Query(
+        "SELECT AwbAsw, AwbBkl, AwbLiz, AwbMnd, AwbZuv, AwbSta "
+        "FROM QVSYSTEM.Qvs301Awb ORDER BY AwbAsw, AwbBkl");
   }
   void Seed(const std::string& asw, int status) {
-    db.Exec("INSERT INTO QVSYSTEM.Qvs301Awb (AwbAsw, AwbBkl, AwbLiz, AwbMnd, AwbZuv, AwbSta, "
-            "AwbDat) VALUES ('" + asw + "', 'B1', 'L1', 'M1', 5, " + std::to_string(status) +
-            ", CURRENT_TIMESTAMP)");
+    db.Exec(
+        "INSERT INTO QVSYSTEM.Qvs301Awb (AwbAsw, AwbBkl, AwbLiz, AwbMnd, AwbZuv, AwbSta, "
+        "AwbDat) VALUES ('" +
+        asw + "', 'B1', 'L1', 'M1', 5, " + std::to_string(status) + ", CURRENT_TIMESTAMP)");
   }
   Installation db;
 };
@@ -110,7 +113,8 @@ TEST_F(ImportBklTest, UpdateModeDeletesOnlyRowsAlreadyAtStatusFour) {
 TEST_F(ImportBklTest, LastLineWithoutLineEndHasTheWrongLength) {
   const std::string cut = LineBkl(kBlank).substr(0, 66);
   e2e::ExpectWrongLengthFailsEveryAttempt(
-      db, "BKL", LineBkl(kSeven) + cut, "Falsche Satzlaenge! '" + cut + "' Laenge Soll/Ist (67/66)");
+      db, "BKL", LineBkl(kSeven) + cut,
+      "Falsche Satzlaenge! '" + cut + "' Laenge Soll/Ist (67/66)");
   EXPECT_THAT(Rows(), ElementsAre(Row{"AUSWEIS-1", "B1", "L1", "M1", "7", "1"}));
 }
 

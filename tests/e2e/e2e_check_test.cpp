@@ -40,17 +40,18 @@ std::vector<std::string> Lines(const std::string& text) {
 void WriteSamples(Installation& db) {
   std::string script =
       "pad() { printf \"%-${1}.${1}s\" \"$2\"; }; BIN=/nonexistent; DEMO=/nonexistent; "
-      "source '" KRANZEL_SOURCE_DIR "/scripts/demo_samples.sh'; "
+      "source '" KRANZEL_SOURCE_DIR
+      "/scripts/demo_samples.sh'; "
       "for t in \"${DEMO_TYPES[@]}\"; do sample_${t}_1 > in/$t.txt 2>/dev/null; done; "
       "sample_SLD_1 | cut -c1-426 > in/SLDshort.txt";
   ASSERT_EQ(db.RunCommand({"bash", "-c", script}).exitCode, 0);
-  db.WriteFile("in/FCDshort.txt",
-               e2e::FixedLine({"L0001", "M0001", "010", "KO", "Kurz ohne Typ"},
-                              {5, 5, 3, 2, 50, 5, 5}) +
-                   e2e::FixedLine({"L0001", "M0001", "011", "GE", "Kurz, Ende im Text"},
-                                  {5, 5, 3, 2, 49, 5, 5}) +
-                   e2e::FixedLine({"L0001", "M0001", "012", "DG", "Lang", "T01", "F01"},
-                                  {5, 5, 3, 2, 50, 5, 5}));
+  db.WriteFile(
+      "in/FCDshort.txt",
+      e2e::FixedLine({"L0001", "M0001", "010", "KO", "Kurz ohne Typ"}, {5, 5, 3, 2, 50, 5, 5}) +
+          e2e::FixedLine({"L0001", "M0001", "011", "GE", "Kurz, Ende im Text"},
+                         {5, 5, 3, 2, 49, 5, 5}) +
+          e2e::FixedLine({"L0001", "M0001", "012", "DG", "Lang", "T01", "F01"},
+                         {5, 5, 3, 2, 50, 5, 5}));
 }
 
 // kranzel-check's --statements for `file` equals the journal of kranzel's
@@ -118,14 +119,14 @@ TEST(Check, IdnStatementsOnMysqlAndMssqlInstallationsAreTheImports) {
 TEST(Check, EachKindOfBadLineIsNamedAndTheImportFailsOnIt) {
   Installation db;
   WriteSamples(db);
-  const std::string good = Lines(db.ReadFile("in/20P.txt"))[0] + "\n";  // 272 as read
-  std::string bad = good;                                  // line 1 fine
-  bad += good.substr(0, 261) + "\n";                       // 2: ten characters short
+  const std::string good = Lines(db.ReadFile("in/20P.txt"))[0] + "\n";   // 272 as read
+  std::string bad = good;                                                // line 1 fine
+  bad += good.substr(0, 261) + "\n";                                     // 2: ten characters short
   bad += good.substr(0, 100) + std::string(1, '\0') + good.substr(101);  // 3: a NUL
-  bad += good.substr(0, 271) + "XYZ\n";                    // 4: three too many
-  bad += good.substr(0, 120) + "\n" + good.substr(120);    // 5+6: a line feed inside
-  bad += "\n";                                              // 7: empty, skipped
-  bad += good.substr(0, 271);                               // 8: no line end
+  bad += good.substr(0, 271) + "XYZ\n";                                  // 4: three too many
+  bad += good.substr(0, 120) + "\n" + good.substr(120);                  // 5+6: a line feed inside
+  bad += "\n";                                                           // 7: empty, skipped
+  bad += good.substr(0, 271);                                            // 8: no line end
   db.WriteFile("in/20P.txt", bad);
 
   e2e::RunResult r = db.RunCommand({KRANZEL_CHECK_BIN, "in/20P.txt", "20p"});
@@ -148,8 +149,9 @@ TEST(Check, EachKindOfBadLineIsNamedAndTheImportFailsOnIt) {
   EXPECT_EQ(out[2], expected[2]);
   EXPECT_EQ(out[3], expected[3]);
   EXPECT_EQ(out[4], expected[4]);
-  EXPECT_EQ(out[5], "in/20P.txt:8: wrong length 271, expected 272: no line end: the file ends "
-                    "inside the record");
+  EXPECT_EQ(out[5],
+            "in/20P.txt:8: wrong length 271, expected 272: no line end: the file ends "
+            "inside the record");
   EXPECT_EQ(out.back(), "8 records, 6 rejected");
   EXPECT_TRUE(db.Exists("in/20P.txt"));
 
@@ -169,8 +171,8 @@ TEST(Check, ValuesTheDatabaseRefusesAreNamedAndTheListStopsAtAHundred) {
   Installation db;
   WriteSamples(db);
   std::vector<std::string> mnd = Lines(db.ReadFile("in/MND.txt"));
-  mnd[1] = mnd[1].substr(0, 60) + "x1   " + mnd[1].substr(65);             // TMDSTA
-  mnd[2] = mnd[2].substr(0, 65) + "20261301120000" + mnd[2].substr(79);    // TMDDAT
+  mnd[1] = mnd[1].substr(0, 60) + "x1   " + mnd[1].substr(65);           // TMDSTA
+  mnd[2] = mnd[2].substr(0, 65) + "20261301120000" + mnd[2].substr(79);  // TMDDAT
   db.WriteFile("in/MND.txt", mnd[0] + "\n" + mnd[1] + "\n" + mnd[2] + "\n");
   e2e::RunResult r = db.RunCommand({KRANZEL_CHECK_BIN, "in/MND.txt", "MND", "--json"});
   EXPECT_EQ(r.exitCode, 1);
@@ -256,7 +258,8 @@ TEST(Check, InstallationCheckPassesAndTellsEachFaultApartWithoutChangingAnything
   db.SetIni("PASS", "falsch-und-geheim");
   r = db.RunCommand({KRANZEL_CHECK_BIN, "--installation"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_THAT(StepLine(r.out, "connection"), HasSubstr(": failed - as user kranzel to DSN KRANZELDB: SQLSTATE 28000"));
+  EXPECT_THAT(StepLine(r.out, "connection"),
+              HasSubstr(": failed - as user kranzel to DSN KRANZELDB: SQLSTATE 28000"));
   EXPECT_THAT(r.out, Not(HasSubstr("falsch-und-geheim")));
   db.SetIni("PASS", "geheim");
 
@@ -272,7 +275,8 @@ TEST(Check, InstallationCheckPassesAndTellsEachFaultApartWithoutChangingAnything
   fs::rename(log, log + ".weg");
   r = db.RunCommand({KRANZEL_CHECK_BIN, "--installation"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_THAT(StepLine(r.out, "log directory"), HasSubstr(": failed - ../../Valdura_php/log: No such file"));
+  EXPECT_THAT(StepLine(r.out, "log directory"),
+              HasSubstr(": failed - ../../Valdura_php/log: No such file"));
   EXPECT_THAT(StepLine(r.out, "connection"), HasSubstr(": ok"));
   fs::rename(log + ".weg", log);
 
@@ -283,7 +287,8 @@ TEST(Check, InstallationCheckPassesAndTellsEachFaultApartWithoutChangingAnything
   db.SetIni("DATABASE", "KRANZELDB");
   r = db.RunCommand({KRANZEL_CHECK_BIN, "--installation"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_THAT(StepLine(r.out, "configuration records"), HasSubstr(": failed - no record for DB_SYSTEM"));
+  EXPECT_THAT(StepLine(r.out, "configuration records"),
+              HasSubstr(": failed - no record for DB_SYSTEM"));
   fs::rename(ini + ".alt", ini);
 
   db.TakeJournal();

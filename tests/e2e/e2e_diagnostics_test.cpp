@@ -2,13 +2,13 @@
 // fixed messages (which stay as they are, as do the exit codes) tell a
 // missing log directory, a full disk, a wrong DSN, a wrong password, a server
 // that is down, a missing configuration file and a missing source apart.
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "e2e/harness.h"
@@ -42,8 +42,9 @@ TEST(Diagnostics, LogThatCannotBeWrittenIsSaidOnceOnStandardError) {
   std::filesystem::remove_all(logDir);
   db.WriteFile("in/20P.txt", Line20P("T1"));
   EXPECT_EQ(db.Run({"in/20P.txt", "20P"}).exitCode, 0);  // two messages lost, one line
-  EXPECT_EQ(Stderr(db), "kranzel: Logdatei ../../Valdura_php/log/kranzel.log kann nicht "
-                        "geschrieben werden: No such file or directory\n");
+  EXPECT_EQ(Stderr(db),
+            "kranzel: Logdatei ../../Valdura_php/log/kranzel.log kann nicht "
+            "geschrieben werden: No such file or directory\n");
   EXPECT_EQ(db.Query("SELECT M20Trm FROM QVSYSTEM.MGSST20P").size(), 1u);
   EXPECT_EQ(db.Run({"in/missing.txt", "20P"}).exitCode, 90);
 
@@ -54,7 +55,8 @@ TEST(Diagnostics, LogThatCannotBeWrittenIsSaidOnceOnStandardError) {
   EXPECT_EQ(db.Run({"in/20P.txt", "20P"}).exitCode, 0);
   std::string err = Stderr(db);
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3) << err;
-  EXPECT_THAT(err, HasSubstr("kranzel.log kann nicht geschrieben werden: No space left on device\n"));
+  EXPECT_THAT(err,
+              HasSubstr("kranzel.log kann nicht geschrieben werden: No space left on device\n"));
   // /dev/full reads as endless zero bytes: nothing may read the log after this.
   std::filesystem::remove(db.LogPath());
 }
@@ -111,8 +113,9 @@ TEST(Diagnostics, EachConnectFailureNamesItsCause) {
     if (!c.config.empty()) {
       EXPECT_EQ(log[2], c.config);
     } else {
-      EXPECT_EQ(std::count_if(log.begin(), log.end(),
-                              [](const std::string& l) { return l.rfind("Konfigurationsdatei", 0) == 0; }),
+      EXPECT_EQ(std::count_if(
+                    log.begin(), log.end(),
+                    [](const std::string& l) { return l.rfind("Konfigurationsdatei", 0) == 0; }),
                 0);
     }
   }

@@ -32,8 +32,8 @@ std::string Line20P(const std::string& trm, const std::string& ofb) {
 }
 
 std::string Line41P(const std::string& trm) {
-  return e2e::Record({{trm, 255}, {"F", 3}, {"Z", 3}, {"W", 2}, {"12345", 5}, {"1", 1},
-                      {"0800", 4}, {"1700", 4}});
+  return e2e::Record(
+      {{trm, 255}, {"F", 3}, {"Z", 3}, {"W", 2}, {"12345", 5}, {"1", 1}, {"0800", 4}, {"1700", 4}});
 }
 
 // `count` 20P records keyed <prefix>0, <prefix>1, ...
@@ -55,7 +55,8 @@ std::set<std::string> KeySet(const std::string& prefix, int count) {
   return keys;
 }
 
-const char* k20PFailed = "Die Schnittstellendatei vom Dateityp '20P' konnte nicht importiert werden!";
+const char* k20PFailed =
+    "Die Schnittstellendatei vom Dateityp '20P' konnte nicht importiert werden!";
 
 // The log after five attempts that each ended with `line`.
 std::vector<std::string> FiveTimes(const std::string& line, const char* failed) {
@@ -138,9 +139,10 @@ TEST(Faults, ReadErrorEndsEachAttemptBeforeTheSweep) {
   r = db.Run({"in/SLD.txt", "SLD"}, true,
              {{"LD_PRELOAD", READ_ERROR_SHIM}, {"KRANZEL_SHIM_FAIL_AFTER", "10"}});
   EXPECT_EQ(r.exitCode, 99);
-  EXPECT_EQ(db.LogMessages(),
-            FiveTimes("Fehler beim Lesen der Datei in/SLD.wrk: Input/output error",
-                      "Die Schnittstellendatei vom Dateityp 'SLD' konnte nicht importiert werden!"));
+  EXPECT_EQ(
+      db.LogMessages(),
+      FiveTimes("Fehler beim Lesen der Datei in/SLD.wrk: Input/output error",
+                "Die Schnittstellendatei vom Dateityp 'SLD' konnte nicht importiert werden!"));
   EXPECT_THAT(db.TakeJournal(), ElementsAre(kTimestampQuery));
 }
 
@@ -208,8 +210,7 @@ TEST(Faults, SourcesSharingAWorkNameTakeTurns) {
   EXPECT_EQ(t.get().exitCode, 0);
   EXPECT_EQ(c.get().exitCode, 0);
   EXPECT_EQ(Keys(db, "SELECT M20Trm FROM QVSYSTEM.MGSST20P"), KeySet("T", 50));
-  EXPECT_EQ(Keys(db, "SELECT M41Trm FROM QVSYSTEM.MGSST41P"),
-            (std::set<std::string>{"C1", "C2"}));
+  EXPECT_EQ(Keys(db, "SELECT M41Trm FROM QVSYSTEM.MGSST41P"), (std::set<std::string>{"C1", "C2"}));
 }
 
 TEST(Faults, LockFileThatCannotBeCreatedIsReportedAndTheRunGoesOn) {

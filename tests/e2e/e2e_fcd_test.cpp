@@ -26,8 +26,7 @@ std::string CutShortLineFcd(const FieldsFcd& f) {
   return e2e::FixedLine(f, {5, 5, 3, 2, 49, 5, 5});
 }
 
-const char* kMark =
-    "UPDATE QvSystem.MGSSTFCD SET    FCDDAT = CONVERT(datetime, '19000101', 112) ";
+const char* kMark = "UPDATE QvSystem.MGSSTFCD SET    FCDDAT = CONVERT(datetime, '19000101', 112) ";
 const char* kSweep =
     "DELETE FROM Qvsystem.MGSSTFCD WHERE CONVERT(char(11), FCDDAT, 112) = '19000101' ";
 
@@ -68,15 +67,14 @@ const FieldsFcd kShortSameKey = {"L1", "M1", "001", "K", "Kommen am Morgen"};
 TEST_F(ImportFcdTest, ShortRecordsOf66And65CharactersStoreNoLineFeed) {
   const FieldsFcd cutShort = {"L1", "M1", "002", "G", "Geh'n"};
   const FieldsFcd cutShortFull = {"L1", "M1", "003", "P", std::string(49, 'p')};
-  db.WriteFile("in/FCD.txt", LineFcd(kLong) + LineFcd(kShortSameKey) +
-                                 CutShortLineFcd(cutShort) + CutShortLineFcd(cutShortFull));
+  db.WriteFile("in/FCD.txt", LineFcd(kLong) + LineFcd(kShortSameKey) + CutShortLineFcd(cutShort) +
+                                 CutShortLineFcd(cutShortFull));
   ASSERT_EQ(db.Run({"in/FCD.txt", "fcd"}).exitCode, 0);
   FieldsFcd cutSent = cutShort;
   cutSent[4] = "Geh''n";
-  EXPECT_THAT(db.TakeJournal(),
-              ElementsAre(kTimestampQuery, kMark, Update(kLong), Insert(kLong),
-                          Update(kShortSameKey), Update(cutSent), Insert(cutSent),
-                          Update(cutShortFull), Insert(cutShortFull), kSweep));
+  EXPECT_THAT(db.TakeJournal(), ElementsAre(kTimestampQuery, kMark, Update(kLong), Insert(kLong),
+                                            Update(kShortSameKey), Update(cutSent), Insert(cutSent),
+                                            Update(cutShortFull), Insert(cutShortFull), kSweep));
   EXPECT_THAT(db.LogMessages(),
               ElementsAre("4 von 4 Datensaetze in MGSSTFCD eingefuegt",
                           "Die Schnittstellendatei vom Dateityp 'FCD' wurde importiert!"));

@@ -18,12 +18,9 @@ namespace {
 using FieldsFtg = std::vector<std::string>;
 
 // A long record (with FTGKAL) of 303 characters, or a short one of 299.
-std::string LineFtg(const FieldsFtg& f) {
-  return e2e::FixedLine(f, {255, 5, 5, 4, 8, 20, 1, 3});
-}
+std::string LineFtg(const FieldsFtg& f) { return e2e::FixedLine(f, {255, 5, 5, 4, 8, 20, 1, 3}); }
 
-const char* kMark =
-    "UPDATE QvSystem.MGSSTFTG SET    FTGDAT = CONVERT(datetime, '19000101', 112) ";
+const char* kMark = "UPDATE QvSystem.MGSSTFTG SET    FTGDAT = CONVERT(datetime, '19000101', 112) ";
 const char* kSweep =
     "DELETE FROM Qvsystem.MGSSTFTG WHERE CONVERT(char(11), FTGDAT, 112) = '19000101' ";
 
@@ -112,13 +109,15 @@ TEST_F(ImportFtgTest, EmptyFileSweepsEveryRowEvenInUpdateMode) {
 }
 
 TEST_F(ImportFtgTest, FailedWriteLogsItsResultOnly) {
-  e2e::ExpectFailedWriteIsLoggedAndRetried(db, "FTG", LineFtg(kLong), "INSERT INTO QVSYSTEM.MGSSTFTG",
+  e2e::ExpectFailedWriteIsLoggedAndRetried(db, "FTG", LineFtg(kLong),
+                                           "INSERT INTO QVSYSTEM.MGSSTFTG",
                                            "Fehler in SQL_SSTFtg_Write(): 2627");
   EXPECT_EQ(Rows().size(), 1u);
 }
 
 TEST_F(ImportFtgTest, SweepWithoutStatementHandleFailsInsteadOfLeavingMarks) {
-  if (db.ThroughTds()) GTEST_SKIP() << "a statement handle cannot be refused over TDS (FreeTDS allocates it locally)";
+  if (db.ThroughTds())
+    GTEST_SKIP() << "a statement handle cannot be refused over TDS (FreeTDS allocates it locally)";
   db.WriteFile("in/FTG.txt", LineFtg(kShort));
   ASSERT_EQ(db.Run({"in/FTG.txt", "FTG"}).exitCode, 0);
   // Allocations: 1 timestamp query, 2 mark, 3 UPDATE, 4 INSERT, 5 sweep.

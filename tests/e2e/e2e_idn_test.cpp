@@ -17,11 +17,35 @@ using ::testing::ElementsAre;
 namespace {
 
 // The 24 fields in file order.
-enum { Num, Sto, Gvo, Gbi, Pnr, Nam, Spr, Bkl, Pin, Cod, Grp, Liz,
-       Mnd, Atp, Aan, Mta, Sal, Bk2, Sta, Dat, Erf, Map, Kst, Kal };
+enum {
+  Num,
+  Sto,
+  Gvo,
+  Gbi,
+  Pnr,
+  Nam,
+  Spr,
+  Bkl,
+  Pin,
+  Cod,
+  Grp,
+  Liz,
+  Mnd,
+  Atp,
+  Aan,
+  Mta,
+  Sal,
+  Bk2,
+  Sta,
+  Dat,
+  Erf,
+  Map,
+  Kst,
+  Kal
+};
 using Idn = std::vector<std::string>;
-const std::vector<int> kWidths = {50, 8, 8, 8, 8, 50, 5, 5, 32, 5, 5, 5,
-                                  5,  2, 50, 2, 10, 5, 5, 14, 50, 1, 30, 3};
+const std::vector<int> kWidths = {50, 8, 8,  8, 8,  50, 5, 5,  32, 5, 5,  5,
+                                  5,  2, 50, 2, 10, 5,  5, 14, 50, 1, 30, 3};
 
 // The long form carries AswKal and one more character; the short form ends
 // after AswKst.
@@ -31,22 +55,33 @@ std::string LineIdn(const Idn& f, bool longForm) {
 
 Idn MakeIdn(const std::string& num, const std::string& gvo, const std::string& kst,
             const std::string& kal) {
-  return {num,  "STO1", gvo,  "19990101", "P100", "Erika Muster", "DE",  "B1",
-          "PIN", "C1",   "G1", "L1",       "M1",   "A1",           "Aan", "T1",
-          "1000", "B2",  "S1", "20240315083005", "HOST", "J",      kst,   kal};
+  return {num,    "STO1",
+          gvo,    "19990101",
+          "P100", "Erika Muster",
+          "DE",   "B1",
+          "PIN",  "C1",
+          "G1",   "L1",
+          "M1",   "A1",
+          "Aan",  "T1",
+          "1000", "B2",
+          "S1",   "20240315083005",
+          "HOST", "J",
+          kst,    kal};
 }
 
 // The values as sent: `f` with AswDat already given as its date text.
 std::string StoInsert(const Idn& f) {
-  return Fill(" INSERT INTO QVSYSTEM.QVS113STO (StoNum, StoSta, StoErf)  VALUES ('%s', '1', "
-              "'QvImport' )",
-              {f[Sto]});
+  return Fill(
+      " INSERT INTO QVSYSTEM.QVS113STO (StoNum, StoSta, StoErf)  VALUES ('%s', '1', "
+      "'QvImport' )",
+      {f[Sto]});
 }
 
 std::string AwvInsert(const Idn& f) {
-  return Fill(" INSERT INTO QVSYSTEM.QVS113Awv (AwvNum, AwvSto, AwvCod,   AwvSta, AwvDat, AwvErf)"
-              "  VALUES ('%s', '%s', '%s',  '1', CURRENT_TIMESTAMP, 'QvImport' )",
-              {f[Num], f[Sto], f[Cod]});
+  return Fill(
+      " INSERT INTO QVSYSTEM.QVS113Awv (AwvNum, AwvSto, AwvCod,   AwvSta, AwvDat, AwvErf)"
+      "  VALUES ('%s', '%s', '%s',  '1', CURRENT_TIMESTAMP, 'QvImport' )",
+      {f[Num], f[Sto], f[Cod]});
 }
 
 std::string Update(const Idn& f) {
@@ -136,12 +171,13 @@ TEST_F(ImportIdnTest, MixedFormsInsertThenUpdateWithKstAndKal) {
 
   db.WriteFile("in/IDN.txt", LineIdn(longRec, true) + LineIdn(shortRec, false));
   ASSERT_EQ(db.Run({"in/IDN.txt", "IDN"}).exitCode, 0);
-  EXPECT_THAT(db.TakeJournal(),
-              ElementsAre(kTimestampQuery, StoInsert(longSent), AwvInsert(longSent),
-                          Update(longSent), StoInsert(shortSent), AwvInsert(shortSent),
-                          Update(shortSent)));
+  EXPECT_THAT(
+      db.TakeJournal(),
+      ElementsAre(kTimestampQuery, StoInsert(longSent), AwvInsert(longSent), Update(longSent),
+                  StoInsert(shortSent), AwvInsert(shortSent), Update(shortSent)));
   EXPECT_EQ(db.LogMessages().end()[-2], "2 von 2 Datensaetze in Qvs301Asw eingefuegt");
-  EXPECT_THAT(Rows(), ElementsAre(asStored(longRec, "KST-1", "K01"), asStored(shortRec, "KST-2", "")));
+  EXPECT_THAT(Rows(),
+              ElementsAre(asStored(longRec, "KST-1", "K01"), asStored(shortRec, "KST-2", "")));
   EXPECT_THAT(db.Query("SELECT StoNum, StoSta, StoErf FROM QVSYSTEM.QVS113STO"),
               ElementsAre(Row{"STO1", "1", "QvImport"}));
   EXPECT_THAT(db.Query("SELECT AwvNum, AwvSto, AwvCod, AwvSta, AwvErf FROM QVSYSTEM.QVS113Awv "
@@ -176,7 +212,8 @@ TEST_F(ImportIdnTest, BlankStoAndBklBecomeZeroAndBlankOptionalFieldsWriteNull) {
 // whole, and the name must be stored as the file has it.
 TEST_F(ImportIdnTest, FullWidthRecordWithApostropheNameSendsTheWholeLongUpdate) {
   Idn full;
-  for (int i = Num; i <= Kal; ++i) full.push_back(std::string(kWidths[i], static_cast<char>('a' + i)));
+  for (int i = Num; i <= Kal; ++i)
+    full.push_back(std::string(kWidths[i], static_cast<char>('a' + i)));
   full[Gvo] = "20240101";
   full[Gbi] = "19991231";
   full[Dat] = "20240315083005";
@@ -200,16 +237,19 @@ TEST_F(ImportIdnTest, FullWidthRecordWithApostropheNameSendsTheWholeLongUpdate) 
 // missing statement handle ends the write with -1; the failure message shows
 // AswNum as cut, not escaped.
 TEST_F(ImportIdnTest, SideInsertFailuresAreIgnoredButOtherFailuresEndTheWrite) {
-  if (db.ThroughTds()) GTEST_SKIP() << "a statement handle cannot be refused over TDS (FreeTDS allocates it locally)";
+  if (db.ThroughTds())
+    GTEST_SKIP() << "a statement handle cannot be refused over TDS (FreeTDS allocates it locally)";
   // Allocations: 1 timestamp query, 2 STO insert of the first attempt.
-  db.SetControl("fail_stmt_alloc 2\n"
-                "fail_statement 1205 always QVS113Awv\n"
-                "fail_statement 1205 1 UPDATE  QVSYSTEM.QVS301ASW\n");
+  db.SetControl(
+      "fail_stmt_alloc 2\n"
+      "fail_statement 1205 always QVS113Awv\n"
+      "fail_statement 1205 1 UPDATE  QVSYSTEM.QVS301ASW\n");
   db.WriteFile("in/IDN.txt", LineIdn(MakeIdn("O'Brien", "20240101", "", ""), false));
   ASSERT_EQ(db.Run({"in/IDN.txt", "IDN"}).exitCode, 0);
   const std::vector<std::string> log = db.LogMessages();
-  const std::vector<std::string> failures = {"Fehler in SQL_Qvs301Asw_Write(): -1 - AWN: O'Brien",
-                                             "Fehler in SQL_Qvs301Asw_Write(): 1205 - AWN: O'Brien"};
+  const std::vector<std::string> failures = {
+      "Fehler in SQL_Qvs301Asw_Write(): -1 - AWN: O'Brien",
+      "Fehler in SQL_Qvs301Asw_Write(): 1205 - AWN: O'Brien"};
   std::vector<std::string> logged;
   for (const std::string& m : log)
     if (m.rfind("Fehler in SQL_Qvs301Asw_Write", 0) == 0) logged.push_back(m);

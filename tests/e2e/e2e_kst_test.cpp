@@ -19,8 +19,8 @@ struct Kst {
 };
 
 std::string LineKst(const Kst& k) {
-  return e2e::Record({{k.kst, 30}, {k.mnd, 5}, {k.liz, 5}, {k.num, 7}, {k.sys, 7}, {k.txt, 30},
-                      {k.erf, 50}});
+  return e2e::Record(
+      {{k.kst, 30}, {k.mnd, 5}, {k.liz, 5}, {k.num, 7}, {k.sys, 7}, {k.txt, 30}, {k.erf, 50}});
 }
 
 const char* kMark = "UPDATE  QVSYSTEM.Qvs120Kid    SET  KidSta = 4";
@@ -37,17 +37,19 @@ std::string Update(const Kst& k) {
 
 std::string Insert(const Kst& k) {
   const std::string num = k.num.empty() ? "null" : "'" + k.num + "'";
-  return Fill(" INSERT INTO QVSYSTEM.QVS120KID  ( KidKst, KidMnd, KidLiz, KidNum,    KidSys, "
-              "KidTxt, KidSta, KidErf )  VALUES ('%s', '%s', '%s', " + num +
-                  ", '%s', '%s', 1, '%s' )",
-              {k.kst, k.mnd, k.liz, k.sys, k.txt, k.erf});
+  return Fill(
+      " INSERT INTO QVSYSTEM.QVS120KID  ( KidKst, KidMnd, KidLiz, KidNum,    KidSys, "
+      "KidTxt, KidSta, KidErf )  VALUES ('%s', '%s', '%s', " +
+          num + ", '%s', '%s', 1, '%s' )",
+      {k.kst, k.mnd, k.liz, k.sys, k.txt, k.erf});
 }
 
 class ImportKstTest : public ::testing::Test {
  protected:
   std::vector<Row> Rows() {
-    return db.Query("SELECT KidKst, KidMnd, KidLiz, KidNum, KidSys, KidTxt, KidSta, KidErf "
-                    "FROM QVSYSTEM.Qvs120Kid ORDER BY KidKst");
+    return db.Query(
+        "SELECT KidKst, KidMnd, KidLiz, KidNum, KidSys, KidTxt, KidSta, KidErf "
+        "FROM QVSYSTEM.Qvs120Kid ORDER BY KidKst");
   }
   Installation db;
 };
@@ -64,8 +66,9 @@ TEST_F(ImportKstTest, FirstImportInsertsWithStatusOneAndNullForBlankKidNum) {
   EXPECT_THAT(db.LogMessages(),
               ElementsAre("2 von 2 Datensaetze in Qvs120Kid eingefuegt",
                           "Die Schnittstellendatei vom Dateityp 'KST' wurde importiert!"));
-  EXPECT_THAT(Rows(), ElementsAre(Row{"KST-100", "M1", "L1", "4711", "SYS", "Lager", "1", "HOST"},
-                                  Row{"KST-200", "M1", "L1", "<NULL>", "SYS", "Buero", "1", "HOST"}));
+  EXPECT_THAT(Rows(),
+              ElementsAre(Row{"KST-100", "M1", "L1", "4711", "SYS", "Lager", "1", "HOST"},
+                          Row{"KST-200", "M1", "L1", "<NULL>", "SYS", "Buero", "1", "HOST"}));
 }
 
 // Mark and sweep run with "UPD" too; a blank KidNum writes NULL over the
@@ -87,7 +90,8 @@ TEST_F(ImportKstTest, SecondImportBlanksKidNumAndSweepsEvenInUpdateMode) {
 TEST_F(ImportKstTest, LastLineWithoutLineEndHasTheWrongLength) {
   const std::string cut = LineKst(kNoNum).substr(0, 134);
   e2e::ExpectWrongLengthFailsEveryAttempt(
-      db, "KST", LineKst(kWithNum) + cut, "Falsche Satzlaenge! '" + cut + "' Laenge Soll/Ist (135/134)");
+      db, "KST", LineKst(kWithNum) + cut,
+      "Falsche Satzlaenge! '" + cut + "' Laenge Soll/Ist (135/134)");
 }
 
 TEST_F(ImportKstTest, EmptyFileDeletesEveryRow) {

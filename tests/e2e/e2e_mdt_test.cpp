@@ -22,8 +22,7 @@ std::string LineMdt(const FieldsMdt& f) {
   return e2e::FixedLine(f, {5, 5, 13, 10, 33, 33, 1, 1, 3});
 }
 
-const char* kMark =
-    "UPDATE QvSystem.MGSSTMDT SET    MDTDAT = CONVERT(datetime, '19000101', 112) ";
+const char* kMark = "UPDATE QvSystem.MGSSTMDT SET    MDTDAT = CONVERT(datetime, '19000101', 112) ";
 // The schema in capitals, unlike the other sweeps of its group.
 const char* kSweep =
     "DELETE FROM QVSYSTEM.MGSSTMDT WHERE CONVERT(char(11), MDTDAT, 112) = '19000101' ";

@@ -27,24 +27,27 @@ const char* kSweep = "DELETE FROM QVSYSTEM.QVS112TMD WHERE TMDSTA = 4 ";
 
 // `date` is the text sent for TMDDAT ("YYYYMMDD HH:MM:SS" or empty).
 std::string Update(const Mnd& m, const std::string& date) {
-  return Fill(" UPDATE QVSYSTEM.QVS112TMD  SET   TMDNAM = '%s',        TMDSTA = NULLIF('%s','') ,"
-              "        TMDDAT = convert(datetime,NULLIF('%s',''),120),        TMDERF = '%s'  "
-              "WHERE TMDLIZ = '%s'  AND   TMDNUM = '%s' ",
-              {m.nam, m.sta, date, m.erf, m.liz, m.num});
+  return Fill(
+      " UPDATE QVSYSTEM.QVS112TMD  SET   TMDNAM = '%s',        TMDSTA = NULLIF('%s','') ,"
+      "        TMDDAT = convert(datetime,NULLIF('%s',''),120),        TMDERF = '%s'  "
+      "WHERE TMDLIZ = '%s'  AND   TMDNUM = '%s' ",
+      {m.nam, m.sta, date, m.erf, m.liz, m.num});
 }
 
 std::string Insert(const Mnd& m, const std::string& date) {
-  return Fill(" INSERT INTO QVSYSTEM.QVS112TMD  ( TMDLIZ, TMDNUM, TMDNAM, TMDSTA, TMDDAT, TMDERF )"
-              "  VALUES (  '%s', '%s', '%s', NULLIF('%s',''), "
-              "convert(datetime,NULLIF('%s',''),120),  '%s' )",
-              {m.liz, m.num, m.nam, m.sta, date, m.erf});
+  return Fill(
+      " INSERT INTO QVSYSTEM.QVS112TMD  ( TMDLIZ, TMDNUM, TMDNAM, TMDSTA, TMDDAT, TMDERF )"
+      "  VALUES (  '%s', '%s', '%s', NULLIF('%s',''), "
+      "convert(datetime,NULLIF('%s',''),120),  '%s' )",
+      {m.liz, m.num, m.nam, m.sta, date, m.erf});
 }
 
 class ImportMndTest : public ::testing::Test {
  protected:
   std::vector<Row> Rows() {
-    return db.Query("SELECT TMDLIZ, TMDNUM, TMDNAM, TMDSTA, CONVERT(char(19), TMDDAT, 120), "
-                    "TMDERF FROM QVSYSTEM.Qvs112Tmd ORDER BY TMDLIZ, TMDNUM");
+    return db.Query(
+        "SELECT TMDLIZ, TMDNUM, TMDNAM, TMDSTA, CONVERT(char(19), TMDDAT, 120), "
+        "TMDERF FROM QVSYSTEM.Qvs112Tmd ORDER BY TMDLIZ, TMDNUM");
   }
   Installation db;
 };
@@ -91,11 +94,13 @@ TEST_F(ImportMndTest, SecondImportUpdatesAndSweepsStatusFourEvenInUpdateMode) {
 }
 
 TEST_F(ImportMndTest, LastLineWithoutLineEndFailsAndLeavesRowsMarked) {
-  db.Exec("INSERT INTO QVSYSTEM.Qvs112Tmd (TMDLIZ, TMDNUM, TMDNAM, TMDSTA, TMDERF) "
-          "VALUES ('L9', '00001', 'Alt', 1, 'HOST')");
+  db.Exec(
+      "INSERT INTO QVSYSTEM.Qvs112Tmd (TMDLIZ, TMDNUM, TMDNAM, TMDSTA, TMDERF) "
+      "VALUES ('L9', '00001', 'Alt', 1, 'HOST')");
   const std::string cut = LineMnd(kBlank).substr(0, 129);
   e2e::ExpectWrongLengthFailsEveryAttempt(
-      db, "MND", LineMnd(kFull) + cut, "Falsche Satzlaenge! '" + cut + "' Laenge Soll/Ist (130/129)");
+      db, "MND", LineMnd(kFull) + cut,
+      "Falsche Satzlaenge! '" + cut + "' Laenge Soll/Ist (130/129)");
   // No sweep ran: the row the file does not carry stays, marked.
   EXPECT_THAT(db.Query("SELECT TMDLIZ, TMDSTA FROM QVSYSTEM.Qvs112Tmd ORDER BY TMDLIZ"),
               ElementsAre(Row{"L1", "1"}, Row{"L9", "4"}));
@@ -119,7 +124,8 @@ TEST_F(ImportMndTest, NonNumericStatusIsRejectedWithTheDatabasesError) {
   ASSERT_GE(log.size(), 3u);
   EXPECT_EQ(log[0], "Fehler in SQL_Qvs112Tmd_Write: 245. Satz: '" + line.substr(0, 129));
   EXPECT_EQ(log[1], "' ");
-  EXPECT_EQ(log.back(), "Die Schnittstellendatei vom Dateityp 'MND' konnte nicht importiert werden!");
+  EXPECT_EQ(log.back(),
+            "Die Schnittstellendatei vom Dateityp 'MND' konnte nicht importiert werden!");
   EXPECT_THAT(Rows(),
               ElementsAre(Row{"L1", "00001", "Mandant Eins", "1", "2024-03-15 08:30:05", "HOST"}));
 }

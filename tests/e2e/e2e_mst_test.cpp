@@ -23,8 +23,7 @@ std::string LineMst(const FieldsMst& f) {
   return e2e::FixedLine(f, {5, 5, 13, 1, 23, 33, 33, 1, 50, 8, 30, 4, 3});
 }
 
-const char* kMark =
-    "UPDATE QvSystem.MGSSTMST SET    MSTDAT = CONVERT(datetime, '19000101', 112) ";
+const char* kMark = "UPDATE QvSystem.MGSSTMST SET    MSTDAT = CONVERT(datetime, '19000101', 112) ";
 const char* kSweep =
     "DELETE FROM Qvsystem.MGSSTMST WHERE CONVERT(char(11), MSTDAT, 112) = '19000101' ";
 
@@ -62,12 +61,12 @@ class ImportMstTest : public ::testing::Test {
   Installation db;
 };
 
-const FieldsMst kLong = {"L1", "M1", "ASW1", "A", "VB1", "Abe", "Sbe", "K",
-                         "KST1", "20240101", "Abt", "0800", "F1"};
-const FieldsMst kShortSameKey = {"L1", "M1", "ASW1", "A", "VB1", "Abe2", "Sbe2", "K",
-                                 "KST1", "20240201", "Abt2"};
-const FieldsMst kShortOther = {"L1", "M1", "ASW2", "A", "VB'1", "Abe", "Sbe", "",
-                               "KST1", "20240101", "Abt"};
+const FieldsMst kLong = {"L1", "M1",   "ASW1",     "A",   "VB1",  "Abe", "Sbe",
+                         "K",  "KST1", "20240101", "Abt", "0800", "F1"};
+const FieldsMst kShortSameKey = {"L1",   "M1", "ASW1", "A",        "VB1", "Abe2",
+                                 "Sbe2", "K",  "KST1", "20240201", "Abt2"};
+const FieldsMst kShortOther = {"L1",  "M1", "ASW2", "A",        "VB'1", "Abe",
+                               "Sbe", "",   "KST1", "20240101", "Abt"};
 
 TEST_F(ImportMstTest, ShortRecordEmptiesTheLongOnesTrailingFields) {
   // MSTUh1 and MSTFcd are no key: the later short record updates the long

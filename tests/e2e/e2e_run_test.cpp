@@ -1,6 +1,6 @@
 // The run end to end: command line, switches, work file, start-up, exit codes.
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
@@ -130,8 +130,8 @@ TEST(Run, DatabaseDownAtStartExits99AndLeavesTheSource) {
   db.WriteFile("in/20P.txt", Line20P("T", "1"));
   auto r = db.Run({"in/20P.txt", "20P"});
   EXPECT_EQ(r.exitCode, 99);
-  EXPECT_EQ(FixedMessages(db), std::vector<std::string>(std::begin(kReconnectFailed),
-                                                       std::end(kReconnectFailed)));
+  EXPECT_EQ(FixedMessages(db),
+            std::vector<std::string>(std::begin(kReconnectFailed), std::end(kReconnectFailed)));
   EXPECT_TRUE(db.Exists("in/20P.txt"));
   EXPECT_FALSE(db.Exists("in/20P.wrk"));
 }
@@ -167,8 +167,11 @@ TEST(Run, ConfiguredCredentialsReachTheServer) {
 void WriteIniByHand(const Installation& db, const std::string& database) {
   std::string text;
   int number = 1;
-  for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
-           {"LOGIN", "kranzel"}, {"PASS", "geheim"}, {"DB_SYSTEM", "MSSQL"}, {"DATABASE", database}}) {
+  for (const auto& [key, value] :
+       std::vector<std::pair<std::string, std::string>>{{"LOGIN", "kranzel"},
+                                                        {"PASS", "geheim"},
+                                                        {"DB_SYSTEM", "MSSQL"},
+                                                        {"DATABASE", database}}) {
     text += "[" + key + "];" + key + ";\n" + std::to_string(number++) + ";" + key + ";" +
             EncryptHex(value, kIniKey) + "\n";
   }
@@ -186,8 +189,10 @@ TEST(Run, DatabaseNameLongerThan40CharactersIsNotUsed) {
   WriteIniByHand(db, std::string(40, 'K'));
   std::filesystem::remove(db.LogPath());
   EXPECT_EQ(db.Run({"in/20P.txt", "20P"}).exitCode, 99);
-  EXPECT_EQ(db.LogMessages().at(1), "ODBC: HY090 [unixODBC][Driver Manager]Invalid string or buffer "
-                                    "length (nativer Fehler 0, DSN " + std::string(40, 'K') + ")");
+  EXPECT_EQ(db.LogMessages().at(1),
+            "ODBC: HY090 [unixODBC][Driver Manager]Invalid string or buffer "
+            "length (nativer Fehler 0, DSN " +
+                std::string(40, 'K') + ")");
 }
 
 TEST(Run, DebugSwitchPrintsMessagesInsteadOfLogging) {
@@ -235,7 +240,8 @@ TEST(Run, LogIsRotatedWhenTheFirstLinePassesTheThreshold) {
   ASSERT_TRUE(std::filesystem::exists(old));
   std::ifstream in(old, std::ios::binary);
   std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(content.size(), 10485760u + 20 + std::string("1 von 1 Datensaetze in MGSST20P eingefuegt\n").size());
+  EXPECT_EQ(content.size(),
+            10485760u + 20 + std::string("1 von 1 Datensaetze in MGSST20P eingefuegt\n").size());
   EXPECT_THAT(db.LogMessages(),
               ElementsAre("Die Schnittstellendatei vom Dateityp '20P' wurde importiert!"));
 }

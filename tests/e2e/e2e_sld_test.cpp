@@ -112,9 +112,8 @@ const Sld kB = MakeSld("SALDO-B", "STO2", "b", "AMP2");
 TEST_F(ImportSldTest, LongFormFirstImportInsertsEveryColumn) {
   db.WriteFile("in/SLD.txt", LineSld(kA, true) + LineSld(kB, true));
   ASSERT_EQ(db.Run({"in/SLD.txt", "sld"}).exitCode, 0);
-  EXPECT_THAT(db.TakeJournal(),
-              ElementsAre(kTimestampQuery, kMark, Update(kA), InsertWithAmp(kA), Update(kB),
-                          InsertWithAmp(kB), kSweep));
+  EXPECT_THAT(db.TakeJournal(), ElementsAre(kTimestampQuery, kMark, Update(kA), InsertWithAmp(kA),
+                                            Update(kB), InsertWithAmp(kB), kSweep));
   EXPECT_THAT(db.LogMessages(),
               ElementsAre("2 von 2 Datensaetze in O2002TSW eingefuegt",
                           "Die Schnittstellendatei vom Dateityp 'SLD' wurde importiert!"));
@@ -136,9 +135,8 @@ TEST_F(ImportSldTest, ShortFormSecondImportUpdatesAndSweepsEvenInUpdateMode) {
   db.WriteFile("in/SLD.txt", LineSld(a2, false) + LineSld(c2, false) + LineSld(d, false));
   ASSERT_EQ(db.Run({"in/SLD.txt", "SLD", "UPD"}).exitCode, 0);
   Sld a2Sent = MakeSld("SALDO-A", "STO9", "x''y", "");
-  EXPECT_THAT(db.TakeJournal(),
-              ElementsAre(kTimestampQuery, kMark, Update(a2Sent), Update(c2), Update(d),
-                          InsertWithAmp(d), kSweep));
+  EXPECT_THAT(db.TakeJournal(), ElementsAre(kTimestampQuery, kMark, Update(a2Sent), Update(c2),
+                                            Update(d), InsertWithAmp(d), kSweep));
   EXPECT_EQ(db.LogMessages().end()[-2], "3 von 3 Datensaetze in O2002TSW eingefuegt");
   EXPECT_THAT(Rows(), ElementsAre(Row(a2), Row(d)));
 }
@@ -175,7 +173,8 @@ TEST_F(ImportSldTest, ShortFirstLineMakesALongLineLaterFailOnItsRest) {
 TEST_F(ImportSldTest, LastLineWithoutLineEndHasTheWrongLength) {
   const std::string cut = LineSld(kB, true).substr(0, 431);
   e2e::ExpectWrongLengthFailsEveryAttempt(
-      db, "SLD", LineSld(kA, true) + cut, "Falsche Satzlaenge! '" + cut + "' Laenge Soll/Ist (432/431)");
+      db, "SLD", LineSld(kA, true) + cut,
+      "Falsche Satzlaenge! '" + cut + "' Laenge Soll/Ist (432/431)");
 }
 
 TEST_F(ImportSldTest, EmptyFileDeletesEveryRow) {
@@ -191,15 +190,15 @@ TEST_F(ImportSldTest, EmptyFileDeletesEveryRow) {
 // attempt's too; a new process tries TswAmp again.
 TEST_F(ImportSldTest, InsertWithoutTswAmpAfter207LastsForTheProcess) {
   const Sld c = MakeSld("SALDO-C", "STO3", "c", "AMP3");
-  db.SetControl("fail_statement 207 1 TswF10, TswAmp )\n"
-                "fail_statement 2627 1 VALUES (RTRIM('SALDO-C')\n");
+  db.SetControl(
+      "fail_statement 207 1 TswF10, TswAmp )\n"
+      "fail_statement 2627 1 VALUES (RTRIM('SALDO-C')\n");
   db.WriteFile("in/SLD.txt", LineSld(kA, true) + LineSld(kB, true) + LineSld(c, true));
   ASSERT_EQ(db.Run({"in/SLD.txt", "SLD"}).exitCode, 0);
-  EXPECT_THAT(db.TakeJournal(),
-              ElementsAre(kTimestampQuery, kMark, Update(kA), InsertWithAmp(kA),
-                          InsertWithoutAmp(kA), Update(kB), InsertWithoutAmp(kB), Update(c),
-                          InsertWithoutAmp(c), kMark, Update(kA), Update(kB), Update(c),
-                          InsertWithoutAmp(c), kSweep));
+  EXPECT_THAT(db.TakeJournal(), ElementsAre(kTimestampQuery, kMark, Update(kA), InsertWithAmp(kA),
+                                            InsertWithoutAmp(kA), Update(kB), InsertWithoutAmp(kB),
+                                            Update(c), InsertWithoutAmp(c), kMark, Update(kA),
+                                            Update(kB), Update(c), InsertWithoutAmp(c), kSweep));
   auto log = db.LogMessages();
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log[0], "Fehler in SQL_O2002Tsw_Write(): 2627");
@@ -232,7 +231,8 @@ TEST_F(ImportSldTest, TableWithoutTswAmpFailsTheUpdate) {
   std::ofstream(ddlPath) << ddl.str();
   for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(db.dbPath + suffix);
   ASSERT_EQ(std::system((std::string(STANDIN_TOOL) + " create '" + db.dbPath + "' '" + ddlPath +
-                         "' >/dev/null").c_str()),
+                         "' >/dev/null")
+                            .c_str()),
             0);
 
   db.WriteFile("in/SLD.txt", LineSld(kA, true));
@@ -245,7 +245,8 @@ TEST_F(ImportSldTest, TableWithoutTswAmpFailsTheUpdate) {
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log[0], "Fehler in SQL_O2002Tsw_Write(): 207");
   EXPECT_EQ(std::count(log.begin(), log.end(), "Fehler in SQL_O2002Tsw_Write(): 207"), 5);
-  EXPECT_EQ(log.back(), "Die Schnittstellendatei vom Dateityp 'SLD' konnte nicht importiert werden!");
+  EXPECT_EQ(log.back(),
+            "Die Schnittstellendatei vom Dateityp 'SLD' konnte nicht importiert werden!");
 }
 
 }  // namespace

@@ -118,7 +118,8 @@ TEST(RunSummary, EveryFailedExitWritesOneLine) {
                   R"("native_error":0,"exit_code":90})",
                   R"("source":"in/20P.txt","work":"in/20P.wrk","type":"20P","update_mode":false,)"
                   R"("attempts":0,"records":0,"inserted":null,"updated":null,"deleted":null,)"
-                  R"("native_error":)" + refused + R"(,"exit_code":99})"));
+                  R"("native_error":)" +
+                      refused + R"(,"exit_code":99})"));
 
   // Too few arguments: the usage, and no summary (nothing was run).
   ASSERT_EQ(db.Run({"in/20P.txt"}).exitCode, 90);
@@ -150,7 +151,9 @@ const std::string kOddName = "in/a\"b\\c\td\x01\x7f\xe4\x80.txt";
 const std::string kOddNameJson = R"("in/a\"b\\c\td\u0001\u007f\u00e4\u20ac.txt")";
 const std::string kOddNameUtf8 = "in/a\"b\\c\td\x01\x7f\xc3\xa4\xe2\x82\xac.txt";
 // A name in UTF-8 keeps its characters.
-const std::string kUtf8Name = "in/Gr\xc3\xbc\xc3\x9f" "e\xf0\x9f\x93\x84.txt";
+const std::string kUtf8Name =
+    "in/Gr\xc3\xbc\xc3\x9f"
+    "e\xf0\x9f\x93\x84.txt";
 const std::string kUtf8NameJson = R"("in/Gr\u00fc\u00dfe\ud83d\udcc4.txt")";
 
 TEST(RunSummary, TextsAreEscaped) {
@@ -173,7 +176,8 @@ TEST(RunSummary, TextsAreEscaped) {
 
   // What a JSON reader makes of it: the names as characters, in UTF-8.
   if (std::system("jq --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "jq is not installed";
-  auto r = db.RunCommand({"sh", "-c", "jq -j '.source + \"|\"' ../../Valdura_php/log/kranzel-runs.jsonl"});
+  auto r = db.RunCommand(
+      {"sh", "-c", "jq -j '.source + \"|\"' ../../Valdura_php/log/kranzel-runs.jsonl"});
   ASSERT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, kOddNameUtf8 + "|" + kUtf8Name + "|");
 }

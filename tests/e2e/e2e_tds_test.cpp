@@ -30,8 +30,8 @@ using ::testing::HasSubstr;
 
 namespace {
 
-#define SKIP_WITHOUT_FREETDS()                                                              \
-  do {                                                                                      \
+#define SKIP_WITHOUT_FREETDS()                                                                \
+  do {                                                                                        \
     if (!e2e::TdsUnavailable().empty()) GTEST_SKIP() << "skipped: " << e2e::TdsUnavailable(); \
   } while (0)
 
@@ -41,14 +41,16 @@ std::string Line20P(const std::string& trm, const std::string& ofb) {
 
 // Runs tsql against the listener with `input` on its standard input;
 // returns what it printed (standard output and error).
-std::string Tsql(Installation& db, int port, const std::string& password, const std::string& input) {
+std::string Tsql(Installation& db, int port, const std::string& password,
+                 const std::string& input) {
 #ifndef TSQL_BIN
   (void)db, (void)port, (void)password, (void)input;
   return "";
 #else
   std::string in = db.root + "/tsql-input.txt";
   std::ofstream(in) << input;
-  std::string cmd = "FREETDSCONF=" + db.odbcDir + "/freetds.conf TDSVER=7.4 " TSQL_BIN " -H 127.0.0.1 -p " +
+  std::string cmd = "FREETDSCONF=" + db.odbcDir +
+                    "/freetds.conf TDSVER=7.4 " TSQL_BIN " -H 127.0.0.1 -p " +
                     std::to_string(port) + " -U kranzel -P " + password + " < " + in + " 2>&1";
   std::string out;
   if (FILE* p = popen(cmd.c_str(), "r")) {
@@ -77,11 +79,19 @@ class RawClient {
   ~RawClient() { close(fd_); }
   bool connected() const { return connected_; }
 
-  void SendRaw(const std::string& bytes) { (void)send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+  void SendRaw(const std::string& bytes) {
+    (void)send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  }
   void SendPacket(std::uint8_t type, const std::string& payload, bool eom = true) {
     std::size_t len = payload.size() + 8;
-    std::string p = {static_cast<char>(type), static_cast<char>(eom ? 1 : 0), static_cast<char>(len >> 8),
-                     static_cast<char>(len & 0xFF), 0, 0, 1, 0};
+    std::string p = {static_cast<char>(type),
+                     static_cast<char>(eom ? 1 : 0),
+                     static_cast<char>(len >> 8),
+                     static_cast<char>(len & 0xFF),
+                     0,
+                     0,
+                     1,
+                     0};
     SendRaw(p + payload);
   }
   void EndWrites() { shutdown(fd_, SHUT_WR); }
@@ -128,7 +138,8 @@ std::string EmptyLogin7() {
   m[0] = 94;
   m[4] = 0x04, m[7] = 0x74;  // TDS 7.4
   m[9] = 0x10;               // packet size 4096
-  for (int at = 36; at < 94; at += 4) m[static_cast<std::size_t>(at)] = 94;  // empty fields at the end
+  for (int at = 36; at < 94; at += 4)
+    m[static_cast<std::size_t>(at)] = 94;  // empty fields at the end
   return m;
 }
 
@@ -139,7 +150,8 @@ std::string Ucs2(const std::string& ascii) {
 }
 
 std::string Batch(const std::string& sql) {
-  std::string headers = {22, 0, 0, 0, 18, 0, 0, 0, 2, 0};  // ALL_HEADERS with a transaction descriptor
+  std::string headers = {22, 0, 0, 0, 18,
+                         0,  0, 0, 2, 0};  // ALL_HEADERS with a transaction descriptor
   headers += std::string(8, '\0') + std::string{1, 0, 0, 0};
   return headers + Ucs2(sql);
 }
@@ -169,11 +181,12 @@ TEST(TdsListener, TsqlRunsQueriesAndSeesTheServersNativeErrors) {
   db.WriteFile("in/20P.txt", Line20P("TERM01", "1700"));
   ASSERT_EQ(db.Run({"in/20P.txt", "20P"}).exitCode, 0);
   int port = db.StartListener();
-  std::string out = Tsql(db, port, "geheim",
-                         "SELECT M20Trm, M20Ofb FROM QVSYSTEM.MGSST20P\ngo\n"
-                         "SELECT M20Nix FROM QVSYSTEM.MGSST20P\ngo\n"
-                         "INSERT INTO QVSYSTEM.MGSST20P (M20Trm, M20Sch, M20Tg1, M20Zz2, M20Ofv, M20Ofb, M20Dat) "
-                         "VALUES ('TERM01', 'A', '1', '12345', '0800', '1', CURRENT_TIMESTAMP)\ngo\nquit\n");
+  std::string out =
+      Tsql(db, port, "geheim",
+           "SELECT M20Trm, M20Ofb FROM QVSYSTEM.MGSST20P\ngo\n"
+           "SELECT M20Nix FROM QVSYSTEM.MGSST20P\ngo\n"
+           "INSERT INTO QVSYSTEM.MGSST20P (M20Trm, M20Sch, M20Tg1, M20Zz2, M20Ofv, M20Ofb, M20Dat) "
+           "VALUES ('TERM01', 'A', '1', '12345', '0800', '1', CURRENT_TIMESTAMP)\ngo\nquit\n");
   EXPECT_THAT(out, HasSubstr("M20Trm\tM20Ofb\nTERM01\t1700\n"));
   EXPECT_THAT(out, HasSubstr("Msg 207 (severity 16, state 1)"));
   EXPECT_THAT(out, HasSubstr("Msg 2627 (severity 14, state 1)"));
@@ -237,7 +250,7 @@ TEST(TdsListener, BadPacketsCloseOnlyTheirConnection) {
     c.SendPacket(0x01, Batch("SELECT M20Trm FROM QVSYSTEM.MGSST20P"));
     std::string rows = c.Reply();
     ASSERT_FALSE(rows.empty());
-    EXPECT_EQ(rows[0], '\x81');  // COLMETADATA
+    EXPECT_EQ(rows[0], '\x81');                   // COLMETADATA
     c.SendPacket(0x01, Batch("SELECT 1") + "x");  // half a character
     EXPECT_TRUE(c.ClosedByListener());
   }
@@ -264,7 +277,8 @@ TEST(TdsListener, BadPacketsCloseOnlyTheirConnection) {
 TEST(TdsListener, MissingDatabaseIsRefusedAtStart) {
   SKIP_WITHOUT_FREETDS();
   Installation db(Path::Tds);
-  std::string cmd = std::string(STANDIN_SERVER) + " --port 0 --database " + db.root + "/nix.sqlite 2>&1";
+  std::string cmd =
+      std::string(STANDIN_SERVER) + " --port 0 --database " + db.root + "/nix.sqlite 2>&1";
   std::string out;
   FILE* p = popen(cmd.c_str(), "r");
   ASSERT_NE(p, nullptr);

@@ -2,8 +2,8 @@
 // unixODBC and the stand-in, on imports that insert, update, sweep, retry
 // after a failed statement, and end early without a source file. Every kind
 // of leak counts, "still reachable" too, except the driver manager's,
-// loader's and stand-in's own blocks kept until exit (valgrind.supp). Runs only where valgrind is installed and the build is not
-// sanitized (the two do not mix); it says so when it skips.
+// loader's and stand-in's own blocks kept until exit (valgrind.supp). Runs only where valgrind is
+// installed and the build is not sanitized (the two do not mix); it says so when it skips.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,12 +35,18 @@ bool HaveValgrind() { return std::system("valgrind --version >/dev/null 2>&1") =
 // faketime, as the other end-to-end runs, so a retry's pause passes quickly.
 int RunUnderValgrind(const e2e::Installation& inst, const std::vector<std::string>& args,
                      const std::string& report) {
-  std::vector<std::string> argv = {
-      "faketime", "-f", "+0 x1000", "valgrind", "--quiet", "--leak-check=full", "--show-leak-kinds=all",
-      "--errors-for-leak-kinds=all",
-      "--error-exitcode=" + std::to_string(kValgrindError),
-      "--suppressions=" KRANZEL_SOURCE_DIR "/tests/e2e/valgrind.supp",
-      "--log-file=" + report, KRANZEL_BIN};
+  std::vector<std::string> argv = {"faketime",
+                                   "-f",
+                                   "+0 x1000",
+                                   "valgrind",
+                                   "--quiet",
+                                   "--leak-check=full",
+                                   "--show-leak-kinds=all",
+                                   "--errors-for-leak-kinds=all",
+                                   "--error-exitcode=" + std::to_string(kValgrindError),
+                                   "--suppressions=" KRANZEL_SOURCE_DIR "/tests/e2e/valgrind.supp",
+                                   "--log-file=" + report,
+                                   KRANZEL_BIN};
   argv.insert(argv.end(), args.begin(), args.end());
   pid_t pid = fork();
   if (pid == 0) {
@@ -79,9 +85,11 @@ TEST(Valgrind, ImportsLeakNothing) {
   const std::string report = inst.root + "/valgrind.txt";
 
   // First delivery inserts, the second updates, inserts and sweeps.
-  inst.WriteFile("in/20P.txt", Line20P("TERM'01", "00001", "2200") + Line20P("TERM02", "00002", "1400"));
+  inst.WriteFile("in/20P.txt",
+                 Line20P("TERM'01", "00001", "2200") + Line20P("TERM02", "00002", "1400"));
   ASSERT_EQ(RunUnderValgrind(inst, {"in/20P.txt", "20P"}, report), 0) << Slurp(report);
-  inst.WriteFile("in/20P.txt", Line20P("TERM'01", "00001", "2300") + Line20P("TERM03", "00003", "0900"));
+  inst.WriteFile("in/20P.txt",
+                 Line20P("TERM'01", "00001", "2300") + Line20P("TERM03", "00003", "0900"));
   ASSERT_EQ(RunUnderValgrind(inst, {"in/20P.txt", "20P"}, report), 0) << Slurp(report);
   EXPECT_EQ(inst.Query("SELECT M20Trm, M20Ofb FROM QVSYSTEM.MGSST20P ORDER BY M20Trm"),
             (std::vector<e2e::Row>{{"TERM'01", "2300"}, {"TERM03", "0900"}}));

@@ -107,7 +107,8 @@ std::string TdsUnavailable() {
 #ifndef STANDIN_SERVER
   return "kranzel-standin-server is not built";
 #else
-  if (access(TDSODBC_LIB, R_OK) != 0) return "the FreeTDS ODBC driver (package tdsodbc) is not installed";
+  if (access(TDSODBC_LIB, R_OK) != 0)
+    return "the FreeTDS ODBC driver (package tdsodbc) is not installed";
   return "";
 #endif
 }
@@ -132,15 +133,16 @@ Installation::Installation(Path path) : path_(path) {
   SetIni("PASS", "geheim");
   SetIni("DB_SYSTEM", "MSSQL");
   SetIni("DATABASE", "KRANZELDB");
-  RunResult made = Capture({STANDIN_TOOL, "create", dbPath,
-                            std::string(KRANZEL_SOURCE_DIR) + "/schema/qvsystem.sql"},
-                           "", {}, odbcDir + "/stderr.txt");
+  RunResult made = Capture(
+      {STANDIN_TOOL, "create", dbPath, std::string(KRANZEL_SOURCE_DIR) + "/schema/qvsystem.sql"},
+      "", {}, odbcDir + "/stderr.txt");
   if (made.exitCode != 0)
     throw std::runtime_error("kranzel-standin create failed: " + Slurp(odbcDir + "/stderr.txt"));
-  extra_ = {{"Driver", "KranzelStandin"}, {"Database", dbPath},  {"User", "kranzel"},
+  extra_ = {{"Driver", "KranzelStandin"}, {"Database", dbPath},     {"User", "kranzel"},
             {"Password", "geheim"},       {"Journal", journalPath}, {"Control", controlPath}};
   Spit(odbcDir + "/odbcinst.ini",
-       "[KranzelStandin]\nDescription = SQL Server stand-in\nDriver = " STANDIN_LIB "\n"
+       "[KranzelStandin]\nDescription = SQL Server stand-in\nDriver = " STANDIN_LIB
+       "\n"
        "[FreeTDS]\nDescription = FreeTDS ODBC driver\nDriver = " TDSODBC_LIB "\n");
   // FreeTDS reads no system-wide freetds.conf (with its text size and
   // other settings) but this empty one.
@@ -148,8 +150,8 @@ Installation::Installation(Path path) : path_(path) {
   WriteOdbcIni();
   if (const std::string dir = Env("KRANZEL_E2E_CAPTURE"); !dir.empty()) {
     const testing::TestInfo* t = testing::UnitTest::GetInstance()->current_test_info();
-    capturePath_ = dir + "/" + (t ? std::string(t->test_suite_name()) + "." + t->name() : "none") +
-                   ".txt";
+    capturePath_ =
+        dir + "/" + (t ? std::string(t->test_suite_name()) + "." + t->name() : "none") + ".txt";
     Note("== installation\n");
   }
 }
@@ -193,7 +195,9 @@ void Installation::WriteOdbcIni() const {
 }
 
 std::vector<std::pair<std::string, std::string>> Installation::OdbcEnvironment() const {
-  return {{"ODBCSYSINI", odbcDir}, {"FREETDSCONF", odbcDir + "/freetds.conf"}, {"ASAN_OPTIONS", AsanOptions()}};
+  return {{"ODBCSYSINI", odbcDir},
+          {"FREETDSCONF", odbcDir + "/freetds.conf"},
+          {"ASAN_OPTIONS", AsanOptions()}};
 }
 
 int Installation::StartListener() {
@@ -251,8 +255,8 @@ void Installation::StopListener() {
   waitpid(listenerPid_, &status, 0);
   listenerPid_ = -1;
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    throw std::runtime_error("kranzel-standin-server did not stop cleanly (status " + std::to_string(status) +
-                             "): " + Slurp(root + "/listener.log"));
+    throw std::runtime_error("kranzel-standin-server did not stop cleanly (status " +
+                             std::to_string(status) + "): " + Slurp(root + "/listener.log"));
 }
 
 void Installation::SetDsnAttribute(const std::string& key, const std::string& value) {

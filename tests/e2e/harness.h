@@ -30,7 +30,7 @@ namespace e2e {
 
 struct RunResult {
   int exitCode = -1;
-  std::string out;   // standard output
+  std::string out;  // standard output
 };
 
 using Row = std::vector<std::string>;  // NULL reads as "<NULL>"
@@ -53,9 +53,9 @@ class Installation {
   Installation(const Installation&) = delete;
   Installation& operator=(const Installation&) = delete;
 
-  std::string root;      // the installation root
-  std::string workDir;   // <root>/x/y
-  std::string odbcDir;   // the ODBCSYSINI directory
+  std::string root;     // the installation root
+  std::string workDir;  // <root>/x/y
+  std::string odbcDir;  // the ODBCSYSINI directory
   std::string dbPath;
   std::string journalPath;
   std::string controlPath;
@@ -117,7 +117,7 @@ class Installation {
   int listenerPort_ = 0;
   // Appends `text` to this test's capture file (KRANZEL_E2E_CAPTURE).
   void Note(const std::string& text) const;
-  std::string capturePath_;  // empty: no capture
+  std::string capturePath_;                                 // empty: no capture
   std::vector<std::pair<std::string, std::string>> extra_;  // DSN attributes in order
 };
 

@@ -10,9 +10,7 @@ TEST(DateTimeText, FullFieldGetsBlankAndColons) {
   EXPECT_EQ(DateTimeText("20240315083005"), "20240315 08:30:05");
 }
 
-TEST(DateTimeText, EmptyFieldStaysEmptySoNullifWritesNull) {
-  EXPECT_EQ(DateTimeText(""), "");
-}
+TEST(DateTimeText, EmptyFieldStaysEmptySoNullifWritesNull) { EXPECT_EQ(DateTimeText(""), ""); }
 
 // A field cut short keeps its pieces at their fixed places, never reading
 // past its end; the database decides whether the text converts.

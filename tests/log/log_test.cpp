@@ -153,7 +153,8 @@ TEST_F(LogTest, OneByteMoreRotatesWithTheLineJustWritten) {
   // The next message goes into the new log.
   WriteLog("weiter");
   EXPECT_EQ(std::filesystem::file_size(LogPath), LineSize("weiter"));
-  EXPECT_EQ(std::filesystem::file_size(OldLogPath), static_cast<std::uintmax_t>(kLogRotateSize) + 1);
+  EXPECT_EQ(std::filesystem::file_size(OldLogPath),
+            static_cast<std::uintmax_t>(kLogRotateSize) + 1);
 }
 
 }  // namespace

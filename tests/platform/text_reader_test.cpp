@@ -62,9 +62,15 @@ TEST_F(TextReaderTest, CrLfAcrossBufferBoundary) {
 }
 
 TEST_F(TextReaderTest, CtrlZEndsInput) {
-  EXPECT_EQ(ReadAll("ab\x1A" "cd\nef\n"), (Lines{"ab"}));
-  EXPECT_EQ(ReadAll("ab\n\x1A" "cd\n"), (Lines{"ab\n"}));
-  EXPECT_EQ(ReadAll("\x1A" "ab\n"), (Lines{}));
+  EXPECT_EQ(ReadAll("ab\x1A"
+                    "cd\nef\n"),
+            (Lines{"ab"}));
+  EXPECT_EQ(ReadAll("ab\n\x1A"
+                    "cd\n"),
+            (Lines{"ab\n"}));
+  EXPECT_EQ(ReadAll("\x1A"
+                    "ab\n"),
+            (Lines{}));
   EXPECT_EQ(ReadAll("ab\r\x1A"), (Lines{"ab\r"}));
 }
 

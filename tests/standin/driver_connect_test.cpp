@@ -88,8 +88,8 @@ TEST(DriverConnect, DriverConnectByDsnTakesOverridesFromTheString) {
 TEST(DriverConnect, DriverConnectByLibraryPathNeedsNoIniEntry) {
   TestDsn dsn;
   Connection conn;
-  std::string cs = std::string("DRIVER={") + STANDIN_LIB + "};Database={" + dsn.dbPath +
-                   "};User=u;Password={p;w};UID=u;PWD={p;w}";
+  std::string cs =
+      std::string("DRIVER={") + STANDIN_LIB + "};Database={" + dsn.dbPath + "};User=u;Password={p;w};UID=u;PWD={p;w}";
   EXPECT_EQ(conn.DriverConnect(cs), SQL_SUCCESS) << FirstDiag(SQL_HANDLE_DBC, conn.dbc).message;
   EXPECT_EQ(Query(conn.dbc, "SELECT 2"), (std::vector<Row>{{"2"}}));
 }

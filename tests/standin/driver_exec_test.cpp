@@ -17,15 +17,14 @@ const char* const kTimestamp =
     "SELECT ( CONVERT(char(11), CURRENT_TIMESTAMP, 104) +          CONVERT(char(8), CURRENT_TIMESTAMP, 114)) ";
 
 std::string Update20P(const std::string& trm, const std::string& ofb) {
-  return "UPDATE QvSystem.MGSST20P SET    M20Ofb = '" + ofb +
-         "', M20Dat = CURRENT_TIMESTAMP WHERE  M20Trm = '" + trm +
+  return "UPDATE QvSystem.MGSST20P SET    M20Ofb = '" + ofb + "', M20Dat = CURRENT_TIMESTAMP WHERE  M20Trm = '" + trm +
          "' AND    M20Sch = '01' AND    M20Tg1 = '1' AND    M20Zz2 = '00001' AND    M20Ofv = '0800' ";
 }
 
 std::string Insert20P(const std::string& trm, const std::string& ofb) {
   return "INSERT INTO QvSystem.MGSST20P    (M20Trm, M20Sch, M20Tg1,     M20Zz2, M20Ofv, M20Ofb,     M20Dat)  "
-         "VALUES ('" + trm + "', '01', '1',          '00001', '0800', '" + ofb +
-         "',           CURRENT_TIMESTAMP)";
+         "VALUES ('" +
+         trm + "', '01', '1',          '00001', '0800', '" + ofb + "',           CURRENT_TIMESTAMP)";
 }
 
 // True when `text` has the shape of `pattern`, in which 'd' stands for a
@@ -41,7 +40,9 @@ bool MatchesShape(const std::string& text, const std::string& pattern) {
 
 class DriverExec : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(conn.Connect(dsn.dsn), SQL_SUCCESS) << FirstDiag(SQL_HANDLE_DBC, conn.dbc).message; }
+  void SetUp() override {
+    ASSERT_EQ(conn.Connect(dsn.dsn), SQL_SUCCESS) << FirstDiag(SQL_HANDLE_DBC, conn.dbc).message;
+  }
   TestDsn dsn;
   Connection conn;
 };
@@ -184,7 +185,10 @@ TEST_F(DriverExec, GetDataReturnsLongTextInPiecesThenNoData) {
 
 TEST_F(DriverExec, GetDataConvertsNumbersNullsAndWideText) {
   Statement insert(conn.dbc);
-  ASSERT_EQ(insert.Exec("INSERT INTO QVSYSTEM.Qvs120Kid (KidKst, KidMnd, KidLiz, KidNum, KidSta) VALUES ('K', 'M', 'L', '42', 7)"), SQL_SUCCESS)
+  ASSERT_EQ(
+      insert.Exec(
+          "INSERT INTO QVSYSTEM.Qvs120Kid (KidKst, KidMnd, KidLiz, KidNum, KidSta) VALUES ('K', 'M', 'L', '42', 7)"),
+      SQL_SUCCESS)
       << insert.FirstDiag().message;
   Statement st(conn.dbc);
   ASSERT_EQ(st.Exec("SELECT KidSta, KidNum, KidNum, KidTxt, KidTxt FROM QVSYSTEM.Qvs120Kid"), SQL_SUCCESS)
@@ -317,8 +321,7 @@ TEST_F(DriverExec, ClosedCursorReexecutesAndOpenResultsAreFreedWithTheirHandles)
   ASSERT_EQ(open.Exec("SELECT M20Trm FROM QVSYSTEM.MGSST20P"), SQL_SUCCESS);
   SQLHSTMT leftOver = SQL_NULL_HSTMT;
   ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, conn.dbc, &leftOver), SQL_SUCCESS);
-  ASSERT_EQ(SQLExecDirect(leftOver, reinterpret_cast<SQLCHAR*>(const_cast<char*>("SELECT 1")), SQL_NTS),
-            SQL_SUCCESS);
+  ASSERT_EQ(SQLExecDirect(leftOver, reinterpret_cast<SQLCHAR*>(const_cast<char*>("SELECT 1")), SQL_NTS), SQL_SUCCESS);
 }
 
 }  // namespace

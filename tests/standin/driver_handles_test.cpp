@@ -59,8 +59,7 @@ TEST(DriverHandles, FreedOrForeignHandlesAreInvalidAtTheDriversEntryPoints) {
   SQLHANDLE dbc = SQL_NULL_HANDLE;
   ASSERT_EQ(d.allocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_SUCCESS);
   std::string cs = std::string("DRIVER={") + STANDIN_LIB + "};Database={" + dsn.dbPath + "};UID=u;PWD=p";
-  ASSERT_EQ(d.driverConnect(dbc, nullptr, Text(cs), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
-            SQL_SUCCESS);
+  ASSERT_EQ(d.driverConnect(dbc, nullptr, Text(cs), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT), SQL_SUCCESS);
 
   SQLHANDLE stmt = SQL_NULL_HANDLE;
   ASSERT_EQ(d.allocHandle(SQL_HANDLE_STMT, dbc, &stmt), SQL_SUCCESS);

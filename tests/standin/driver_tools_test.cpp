@@ -49,8 +49,8 @@ TEST(DriverTool, ExecPrintsRowsTabSeparatedWithNullMarker) {
       true);
   ASSERT_EQ(rc, 0) << out;
   EXPECT_EQ(out, "") << "a statement without result prints nothing";
-  std::tie(rc, out) = RunCommand(
-      Tool("exec " + ShellQuote(dsn.dbPath) + " " + ShellQuote("SELECT KidKst, KidTxt, KidSta FROM QVSYSTEM.Qvs120Kid")));
+  std::tie(rc, out) = RunCommand(Tool("exec " + ShellQuote(dsn.dbPath) + " " +
+                                      ShellQuote("SELECT KidKst, KidTxt, KidSta FROM QVSYSTEM.Qvs120Kid")));
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(out, "K\t<NULL>\t3\n");
 }
@@ -76,17 +76,18 @@ TEST(DriverTool, ExecOnMissingDatabaseFailsWithoutCreatingIt) {
 TEST(DriverTool, CreateExtendsAnExistingDatabase) {
   TestDsn dsn;
   WriteFile(dsn.dir + "/extra.sql", "CREATE TABLE QVSYSTEM.Extra (ExtKey varchar(3) NOT NULL)\nGO\n");
-  auto [rc, out] = RunCommand(Tool("create " + ShellQuote(dsn.dbPath) + " " + ShellQuote(dsn.dir + "/extra.sql")), true);
+  auto [rc, out] =
+      RunCommand(Tool("create " + ShellQuote(dsn.dbPath) + " " + ShellQuote(dsn.dir + "/extra.sql")), true);
   ASSERT_EQ(rc, 0) << out;
   std::tie(rc, out) = RunCommand(
       Tool("exec " + ShellQuote(dsn.dbPath) + " " + ShellQuote("INSERT INTO QVSYSTEM.Extra (ExtKey) VALUES ('abc')")),
       true);
   ASSERT_EQ(rc, 0) << out;
-  std::tie(rc, out) = RunCommand(Tool("exec " + ShellQuote(dsn.dbPath) + " " +
-                                      ShellQuote("SELECT COUNT(*) FROM QVSYSTEM.Extra") + " " + ""));
+  std::tie(rc, out) = RunCommand(
+      Tool("exec " + ShellQuote(dsn.dbPath) + " " + ShellQuote("SELECT COUNT(*) FROM QVSYSTEM.Extra") + " " + ""));
   EXPECT_EQ(out, "1\n");
-  std::tie(rc, out) = RunCommand(Tool("exec " + ShellQuote(dsn.dbPath) + " " +
-                                      ShellQuote("SELECT COUNT(*) FROM QVSYSTEM.MGSST20P")));
+  std::tie(rc, out) =
+      RunCommand(Tool("exec " + ShellQuote(dsn.dbPath) + " " + ShellQuote("SELECT COUNT(*) FROM QVSYSTEM.MGSST20P")));
   EXPECT_EQ(out, "0\n") << "the schema's tables are still there";
 }
 

@@ -106,11 +106,11 @@ TEST(StatementCache, CacheHitWithValuesThatFailAnswersAsTheTranslation) {
   // translation for a literal), a key that exists; the same shape must
   // fail as the statement does on its own, error for error.
   const std::vector<std::vector<std::string>> failing = {
-      {"N3", "S1", "C1", "20230229"},   // 242, out of range
-      {"N3", "S1", "C1", "2024-02-x"},  // 241, not a date
-      {"N3", "S1", "C1234", "20240101"},  // 8152, AwvCod is varchar(5): fits
+      {"N3", "S1", "C1", "20230229"},      // 242, out of range
+      {"N3", "S1", "C1", "2024-02-x"},     // 241, not a date
+      {"N3", "S1", "C1234", "20240101"},   // 8152, AwvCod is varchar(5): fits
       {"N3", "S1", "C12345", "20240101"},  // 8152: one too many
-      {"N2", "S1", "C1", "20240229"},   // 2627
+      {"N2", "S1", "C1", "20240229"},      // 2627
   };
   for (const auto& values : failing) {
     std::string text = tsqltest::Fill(kInsertAwv, values);

@@ -138,16 +138,26 @@ TEST(TsqlErrors, OtherStatementErrorsCarrySqlServerNumbers) {
   ExpectError(db, "INSERT INTO QVSYSTEM.QVS113STO (StoNum) VALUES (StoSta)", 128, "42000");
   // Nesting without end is refused, not followed into a stack overflow.
   ExpectError(db, "SELECT " + std::string(100000, '(') + "1" + std::string(100000, ')'), 191, "42000");
-  ExpectError(db, "SELECT 1 WHERE " + [] {
-    std::string s;
-    for (int i = 0; i < 50000; ++i) s += "NOT ";
-    return s;
-  }() + "1 = 1", 191, "42000");
-  ExpectError(db, "SELECT " + [] {
-    std::string s;
-    for (int i = 0; i < 50000; ++i) s += "- ";
-    return s;
-  }() + "1", 191, "42000");
+  ExpectError(
+      db,
+      "SELECT 1 WHERE " +
+          [] {
+            std::string s;
+            for (int i = 0; i < 50000; ++i) s += "NOT ";
+            return s;
+          }() +
+          "1 = 1",
+      191, "42000");
+  ExpectError(
+      db,
+      "SELECT " +
+          [] {
+            std::string s;
+            for (int i = 0; i < 50000; ++i) s += "- ";
+            return s;
+          }() +
+          "1",
+      191, "42000");
   // One statement per execution.
   ExpectError(db, "SELECT 1 SELECT 2", 102, "42000", "Incorrect syntax near 'SELECT'.");
 }

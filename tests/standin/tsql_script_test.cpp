@@ -12,7 +12,7 @@ using tsqltest::Row;
 
 TEST(TsqlSchema, SchemaFileCreatesEveryTableWithItsKey) {
   Db db;
-  const char* const kTables[] = {"MGSST20P", "MGSST35P",  "QVS401ZLS", "MGSST41P", "Qvs112Tmd",
+  const char* const kTables[] = {"MGSST20P",  "MGSST35P",  "QVS401ZLS", "MGSST41P", "Qvs112Tmd",
                                  "Qvs301Asw", "QVS113STO", "QVS113Awv", "O2002TSW", "Qvs120Kid",
                                  "Qvs301Awb", "MGSSTFTG",  "MGSSTMST",  "MGSSTMDT", "MGSSTFCD"};
   for (const char* t : kTables) {

@@ -17,40 +17,32 @@ using tsqltest::Row;
 // The statement texts exactly as the tool sends them.
 const char kTimestamp[] =
     R"(SELECT ( CONVERT(char(11), CURRENT_TIMESTAMP, 104) +          CONVERT(char(8), CURRENT_TIMESTAMP, 114)) )";
-const char k20Mark[] =
-    R"(UPDATE QvSystem.MGSST20P SET    M20Dat = CONVERT(datetime, '19000101', 112) )";
+const char k20Mark[] = R"(UPDATE QvSystem.MGSST20P SET    M20Dat = CONVERT(datetime, '19000101', 112) )";
 const char k20Update[] =
     R"(UPDATE QvSystem.MGSST20P SET    M20Ofb = '%s', M20Dat = CURRENT_TIMESTAMP WHERE  M20Trm = '%s' AND    M20Sch = '%s' AND    M20Tg1 = '%s' AND    M20Zz2 = '%s' AND    M20Ofv = '%s' )";
 const char k20Insert[] =
     R"(INSERT INTO QvSystem.MGSST20P    (M20Trm, M20Sch, M20Tg1,     M20Zz2, M20Ofv, M20Ofb,     M20Dat)  VALUES ('%s', '%s', '%s',          '%s', '%s', '%s',           CURRENT_TIMESTAMP))";
-const char k20Sweep[] =
-    R"(DELETE FROM Qvsystem.MGSST20P WHERE M20DAT = CONVERT(datetime, '19000101', 112) )";
-const char k35Mark[] =
-    R"(UPDATE QvSystem.MGSST35P SET    M35Dat = CONVERT(datetime, '19000101', 112) )";
+const char k20Sweep[] = R"(DELETE FROM Qvsystem.MGSST20P WHERE M20DAT = CONVERT(datetime, '19000101', 112) )";
+const char k35Mark[] = R"(UPDATE QvSystem.MGSST35P SET    M35Dat = CONVERT(datetime, '19000101', 112) )";
 const char k35Update[] =
     R"(UPDATE QvSystem.MGSST35P SET    M35Zko = '%s', M35Zzo = '%s',        M35Bch = '%s', M35Dat = CURRENT_TIMESTAMP WHERE  M35Trm = '%s' AND    M35Fir = '%s' AND    M35Bkl = '%s' AND    M35Les = '%s' AND    M35Wle = '%s' AND    M35Wpl = '%s' )";
 const char k35Insert[] =
     R"(INSERT INTO QvSystem.MGSST35P    (M35Trm, M35Fir, M35Bkl,     M35Les, M35Wle, M35Wpl,     M35Zko, M35Zzo, M35Bch,     M35Dat)  VALUES ('%s', '%s', '%s',          '%s', '%s', '%s',          '%s', '%s', '%s',           CURRENT_TIMESTAMP))";
-const char k35Sweep[] =
-    R"(DELETE FROM Qvsystem.MGSST35P WHERE M35Dat = CONVERT(datetime, '19000101', 112) )";
+const char k35Sweep[] = R"(DELETE FROM Qvsystem.MGSST35P WHERE M35Dat = CONVERT(datetime, '19000101', 112) )";
 const char kZlsUpdate[] =
     R"( UPDATE QVSYSTEM.QVS401ZLS  SET   ZLSZKO = '%s'  WHERE ZLSTRM = '%s'  AND   ZLSLES = '%s' )";
-const char k41Mark[] =
-    R"(UPDATE QvSystem.MGSST41P SET    M41Dat = CONVERT(datetime, '19000101', 112) )";
+const char k41Mark[] = R"(UPDATE QvSystem.MGSST41P SET    M41Dat = CONVERT(datetime, '19000101', 112) )";
 const char k41Update[] =
     R"(UPDATE QvSystem.MGSST41P SET    M41Bis = '%s', M41Dat = CURRENT_TIMESTAMP WHERE  M41Trm = '%s' AND    M41Fir = '%s' AND    M41Zpl = '%s' AND    M41Wnr = '%s' AND    M41Zzo = '%s' AND    M41Tnr = '%s' AND    M41Von = '%s' )";
 const char k41Insert[] =
     R"(INSERT INTO QvSystem.MGSST41P    (M41Trm, M41Fir, M41Zpl,     M41Wnr, M41Zzo, M41Tnr,     M41Von, M41Bis, M41Dat)  VALUES ('%s', '%s', '%s',          '%s', '%s', '%s',          '%s', '%s', CURRENT_TIMESTAMP))";
-const char k41Sweep[] =
-    R"(DELETE FROM Qvsystem.MGSST41P WHERE  M41Dat = CONVERT(datetime, '19000101', 112))";
-const char kTmdMark[] =
-    R"(UPDATE QvSystem.Qvs112Tmd SET    TMDSTA = 4)";
+const char k41Sweep[] = R"(DELETE FROM Qvsystem.MGSST41P WHERE  M41Dat = CONVERT(datetime, '19000101', 112))";
+const char kTmdMark[] = R"(UPDATE QvSystem.Qvs112Tmd SET    TMDSTA = 4)";
 const char kTmdUpdate[] =
     R"( UPDATE QVSYSTEM.QVS112TMD  SET   TMDNAM = '%s',        TMDSTA = NULLIF('%s','') ,        TMDDAT = convert(datetime,NULLIF('%s',''),120),        TMDERF = '%s'  WHERE TMDLIZ = '%s'  AND   TMDNUM = '%s' )";
 const char kTmdInsert[] =
     R"( INSERT INTO QVSYSTEM.QVS112TMD  ( TMDLIZ, TMDNUM, TMDNAM, TMDSTA, TMDDAT, TMDERF )  VALUES (  '%s', '%s', '%s', NULLIF('%s',''), convert(datetime,NULLIF('%s',''),120),  '%s' ))";
-const char kTmdSweep[] =
-    R"(DELETE FROM QVSYSTEM.QVS112TMD WHERE TMDSTA = 4 )";
+const char kTmdSweep[] = R"(DELETE FROM QVSYSTEM.QVS112TMD WHERE TMDSTA = 4 )";
 const char kStoInsert[] =
     R"( INSERT INTO QVSYSTEM.QVS113STO (StoNum, StoSta, StoErf)  VALUES ('%s', '1', 'QvImport' ))";
 const char kAwvInsert[] =
@@ -59,18 +51,15 @@ const char kAswUpdate[] =
     R"( UPDATE  QVSYSTEM.QVS301ASW SET  AswNum = RTRIM('%s'), AswSto = RTRIM('%s'), AswGvo = convert(datetime,NULLIF('%s',''), 112), AswGbi = convert(datetime,NULLIF('%s',''), 112), AswPnr = '%s',  AswNam = '%s',  AswSpr = NULLIF('%s',''),  AswBkl = '%s',  AswPin = '%s',  AswCod = NULLIF('%s',''),  AswGrp = '%s',  AswLiz = '%s',  AswMnd = '%s',  AswAtp = NULLIF('%s',''),  AswAan = '%s',  AswMta = NULLIF('%s',''),  AswSal = '%s',  AswBk2 = '%s',  AswSta = '%s',  AswDat = convert(datetime,NULLIF('%s',''), 120),  AswErf = '%s',  AswMap = '%s',  AswKst = '%s',  AswKal = '%s'  WHERE  AswNum = RTRIM('%s')  AND  AswGvo = convert(datetime,NULLIF('%s',''), 112)  AND  AswBkl = RTRIM('%s'))";
 const char kAswInsert[] =
     R"( INSERT INTO QVSYSTEM.QVS301ASW  ( AswNum, AswSto, AswGvo, AswGbi, AswPnr,    AswNam, AswSpr, AswBkl, AswPin, AswCod,    AswGrp, AswLiz, AswMnd, AswAtp, AswAan,    AswMta, AswSal, AswBk2, AswSta, AswDat,    AswErf, AswMap )  VALUES ('%s', '%s',  convert(datetime, NULLIF('%s', ''), 112),  convert(datetime, NULLIF('%s', ''), 112), '%s', '%s', NULLIF('%s', ''), '%s' , '%s', NULLIF('%s', ''), '%s', '%s' , '%s', NULLIF('%s', ''), '%s', NULLIF('%s', ''),  '%s', '%s', '%s' , convert(datetime, NULLIF('%s', ''), 120), '%s', '%s'))";
-const char kTswMark[] =
-    R"(UPDATE QvSystem.O2002TSW SET    TSWSTO = '*DEL' )";
+const char kTswMark[] = R"(UPDATE QvSystem.O2002TSW SET    TSWSTO = '*DEL' )";
 const char kTswUpdate[] =
     R"(UPDATE QVSYSTEM.O2002TSW SET  TswSto = RTRIM('%s'),  Tswliz = RTRIM('%s'), TswMnd = RTRIM('%s'),  TswW01 = '%s', TswW02 = '%s',  TswW03 = '%s', TswW04 = '%s',  TswW05 = '%s', TswW06 = '%s',  TswW07 = '%s', TswW08 = '%s',  TswW09 = '%s', TswW10 = '%s',  TswW11 = '%s', TswW12 = '%s',  TswW13 = '%s', TswW14 = '%s',  TswW15 = '%s', TswW16 = '%s',  TswF01 = '%s', TswF02 = '%s',  TswF03 = '%s', TswF04 = '%s',  TswF05 = '%s', TswF06 = '%s',  TswF07 = '%s', TswF08 = '%s',  TswF09 = '%s', TswF10 = '%s',  TswAmp = '%s' WHERE TswIdn = RTRIM('%s') )";
 const char kTswInsertAmp[] =
     R"( INSERT INTO QVSYSTEM.O2002TSW  (TswIdn, TswSto, Tswliz, TswMnd,   TswW01, TswW02, TswW03, TswW04,   TswW05, TswW06, TswW07, TswW08,   TswW09, TswW10, TswW11, TswW12,   TswW13, TswW14, TswW15, TswW16,   TswF01, TswF02, TswF03, TswF04,   TswF05, TswF06, TswF07, TswF08,   TswF09, TswF10, TswAmp )  VALUES (RTRIM('%s'), RTRIM('%s'), RTRIM('%s'), RTRIM('%s'),  '%s', '%s', '%s', '%s',  '%s', '%s', '%s', '%s',  '%s', '%s', '%s', '%s',  '%s', '%s', '%s', '%s',  '%s', '%s', '%s', '%s',  '%s', '%s', '%s', '%s',  '%s', '%s', '%s' ) )";
 const char kTswInsert[] =
     R"( INSERT INTO QVSYSTEM.O2002TSW  (TswIdn, TswSto, Tswliz, TswMnd,   TswW01, TswW02, TswW03, TswW04,   TswW05, TswW06, TswW07, TswW08,   TswW09, TswW10, TswW11, TswW12,   TswW13, TswW14, TswW15, TswW16,   TswF01, TswF02, TswF03, TswF04,   TswF05, TswF06, TswF07, TswF08,   TswF09, TswF10 )  VALUES (RTRIM('%s'), RTRIM('%s'), RTRIM('%s'), RTRIM('%s'),  '%s', '%s', '%s', '%s',  '%s', '%s', '%s', '%s',  '%s', '%s', '%s', '%s',  '%s', '%s', '%s', '%s',  '%s', '%s', '%s', '%s',  '%s', '%s', '%s', '%s',  '%s', '%s' ) )";
-const char kTswSweep[] =
-    R"(DELETE FROM QVSYSTEM.O2002TSW WHERE TSWSTO = '*DEL' )";
-const char kKidMark[] =
-    R"(UPDATE  QVSYSTEM.Qvs120Kid    SET  KidSta = 4)";
+const char kTswSweep[] = R"(DELETE FROM QVSYSTEM.O2002TSW WHERE TSWSTO = '*DEL' )";
+const char kKidMark[] = R"(UPDATE  QVSYSTEM.Qvs120Kid    SET  KidSta = 4)";
 const char kKidUpdate[] =
     R"( UPDATE  QVSYSTEM.QVS120KID SET  KidNum = '%s',  KidSys = '%s',  KidTxt = '%s',  KidSta = %hd,  KidErf = '%s'  WHERE  KidKst = '%s'  AND  KidMnd = '%s'  AND  KidLiz = '%s')";
 const char kKidUpdateNull[] =
@@ -79,54 +68,43 @@ const char kKidInsert[] =
     R"( INSERT INTO QVSYSTEM.QVS120KID  ( KidKst, KidMnd, KidLiz, KidNum,    KidSys, KidTxt, KidSta, KidErf )  VALUES ('%s', '%s', '%s', '%s', '%s', '%s', %hd, '%s' ))";
 const char kKidInsertNull[] =
     R"( INSERT INTO QVSYSTEM.QVS120KID  ( KidKst, KidMnd, KidLiz, KidNum,    KidSys, KidTxt, KidSta, KidErf )  VALUES ('%s', '%s', '%s', null, '%s', '%s', %hd, '%s' ))";
-const char kKidSweep[] =
-    R"(DELETE  FROM Qvsystem.Qvs120Kid  WHERE  KidSta = 4)";
-const char kAwbMark[] =
-    R"(UPDATE  QVSYSTEM.Qvs301Awb    SET  AwbSta = 4)";
+const char kKidSweep[] = R"(DELETE  FROM Qvsystem.Qvs120Kid  WHERE  KidSta = 4)";
+const char kAwbMark[] = R"(UPDATE  QVSYSTEM.Qvs301Awb    SET  AwbSta = 4)";
 const char kAwbUpdate[] =
     R"( UPDATE  QVSYSTEM.QVS301AWB SET  AwbZuv = %ld,  AwbSta = %ld,  AwbDat = CURRENT_TIMESTAMP  WHERE  AwbAsw = '%s'  AND  AwbBkl = '%s'  AND  AwbLiz = '%s' AND  AwbMnd = '%s')";
 const char kAwbInsert[] =
     R"( INSERT INTO QVSYSTEM.QVS301AWB  ( AwbAsw, AwbBkl, AwbLiz, AwbMnd,    AwbZuv, AwbSta, AwbDat )  VALUES ('%s', '%s', '%s', '%s', %ld, %ld, CURRENT_TIMESTAMP))";
-const char kAwbSweep[] =
-    R"(DELETE  FROM Qvsystem.Qvs301Awb  WHERE  AwbSta = 4)";
-const char kFtgMark[] =
-    R"(UPDATE QvSystem.MGSSTFTG SET    FTGDAT = CONVERT(datetime, '19000101', 112) )";
+const char kAwbSweep[] = R"(DELETE  FROM Qvsystem.Qvs301Awb  WHERE  AwbSta = 4)";
+const char kFtgMark[] = R"(UPDATE QvSystem.MGSSTFTG SET    FTGDAT = CONVERT(datetime, '19000101', 112) )";
 const char kFtgUpdate[] =
     R"(UPDATE QVSYSTEM.MGSSTFTG    SET FTGJHR = '%s', FTGTXT = '%s',  FTGKRT = '%s',  FTGDAT = CURRENT_TIMESTAMP WHERE  FTGTRM = '%s' AND    FTGDTM = '%s' AND    FTGLIZ = '%s' AND    FTGMND = '%s' AND    FTGKAL = '%s' )";
 const char kFtgInsert[] =
     R"(INSERT INTO QVSYSTEM.MGSSTFTG  (FTGTrm, FTGLiz, FTGMnd,   FTGJhr, FTGDtm, FTGTxt,   FTGKrt, FTGKal,   FTGDat)  VALUES ('%s', '%s', '%s',  '%s', '%s', '%s',  '%s', '%s',  CURRENT_TIMESTAMP) )";
-const char kFtgSweep[] =
-    R"(DELETE FROM Qvsystem.MGSSTFTG WHERE CONVERT(char(11), FTGDAT, 112) = '19000101' )";
-const char kMstMark[] =
-    R"(UPDATE QvSystem.MGSSTMST SET    MSTDAT = CONVERT(datetime, '19000101', 112) )";
+const char kFtgSweep[] = R"(DELETE FROM Qvsystem.MGSSTFTG WHERE CONVERT(char(11), FTGDAT, 112) = '19000101' )";
+const char kMstMark[] = R"(UPDATE QvSystem.MGSSTMST SET    MSTDAT = CONVERT(datetime, '19000101', 112) )";
 const char kMstUpdate[] =
     R"(UPDATE QVSYSTEM.MGSSTMST  SET    MSTAbe = '%s', MSTSbe = '%s', MSTKrt = '%s', MSTVon = '%s', MSTAbt = '%s', MSTUh1 = '%s', MSTFcd = '%s', MSTDat = CURRENT_TIMESTAMP WHERE  MSTLIZ = '%s' AND    MSTMND = '%s' AND    MSTASW = '%s' AND    MSTVBI = '%s' AND    MSTKST = '%s' AND    MSTSTS = '%s' )";
 const char kMstInsert[] =
     R"(INSERT INTO QVSYSTEM.MGSSTMST  (MSTLiz, MSTMnd, MSTAsw,  MSTSts, MSTVbi, MSTAbe,  MSTSbe, MSTKrt, MSTKst,  MSTVon, MSTAbt, MstUh1,   MSTFcd,   MSTDat)  VALUES ('%s', '%s', '%s',  '%s', '%s', '%s',  '%s', '%s', '%s',  '%s', '%s', '%s',  '%s',  CURRENT_TIMESTAMP) )";
-const char kMstSweep[] =
-    R"(DELETE FROM Qvsystem.MGSSTMST WHERE CONVERT(char(11), MSTDAT, 112) = '19000101' )";
-const char kMdtMark[] =
-    R"(UPDATE QvSystem.MGSSTMDT SET    MDTDAT = CONVERT(datetime, '19000101', 112) )";
+const char kMstSweep[] = R"(DELETE FROM Qvsystem.MGSSTMST WHERE CONVERT(char(11), MSTDAT, 112) = '19000101' )";
+const char kMdtMark[] = R"(UPDATE QvSystem.MGSSTMDT SET    MDTDAT = CONVERT(datetime, '19000101', 112) )";
 const char kMdtUpdate[] =
     R"(UPDATE QVSYSTEM.MGSSTMDT SET MDTAbe = '%s', MDTSbe = '%s',     MDTKrt = '%s', MDTFcd = '%s',     MDTDat = CURRENT_TIMESTAMP WHERE MDTLIZ = '%s' AND   MDTMND = '%s' AND   MDTASW = '%s' AND   MDTDTM = '%s' AND   MDTSTS = '%s' )";
 const char kMdtInsert[] =
     R"(INSERT INTO QVSYSTEM.MGSSTMDT  (MDTLiz, MDTMnd, MDTAsw,   MDTDtm, MDTAbe, MDTSbe,   MDTSts, MDTKrt, MDTFcd,   MDTDat)  VALUES ('%s', '%s', '%s',  '%s', '%s', '%s',  '%s', '%s', '%s',  CURRENT_TIMESTAMP) )";
-const char kMdtSweep[] =
-    R"(DELETE FROM QVSYSTEM.MGSSTMDT WHERE CONVERT(char(11), MDTDAT, 112) = '19000101' )";
-const char kFcdMark[] =
-    R"(UPDATE QvSystem.MGSSTFCD SET    FCDDAT = CONVERT(datetime, '19000101', 112) )";
+const char kMdtSweep[] = R"(DELETE FROM QVSYSTEM.MGSSTMDT WHERE CONVERT(char(11), MDTDAT, 112) = '19000101' )";
+const char kFcdMark[] = R"(UPDATE QvSystem.MGSSTFCD SET    FCDDAT = CONVERT(datetime, '19000101', 112) )";
 const char kFcdUpdate[] =
     R"(UPDATE QVSYSTEM.MGSSTFCD SET    FCDKrt = '%s', FCDTxt = '%s', FCDTyp = '%s',        FCDFcd = '%s', FCDDat = CURRENT_TIMESTAMP WHERE FCDLIZ = '%s' AND   FCDMND = '%s' AND   FCDNUM = '%s' )";
 const char kFcdInsert[] =
     R"(INSERT INTO QVSYSTEM.MGSSTFCD  (FCDLiz, FCDMnd, FCDNum,  FCDKrt, FCDTxt, FCDTyp,  FCDFcd, FcdDat)  VALUES ('%s', '%s', '%s',  '%s', '%s', '%s',  '%s', CURRENT_TIMESTAMP) )";
-const char kFcdSweep[] =
-    R"(DELETE FROM Qvsystem.MGSSTFCD WHERE CONVERT(char(11), FCDDAT, 112) = '19000101' )";
+const char kFcdSweep[] = R"(DELETE FROM Qvsystem.MGSSTFCD WHERE CONVERT(char(11), FCDDAT, 112) = '19000101' )";
 
-#define EXPECT_RUNS(db, sql, n)                                                        \
-  do {                                                                                 \
-    Result r_ = (db).Exec(sql);                                                        \
+#define EXPECT_RUNS(db, sql, n)                                                           \
+  do {                                                                                    \
+    Result r_ = (db).Exec(sql);                                                           \
     EXPECT_TRUE(r_.ok) << (sql) << "\n-> " << r_.error.native << " " << r_.error.message; \
-    EXPECT_EQ(r_.changes, (n)) << (sql);                                               \
+    EXPECT_EQ(r_.changes, (n)) << (sql);                                                  \
   } while (0)
 
 const char kMarked[] = "1900-01-01 00:00:00.000";
@@ -220,12 +198,12 @@ TEST(TsqlStatements, Qvs112TmdStatusAndDateFromTextAndNullForBlanks) {
 
 std::vector<std::string> AswValues(const std::string& num, const std::string& gvo, const std::string& name) {
   // AswNum .. AswMap (22), as the IDN importer fills them.
-  return {num, "0", gvo, "", "PNR", name, "", "0", "PIN", "", "GRP", "LIZ", "MND", "", "AAN", "", "SAL", "BK2",
-          "1", "20240102 10:11:12", "ERF", "M"};
+  return {num,   "0",   gvo,   "", "PNR", name, "",    "0",   "PIN", "",
+          "GRP", "LIZ", "MND", "", "AAN", "",   "SAL", "BK2", "1",   "20240102 10:11:12",
+          "ERF", "M"};
 }
 
-std::vector<std::string> AswUpdate(const std::vector<std::string>& v, const std::string& kst,
-                                   const std::string& kal) {
+std::vector<std::string> AswUpdate(const std::vector<std::string>& v, const std::string& kst, const std::string& kal) {
   std::vector<std::string> out = v;
   out.push_back(kst);
   out.push_back(kal);

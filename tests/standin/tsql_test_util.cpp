@@ -104,8 +104,10 @@ std::string Fill(const std::string& format, const std::vector<std::string>& valu
   for (std::size_t i = 0; i < format.size(); ++i) {
     if (format[i] == '%' && i + 1 < format.size()) {
       std::size_t len = 0;
-      if (format.compare(i, 2, "%s") == 0) len = 2;
-      else if (format.compare(i, 3, "%ld") == 0 || format.compare(i, 3, "%hd") == 0) len = 3;
+      if (format.compare(i, 2, "%s") == 0)
+        len = 2;
+      else if (format.compare(i, 3, "%ld") == 0 || format.compare(i, 3, "%hd") == 0)
+        len = 3;
       if (len > 0) {
         EXPECT_LT(next, values.size()) << "too few values for " << format;
         if (next < values.size()) out += values[next++];

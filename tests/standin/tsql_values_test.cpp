@@ -40,10 +40,8 @@ TEST(TsqlCollation, ConvertResultComparesWithCollation) {
                   .ok);
   // char(11) pads '19000101' with three blanks; the comparison ignores them.
   EXPECT_EQ(db.Value("SELECT CONVERT(char(11), FCDDAT, 112) + '|' FROM QVSYSTEM.MGSSTFCD"), "19000101   |");
-  EXPECT_EQ(db.Value("SELECT COUNT(*) FROM QVSYSTEM.MGSSTFCD WHERE CONVERT(char(11), FCDDAT, 112) = '19000101'"),
-            "1");
-  EXPECT_EQ(db.Value("SELECT COUNT(*) FROM QVSYSTEM.MGSSTFCD WHERE FCDDAT = CONVERT(datetime, '19000101', 112)"),
-            "1");
+  EXPECT_EQ(db.Value("SELECT COUNT(*) FROM QVSYSTEM.MGSSTFCD WHERE CONVERT(char(11), FCDDAT, 112) = '19000101'"), "1");
+  EXPECT_EQ(db.Value("SELECT COUNT(*) FROM QVSYSTEM.MGSSTFCD WHERE FCDDAT = CONVERT(datetime, '19000101', 112)"), "1");
   EXPECT_EQ(db.Value("SELECT COUNT(*) FROM QVSYSTEM.MGSSTFCD WHERE FCDDAT = '1900-01-01'"), "1");
   EXPECT_EQ(db.Value("SELECT COUNT(*) FROM QVSYSTEM.MGSSTFCD WHERE FCDDAT < GETDATE()"), "1");
 }
@@ -133,9 +131,10 @@ TEST(TsqlExpressions, PlusJoinsTextsAndAddsNumbers) {
 
 TEST(TsqlExpressions, TextFunctionsFollowSqlServer) {
   Db db;
-  EXPECT_EQ(db.Rows("SELECT LEN('ab  '), LEN('  ab'), RTRIM('  ab  ') + '|', LTRIM('  ab  ') + '|', UPPER('straße äb'), "
-                    "lower('ÄB')"),
-            (std::vector<Row>{{"2", "4", "  ab|", "ab  |", "STRAßE ÄB", "äb"}}));
+  EXPECT_EQ(
+      db.Rows("SELECT LEN('ab  '), LEN('  ab'), RTRIM('  ab  ') + '|', LTRIM('  ab  ') + '|', UPPER('straße äb'), "
+              "lower('ÄB')"),
+      (std::vector<Row>{{"2", "4", "  ab|", "ab  |", "STRAßE ÄB", "äb"}}));
   ASSERT_TRUE(db.Exec("INSERT INTO QVSYSTEM.QVS113STO (StoNum, StoErf) VALUES ('1', 'QvImport  ')").ok);
   EXPECT_EQ(db.Rows("SELECT LEN(StoErf), RTRIM(StoErf) + '|', SUBSTRING(StoErf, 0, 3), LEFT(StoErf, 2), "
                     "RIGHT(RTRIM(StoErf), 3), ISNULL(StoSta, 'n') FROM QVSYSTEM.QVS113STO"),

@@ -78,7 +78,8 @@ class WinePrefix : public ::testing::Environment {
   }
   void TearDown() override {
     if (g_prefix.empty()) return;
-    [[maybe_unused]] int killed = std::system(Shell("'" + kWineserver + "' -k 2>/dev/null").c_str());
+    [[maybe_unused]] int killed =
+        std::system(Shell("'" + kWineserver + "' -k 2>/dev/null").c_str());
     std::error_code ec;
     fs::remove_all(g_prefix, ec);
   }
@@ -169,11 +170,12 @@ TEST(Windows, BannerAndUsageAreTheLinuxTextWithCrLf) {
 // imported twice by each build: the second file changes one record and drops
 // another, so the update and the sweep are compared too.
 TEST(Windows, Import20PMatchesTheLinuxBuild) {
-  const std::string first = CrLf(Line20P("TERM01", "0800", "1700") +
-                                 Line20P("O'Brien's", "0900", "1800") +
-                                 Line20P("TERM03", "1000", "1900")) + "\x1a";
-  const std::string second = CrLf(Line20P("TERM01", "0800", "1730") +
-                                  Line20P("O'Brien's", "0900", "1800"));
+  const std::string first =
+      CrLf(Line20P("TERM01", "0800", "1700") + Line20P("O'Brien's", "0900", "1800") +
+           Line20P("TERM03", "1000", "1900")) +
+      "\x1a";
+  const std::string second =
+      CrLf(Line20P("TERM01", "0800", "1730") + Line20P("O'Brien's", "0900", "1800"));
   Installation linux, windows;
   std::vector<std::string> linuxJournal, windowsJournal;
   for (const std::string& file : {first, second}) {
@@ -196,9 +198,8 @@ TEST(Windows, Import20PMatchesTheLinuxBuild) {
                           "2 von 2 Datensaetze in MGSST20P eingefuegt",
                           "Die Schnittstellendatei vom Dateityp '20P' wurde importiert!"));
   EXPECT_EQ(WindowsLogMessages(windows), linux.LogMessages());
-  EXPECT_THAT(Rows20P(windows),
-              ElementsAre(Row{"O'Brien's", "A", "1", "12345", "0900", "1800"},
-                          Row{"TERM01", "A", "1", "12345", "0800", "1730"}));
+  EXPECT_THAT(Rows20P(windows), ElementsAre(Row{"O'Brien's", "A", "1", "12345", "0900", "1800"},
+                                            Row{"TERM01", "A", "1", "12345", "0800", "1730"}));
   EXPECT_EQ(Rows20P(windows), Rows20P(linux));
 }
 
@@ -252,7 +253,10 @@ TEST(Windows, LogRotationCountsTheCarriageReturn) {
   Installation windows;
   const std::string message = "1 von 1 Datensaetze in MGSST20P eingefuegt";
   const std::size_t lineWithoutCr = 20 + message.size() + 1;
-  { std::ofstream(windows.LogPath(), std::ios::binary) << std::string(10485760 - lineWithoutCr, 'x'); }
+  {
+    std::ofstream(windows.LogPath(), std::ios::binary)
+        << std::string(10485760 - lineWithoutCr, 'x');
+  }
   windows.WriteFile("in/20P.txt", Line20P("TERM01", "0800", "1700"));
   ASSERT_EQ(RunKranzelExe(windows, {"in/20P.txt", "20P"}).exitCode, 0);
   const std::string old = Slurp(windows.root + "/Valdura_php/log/kranzel.old");
@@ -283,9 +287,11 @@ TEST(Windows, ConfigurationWrittenOnEitherPlatformReadsOnTheOther) {
   const std::string ini = windows.root + "/Files/Valdura.Ini";
   fs::remove(ini);
   for (auto [key, value] : {std::pair<const char*, const char*>{"LOGIN", "kranzel"},
-                            {"PASS", "geheim"}, {"DB_SYSTEM", "MSSQL"},
+                            {"PASS", "geheim"},
+                            {"DB_SYSTEM", "MSSQL"},
                             {"DATABASE", "KRANZELDB"}}) {
-    RunResult set = RunWine(windows, kKranzelIniExe, {"set", "..\\..\\Files\\Valdura.Ini", key, value});
+    RunResult set =
+        RunWine(windows, kKranzelIniExe, {"set", "..\\..\\Files\\Valdura.Ini", key, value});
     EXPECT_EQ(set.exitCode, 0) << key;
   }
   const std::string written = Slurp(ini);
@@ -294,8 +300,8 @@ TEST(Windows, ConfigurationWrittenOnEitherPlatformReadsOnTheOther) {
 
   // The Linux build reads it: kranzel-ini and kranzel itself.
   fs::copy_file(ini, linux.root + "/Files/Valdura.Ini", fs::copy_options::overwrite_existing);
-  RunResult get = linux.RunCommand({KRANZEL_INI_BIN, "get", "../../Files/Valdura.Ini", "PASS",
-                                    "--show-password"});
+  RunResult get = linux.RunCommand(
+      {KRANZEL_INI_BIN, "get", "../../Files/Valdura.Ini", "PASS", "--show-password"});
   EXPECT_EQ(get.exitCode, 0);
   EXPECT_EQ(get.out, "geheim\n");
   linux.WriteFile("in/20P.txt", Line20P("TERM01", "0800", "1700"));
@@ -306,13 +312,14 @@ TEST(Windows, ConfigurationWrittenOnEitherPlatformReadsOnTheOther) {
   Installation other;
   other.SetIni("PASS", "neu");
   other.SetDsnAttribute("Password", "neu");
-  RunResult winGet = RunWine(other, kKranzelIniExe, {"get", "..\\..\\Files\\Valdura.Ini", "PASS",
-                                                     "--show-password"});
+  RunResult winGet = RunWine(other, kKranzelIniExe,
+                             {"get", "..\\..\\Files\\Valdura.Ini", "PASS", "--show-password"});
   EXPECT_EQ(winGet.exitCode, 0);
   EXPECT_EQ(winGet.out, "neu\r\n");
-  EXPECT_EQ(RunWine(other, kKranzelIniExe, {"set", "..\\..\\Files\\Valdura.Ini", "LOGIN", "kranzel"})
-                .exitCode,
-            0);
+  EXPECT_EQ(
+      RunWine(other, kKranzelIniExe, {"set", "..\\..\\Files\\Valdura.Ini", "LOGIN", "kranzel"})
+          .exitCode,
+      0);
   EXPECT_EQ(Slurp(other.root + "/Files/Valdura.Ini").find('\r'), std::string::npos);
   other.WriteFile("in/20P.txt", Line20P("TERM02", "0800", "1700"));
   EXPECT_EQ(RunKranzelExe(other, {"in/20P.txt", "20P"}).exitCode, 0);
