@@ -94,7 +94,19 @@ RunResult RunWine(Installation& db, const std::string& exe, const std::vector<st
 }
 
 RunResult RunKranzelExe(Installation& db, const std::vector<std::string>& args) {
-  return RunWine(db, kKranzelExe, args);
+  RunResult r = RunWine(db, kKranzelExe, args);
+  // kranzel.exe never exits with 1, but the programs in front of it do when
+  // they cannot start it: the faketime wrapper when /dev/shm holds a leftover
+  // of a killed wrapper with its process id, Wine when its client gives up
+  // waiting for a wineserver it starts under the clock sped up a
+  // thousandfold on a loaded machine (seen once in a CI run). Such a start
+  // is tried once more, and what they said is printed.
+  if (r.exitCode == 1) {
+    std::cout << "kranzel.exe did not start (exit 1); tried again. Standard error so far:\n"
+              << db.Stderr() << "\n";
+    r = RunWine(db, kKranzelExe, args);
+  }
+  return r;
 }
 
 std::string Slurp(const std::string& path) {
