@@ -136,20 +136,6 @@ void SleepMs(unsigned long ms) {
   }
 }
 
-std::string LocalTimeText(const char* format) {
-  std::time_t now = std::time(nullptr);
-  struct tm local;
-  localtime_r(&now, &local);
-  char buf[64];
-  // The format is checked at the callers (the strftime attribute on the
-  // declaration); here it can only be passed on.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-  size_t n = std::strftime(buf, sizeof buf, format, &local);
-#pragma GCC diagnostic pop
-  return std::string(buf, n);
-}
-
 }  // namespace platform
 
 #endif  // !_WIN32

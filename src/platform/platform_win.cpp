@@ -150,19 +150,6 @@ long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 
 void SleepMs(unsigned long ms) { Sleep(static_cast<DWORD>(ms)); }
 
-std::string LocalTimeText(const char* format) {
-  std::time_t now = std::time(nullptr);
-  struct tm local;
-  localtime_s(&local, &now);
-  char buf[64];
-  // The format is checked where LocalTimeText is called (see platform.h).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-  size_t n = std::strftime(buf, sizeof buf, format, &local);
-#pragma GCC diagnostic pop
-  return std::string(buf, n);
-}
-
 // The lock covers the first byte of the lock file; the file's contents are
 // never read or written.
 FileLock::~FileLock() { Unlock(); }

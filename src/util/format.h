@@ -49,14 +49,14 @@ constexpr bool FormatMatches(const char* format, const ArgKind* kinds, std::size
     if (*p != '%') continue;
     ++p;
     if (*p == '%') continue;
-    const char* spec = p;
+    const char* conversion = p;  // flags, width and precision start here
     while (*p == '-' || *p == '+' || *p == ' ' || *p == '#' || *p == '0') ++p;
     while (*p >= '0' && *p <= '9') ++p;
     if (*p == '.') {
       ++p;
       while (*p >= '0' && *p <= '9') ++p;
     }
-    if (allowed == Conversions::Plain && p != spec) return false;
+    if (allowed == Conversions::Plain && p != conversion) return false;
     int longs = 0;
     bool half = false;
     if (*p == 'h') {
