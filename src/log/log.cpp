@@ -55,32 +55,17 @@ int AppendRotated(const std::string& path, const std::string& oldPath, const std
   TakeAppendLock(lock, path + ".lock");
 
   // Binary: the size checked for the rotation is then the bytes in the file
-  // on every platform. Readable too, for the last byte before ours, where
-  // the file allows it.
-  bool readable = true;
-  std::FILE* f = std::fopen(path.c_str(), "a+b");
-  if (f == nullptr && errno == EACCES) {
-    readable = false;
-    f = std::fopen(path.c_str(), "ab");
-  }
+  // on every platform.
+  std::FILE* f = std::fopen(path.c_str(), "ab");
   if (f == nullptr) return errno != 0 ? errno : EIO;
   // Unbuffered: a write that fails leaves nothing in a buffer that closing
   // the file could still add to it.
   std::setvbuf(f, nullptr, _IONBF, 0);
   platform::FileStamp before;
   const bool sized = platform::StampOf(f, before);
-  std::string out;
-  if (readable && sized && before.size > 0 && std::fseek(f, -1, SEEK_END) == 0) {
-    const int last = std::fgetc(f);
-    // A line cut short (by a full disk that the cut below could not undo,
-    // or a process killed mid-write) is ended, so ours is not glued to it.
-    if (last != EOF && last != '\n')
-      out = bytes.size() >= 2 && bytes.compare(bytes.size() - 2, 2, "\r\n") == 0 ? "\r\n" : "\n";
-  }
-  out += bytes;
-  std::fseek(f, 0, SEEK_END);
   errno = 0;
-  bool written = std::fwrite(out.data(), 1, out.size(), f) == out.size() && std::fflush(f) == 0;
+  bool written =
+      std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && std::fflush(f) == 0;
   int reason = errno;
   // A line is in the file whole or not at all: what a full disk let through
   // of it is cut off again.

@@ -22,8 +22,8 @@ constexpr long kLogRotateSize = 10485760L;
 // `path`. The append and the rotation check happen under an exclusive lock
 // on `path` + ".lock", so that runs writing at the same moment never rotate
 // twice; without that lock it writes as before and says so once on
-// standard error. `bytes` reach the file whole or not at all (a failed write
-// is cut back), and begin on a fresh line when the file ends inside one.
+// standard error. `bytes` reach the file whole or not at all: what a failed
+// write let through is cut off again.
 // Returns 0, or the errno of the open, write or close that failed; a failed
 // deletion or rename of the rotation is not reported, as the log's never
 // was. The log and the run summary are both written through it.
