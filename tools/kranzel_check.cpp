@@ -199,7 +199,7 @@ class Checker : public CycleObserver {
     p.actual = actual;
     for (long length : accepted)
       p.accepted += (p.accepted.empty() ? "" : " or ") + std::to_string(length);
-    p.where = Where(line, accepted.front(), actual);
+    p.where = Where(line, actual);
     if (actual > readCount_) {
       // The cycle read the rest of the long line: the next read begins the
       // next line.
@@ -256,7 +256,7 @@ class Checker : public CycleObserver {
  private:
   // Where a line of the wrong length deviates, from what the reader says of
   // its last read.
-  std::string Where(const std::string& line, long limit, long actual) const {
+  std::string Where(const std::string& line, long actual) const {
     const long length = static_cast<long>(line.size());
     std::string where;
     if (actual > readCount_) {
@@ -265,10 +265,6 @@ class Checker : public CycleObserver {
     } else if (readCount_ > length) {
       where =
           "a NUL byte at position " + std::to_string(column_ + length) + " ends the record there";
-    } else if (column_ > 1) {
-      where = "the rest of a line longer than " + std::to_string(limit) +
-              " characters (its first " + std::to_string(column_ - 1) +
-              " were read as a record of their own)";
     } else if (!endedLine_) {
       where = "no line end: the file ends inside the record";
     } else {

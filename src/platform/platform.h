@@ -1,8 +1,9 @@
 // The platform layer: everything the tool needs from the operating system
 // that differs between the installations' platforms (paths, rename with
-// replace, sleeping, local time, file removal, opening a regular file, lock
-// files). Nothing outside src/platform calls an operating-system interface
-// that only one platform has.
+// replace, sleeping, local time, file removal, opening a regular file, the
+// size and time of an open file and cutting it back, lock files). Nothing
+// outside src/platform calls an operating-system interface that only one
+// platform has.
 #pragma once
 
 #include <cstdint>
