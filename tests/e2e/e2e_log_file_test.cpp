@@ -156,4 +156,23 @@ TEST(LogFile, FullDiskCostsOnlyTheLinesItCouldNotHold) {
   EXPECT_TRUE(added.starts_with("{\"start\":") && added.ends_with("}\n")) << added;
 }
 
+TEST(LogFile, LockThatCannotBeTakenIsSaidOnceAndTheLinesAreWritten) {
+  Installation db;
+  const std::string dir = db.root + "/Valdura_php/log/";
+  // Directories where the lock files belong: they can be neither made nor locked.
+  fs::create_directory(dir + "kranzel.log.lock");
+  fs::create_directory(dir + "kranzel-runs.jsonl.lock");
+  db.WriteFile("in/20P.txt", Line20P("A"));
+  ASSERT_EQ(db.Run({"in/20P.txt", "20P"}).exitCode, 0);
+  EXPECT_THAT(db.LogMessages(),
+              ElementsAre("1 von 1 Datensaetze in MGSST20P eingefuegt",
+                          "Die Schnittstellendatei vom Dateityp '20P' wurde importiert!"));
+  EXPECT_EQ(Occurrences(Slurp(dir + "kranzel-runs.jsonl"), "\"type\":\"20P\""), 1u);
+  EXPECT_EQ(db.Stderr(),
+            "kranzel: Sperrdatei ../../Valdura_php/log/kranzel.log.lock konnte nicht angelegt "
+            "werden: Is a directory. Weiter ohne Sperre.\n"
+            "kranzel: Sperrdatei ../../Valdura_php/log/kranzel-runs.jsonl.lock konnte nicht "
+            "angelegt werden: Is a directory. Weiter ohne Sperre.\n");
+}
+
 }  // namespace
