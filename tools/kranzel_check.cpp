@@ -191,15 +191,21 @@ class Checker : public CycleObserver {
     if (line != "\n") ++records_;
   }
 
-  bool WrongLength(const std::string& line, std::span<const long> accepted) override {
+  bool WrongLength(const std::string& line, long actual, std::span<const long> accepted) override {
     Problem p;
     p.line = line_;
     p.length = true;
     p.expected = accepted.front();
-    p.actual = static_cast<long>(line.size());
+    p.actual = actual;
     for (long length : accepted)
       p.accepted += (p.accepted.empty() ? "" : " or ") + std::to_string(length);
-    p.where = Where(line, accepted.front());
+    p.where = Where(line, actual);
+    if (actual > readCount_) {
+      // The cycle read the rest of the long line: the next read begins the
+      // next line.
+      ++nextLine_;
+      nextColumn_ = 1;
+    }
     // A line feed inside a record leaves two short lines that add up to it.
     if (!problems_.empty() && problems_.back().length && problems_.back().line == line_ - 1 &&
         column_ == 1 && problems_.back().actual + p.actual == p.expected + 1 &&
@@ -250,16 +256,15 @@ class Checker : public CycleObserver {
  private:
   // Where a line of the wrong length deviates, from what the reader says of
   // its last read.
-  std::string Where(const std::string& line, long limit) const {
+  std::string Where(const std::string& line, long actual) const {
     const long length = static_cast<long>(line.size());
     std::string where;
-    if (readCount_ > length) {
+    if (actual > readCount_) {
+      where = "the line goes on past the longest record: " + std::to_string(actual) +
+              " characters with its line end";
+    } else if (readCount_ > length) {
       where =
           "a NUL byte at position " + std::to_string(column_ + length) + " ends the record there";
-    } else if (column_ > 1) {
-      where = "the rest of a line longer than " + std::to_string(limit) +
-              " characters (its first " + std::to_string(column_ - 1) +
-              " were read as a record of their own)";
     } else if (!endedLine_) {
       where = "no line end: the file ends inside the record";
     } else {

@@ -8,14 +8,15 @@
 #include <cstdint>
 
 // Rows the driver reported (SQLRowCount after success, 0 for SQL_NO_DATA),
-// summed per kind of statement; -1 while no statement of that kind has
-// reported a count (none ran, or the driver gave no count). The marks are
-// not updates of records and are not counted; `updated` counts every UPDATE
-// of a record, the 35P import's QVS401ZLS update included.
+// summed per kind of statement; 0 while no statement of that kind ran, -1
+// once one ran whose count the driver did not give (the sum is then not
+// known). The marks are not updates of records and are not counted;
+// `updated` counts every UPDATE of a record, the 35P import's QVS401ZLS
+// update included.
 struct DriverCounts {
-  long inserted = -1;  // the upserts' INSERTs (not the IDN side tables')
-  long updated = -1;   // the upserts' UPDATEs
-  long deleted = -1;   // the sweep's DELETE
+  long inserted = 0;  // the upserts' INSERTs (not the IDN side tables')
+  long updated = 0;   // the upserts' UPDATEs
+  long deleted = 0;   // the sweep's DELETE
 };
 
 // The counts of the current import attempt; the run resets them before each.

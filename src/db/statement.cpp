@@ -42,7 +42,8 @@ int Failure(SQLHSTMT h) {
 }
 
 // Adds the rows the driver reported for a statement of `kind` to the
-// attempt's counts (rows < 0: the driver reported none).
+// attempt's counts (rows < 0: the driver reported none, and the sum is no
+// longer known).
 void CountRows(StatementKind kind, SQLLEN rows) {
   long* count = nullptr;
   if (kind == StatementKind::Insert || kind == StatementKind::LenientInsert)
@@ -51,8 +52,8 @@ void CountRows(StatementKind kind, SQLLEN rows) {
     count = &AttemptCounts.updated;
   else if (kind == StatementKind::DateSweep || kind == StatementKind::StatusSweep)
     count = &AttemptCounts.deleted;
-  if (count == nullptr || rows < 0) return;
-  *count = (*count < 0 ? 0 : *count) + static_cast<long>(rows);
+  if (count == nullptr || *count < 0) return;
+  *count = rows < 0 ? -1 : *count + static_cast<long>(rows);
 }
 
 // Where statements go instead of ODBC, when set.
@@ -157,6 +158,8 @@ std::string Render(const char* format, const Value* values, std::size_t count) {
 }  // namespace sqlfmt
 
 int SQL_GetServerTimestamp(std::string& destination) {
+  // The caller logs DiagRec after a failure; nothing older may stand there.
+  DiagRec = DiagRecord();
   StatementHandle stmt;
   if (!stmt.ok()) return -1;
   std::string text =
@@ -168,7 +171,10 @@ int SQL_GetServerTimestamp(std::string& destination) {
   SQLLEN indicator = 0;
   SQLBindCol(stmt.get(), 1, SQL_C_CHAR, value, sizeof value, &indicator);
   SQLRETURN fetched = SQLFetch(stmt.get());
-  if (fetched != SQL_SUCCESS && fetched != SQL_SUCCESS_WITH_INFO) return fetched;
+  if (fetched != SQL_SUCCESS && fetched != SQL_SUCCESS_WITH_INFO) {
+    if (fetched == SQL_ERROR) dbGetDiag(SQL_HANDLE_STMT, stmt.get(), DiagRec);
+    return fetched;
+  }
   value[sizeof value - 1] = '\0';
   destination = value;
   return 0;

@@ -101,5 +101,6 @@ int ExecFormatted(StatementKind kind, util::PlainFormatString<Args...> format,
 }
 
 // Reads the server's date and time, "dd.mm.yyyy hh:mm:ss", into
-// `destination` (left unchanged on failure). Returns a statement result.
+// `destination` (left unchanged on failure). Returns a statement result;
+// after a failure DiagRec holds the driver's diagnostic (or is empty).
 int SQL_GetServerTimestamp(std::string& destination);

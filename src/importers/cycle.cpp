@@ -45,9 +45,19 @@ void LogWriteFailure(const ImportCycle& c, int rc, const Record& record, const s
 }  // namespace
 
 bool ReadFailed(const platform::TextReader& file) {
-  if (!file.Failed()) return false;
-  LogF("Fehler beim Lesen der Datei %s: %s", file.Path().c_str(), file.ErrorText().c_str());
-  return true;
+  if (file.Failed()) {
+    LogF("Fehler beim Lesen der Datei %s: %s", file.Path().c_str(), file.ErrorText().c_str());
+    return true;
+  }
+  // Lines appended after the end was read would never be imported, and the
+  // sweep would delete their rows: a delivery still being written is read
+  // again by the next attempt.
+  if (file.Changed()) {
+    LogF("Fehler beim Lesen der Datei %s: die Datei wurde waehrend des Lesens geaendert",
+         file.Path().c_str());
+    return true;
+  }
+  return false;
 }
 
 ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& context,
@@ -73,9 +83,21 @@ ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& con
     if (LineBuf == "\n") continue;
     ++counted;
     const long length = static_cast<long>(LineBuf.size());
-    if (std::find(cycle.lengths.begin(), cycle.lengths.end(), length) == cycle.lengths.end()) {
-      if (observer != nullptr && observer->WrongLength(LineBuf, cycle.lengths)) continue;
-      LogF(cycle.lengthMessage, LineBuf.c_str(), limit, length);
+    // A line that goes on past the longest record is one wrong record, not a
+    // record of its first characters and another line (a character written
+    // in two bytes once shifted every field after it); a last line of full
+    // length without a line end stays a record.
+    long overlong = 0;
+    if (file.LastReadCount() == static_cast<std::size_t>(limit) && !file.LastReadEndedLine()) {
+      const std::size_t rest = file.SkipRestOfLine();
+      if (file.Failed()) break;
+      if (rest > 0) overlong = limit + static_cast<long>(rest);
+    }
+    if (overlong > 0 ||
+        std::find(cycle.lengths.begin(), cycle.lengths.end(), length) == cycle.lengths.end()) {
+      const long actual = overlong > 0 ? overlong : length;
+      if (observer != nullptr && observer->WrongLength(LineBuf, actual, cycle.lengths)) continue;
+      LogF(cycle.lengthMessage, LineBuf.c_str(), limit, actual);
       return ImportResult::WrongLength;
     }
     for (std::size_t i = 0; i < cycle.fields.size(); ++i) {

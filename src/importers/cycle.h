@@ -115,15 +115,20 @@ struct CycleObserver {
   virtual ~CycleObserver() = default;
   // Every line as read, empty lines too, before anything else is done.
   virtual void Read(const platform::TextReader& file, const std::string& line) = 0;
-  // A line of none of the `accepted` lengths; true goes on with the next line.
-  virtual bool WrongLength(const std::string& line, std::span<const long> accepted) = 0;
+  // A line of none of the `accepted` lengths, `actual` characters long with
+  // its line end (more than `line` holds when it went on past the longest
+  // record: its rest has been read then); true goes on with the next line.
+  virtual bool WrongLength(const std::string& line, long actual,
+                           std::span<const long> accepted) = 0;
   // A record after the importer's departures, before it is written or passed.
   virtual void Cut(const Record& record, std::span<const Field> fields) = 0;
 };
 
-// Logs a read error of `file` and returns true when there was one. An
-// importer that reads outside the cycle checks this before it marks or
-// sweeps: an incomplete read must never sweep the rows not yet read.
+// Logs a read error of `file`, or a change of its size or time of writing
+// since it was opened (a delivery still being written), and returns true
+// when there was one. An importer that reads outside the cycle checks this
+// before it marks or sweeps: an incomplete read must never sweep the rows
+// not yet read.
 bool ReadFailed(const platform::TextReader& file);
 
 // Lines counted by the latest cycle run, the line of a wrong length

@@ -48,6 +48,7 @@
 #include "db/statement.h"
 #include "importers/date_text.h"
 #include "importers/importers.h"
+#include "log/log.h"
 
 namespace {
 
@@ -163,6 +164,12 @@ constexpr long kLengths[] = {kLongForm, kShortForm};
 }  // namespace
 
 ImportResult ImportIdn(platform::TextReader& file, const ImportContext& context) {
+  // Without the server's date the MYSQL rule would store NULL for AswGvo,
+  // a key, and every later import would insert those records again.
+  if (context.DbSystemMysql && context.ServerDate.empty()) {
+    LogF("Kein Serverdatum fuer die IDN-Datensaetze (DB_SYSTEM MYSQL): Import abgebrochen");
+    return ImportResult::DatabaseError;
+  }
   return RunImportCycle(
       file, context,
       {.lengths = kLengths,

@@ -2,9 +2,11 @@
 // generation.
 #include "log/log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "platform/platform.h"
 #include "util/format.h"
@@ -28,19 +30,48 @@ void ReportLogFailure(const std::string& path, int reason) {
   std::fflush(stderr);
 }
 
+// Takes the lock beside an appended file; one that cannot be taken is said
+// once per file on standard error (the log cannot carry it), and the write
+// goes on without it, as before.
+void TakeAppendLock(platform::FileLock& lock, const std::string& lockPath) {
+  static std::vector<std::string> reported;
+  std::string error;
+  if (lock.Lock(lockPath, error) == platform::FileLock::Status::Locked) return;
+  if (std::find(reported.begin(), reported.end(), lockPath) != reported.end()) return;
+  reported.push_back(lockPath);
+  std::fprintf(stderr,
+               "kranzel: Sperrdatei %s konnte nicht angelegt werden: %s. Weiter ohne Sperre.\n",
+               lockPath.c_str(), error.c_str());
+  std::fflush(stderr);
+}
+
 }  // namespace
 
 int AppendRotated(const std::string& path, const std::string& oldPath, const std::string& bytes) {
+  // Runs of other file types write at the same time: the append and the
+  // rotation check after it are one step under the lock, so that only one
+  // run rotates and the others then append to the new file.
+  platform::FileLock lock;
+  TakeAppendLock(lock, path + ".lock");
+
   // Binary: the size checked for the rotation is then the bytes in the file
   // on every platform.
   std::FILE* f = std::fopen(path.c_str(), "ab");
   if (f == nullptr) return errno != 0 ? errno : EIO;
-  // A full disk shows at the latest when the buffered bytes are flushed.
+  // Unbuffered: a write that fails leaves nothing in a buffer that closing
+  // the file could still add to it.
+  std::setvbuf(f, nullptr, _IONBF, 0);
+  platform::FileStamp before;
+  const bool sized = platform::StampOf(f, before);
+  errno = 0;
   bool written =
       std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && std::fflush(f) == 0;
   int reason = errno;
-  long size = std::ftell(f);
-  if (size > kLogRotateSize) {
+  // A line is in the file whole or not at all: what a full disk let through
+  // of it is cut off again.
+  if (!written && sized) platform::TruncateTo(f, before.size);
+  platform::FileStamp after;
+  if (platform::StampOf(f, after) && after.size > kLogRotateSize) {
     std::fclose(f);
     platform::RemoveFile(oldPath);
     platform::RenameFile(path, oldPath);

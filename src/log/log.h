@@ -19,9 +19,14 @@ constexpr long kLogRotateSize = 10485760L;
 // Appends `bytes` to the file at `path` (opened and closed for this one
 // write); when the file is then longer than kLogRotateSize it is renamed to
 // `oldPath`, replacing the older one, and a new, empty file begins at
-// `path`. Returns 0, or the errno of the open, write or close that failed;
-// a failed deletion or rename of the rotation is not reported, as the log's
-// never was. The log and the run summary are both written through it.
+// `path`. The append and the rotation check happen under an exclusive lock
+// on `path` + ".lock", so that runs writing at the same moment never rotate
+// twice; without that lock it writes as before and says so once on
+// standard error. `bytes` reach the file whole or not at all: what a failed
+// write let through is cut off again.
+// Returns 0, or the errno of the open, write or close that failed; a failed
+// deletion or rename of the rotation is not reported, as the log's never
+// was. The log and the run summary are both written through it.
 int AppendRotated(const std::string& path, const std::string& oldPath, const std::string& bytes);
 
 // Writes one message: "YYYY-MM-DD hh:mm:ss <text>\n" appended to LogPath, or

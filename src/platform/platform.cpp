@@ -84,39 +84,85 @@ std::FILE* OpenRegularFile(const std::string& path) {
   return file;
 }
 
+bool StampOf(std::FILE* file, FileStamp& stamp) {
+  struct stat st;
+  if (::fstat(::fileno(file), &st) != 0) return false;
+  stamp.size = static_cast<long long>(st.st_size);
+  stamp.modified = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  return true;
+}
+
+bool TruncateTo(std::FILE* file, long long size) {
+  return ::ftruncate(::fileno(file), static_cast<off_t>(size)) == 0;
+}
+
 FileLock::~FileLock() { Unlock(); }
 
+// A lock file's time says when it was last taken, so that a clean-up of old
+// files in the log directory passes over a lock in use.
+static void Touch(int fd) { ::futimens(fd, nullptr); }
+
+bool FileLock::StillNamed() const {
+  struct stat held;
+  struct stat named;
+  return ::fstat(static_cast<int>(handle_), &held) == 0 && ::stat(path_.c_str(), &named) == 0 &&
+         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
 FileLock::Status FileLock::TryLock(const std::string& path, std::string& error) {
-  Unlock();
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return Status::Error;
+  // A file removed between our open and our lock is let go and the path
+  // opened again; the bound only keeps a path that is replaced without end
+  // from holding the run.
+  for (int round = 0; round < 100; ++round) {
+    Unlock();
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      error = std::strerror(errno);
+      return Status::Error;
+    }
+    handle_ = fd;
+    path_ = path;
+    int rc;
+    while ((rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (rc != 0) {
+      if (errno == EWOULDBLOCK) return Status::Busy;
+      error = std::strerror(errno);
+      Unlock();
+      return Status::Error;
+    }
+    if (StillNamed()) {
+      Touch(fd);
+      return Status::Locked;
+    }
   }
-  handle_ = fd;
-  int rc;
-  while ((rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
-  }
-  if (rc == 0) return Status::Locked;
-  if (errno == EWOULDBLOCK) return Status::Busy;
-  error = std::strerror(errno);
+  error = "the lock file is replaced again and again";
   Unlock();
   return Status::Error;
 }
 
-bool FileLock::Wait(std::string& error) {
+FileLock::Status FileLock::Wait(std::string& error) {
   if (handle_ < 0) {
     error = std::strerror(EBADF);
-    return false;
+    return Status::Error;
   }
   int fd = static_cast<int>(handle_);
   int rc;
   while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
   }
-  if (rc == 0) return true;
-  error = std::strerror(errno);
+  if (rc != 0) {
+    error = std::strerror(errno);
+    Unlock();
+    return Status::Error;
+  }
+  if (StillNamed()) {
+    Touch(fd);
+    return Status::Locked;
+  }
+  // Removed while we waited: whoever comes now opens the new file, so this
+  // lock keeps nobody out.
   Unlock();
-  return false;
+  return Status::Busy;
 }
 
 void FileLock::Unlock() {

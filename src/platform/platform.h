@@ -1,8 +1,9 @@
 // The platform layer: everything the tool needs from the operating system
 // that differs between the installations' platforms (paths, rename with
-// replace, sleeping, local time, file removal, opening a regular file, lock
-// files). Nothing outside src/platform calls an operating-system interface
-// that only one platform has.
+// replace, sleeping, local time, file removal, opening a regular file, the
+// size and time of an open file and cutting it back, lock files). Nothing
+// outside src/platform calls an operating-system interface that only one
+// platform has.
 #pragma once
 
 #include <cstdint>
@@ -64,8 +65,26 @@ bool WriteFileBeside(const std::string& path, const std::string& content, std::s
 // and opening never blocks: a FIFO without a writer is refused at once.
 std::FILE* OpenRegularFile(const std::string& path);
 
+// What tells one state of an open file from a later one: its size and the
+// time it was last written (as finely as the file system keeps it).
+struct FileStamp {
+  long long size = -1;
+  long long modified = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the open file `file`; false when it cannot be had.
+bool StampOf(std::FILE* file, FileStamp& stamp);
+
+// Cuts the open file `file` back to `size` bytes. Returns true on success.
+bool TruncateTo(std::FILE* file, long long size);
+
 // An advisory, exclusive lock on a lock file; released by Unlock, by the
 // destructor, or by the operating system when the process ends.
+//
+// The lock is on the file the path names: a lock taken on a file that was
+// removed (or replaced) before it was had is given up and the path opened
+// again, so that removing a lock file cannot let two holders in.
 class FileLock {
  public:
   enum class Status { Locked, Busy, Error };
@@ -77,12 +96,19 @@ class FileLock {
   // waiting. Busy: another process holds it; Wait() then blocks until it is
   // had. Error: `error` says why (the file could not be created or locked).
   Status TryLock(const std::string& path, std::string& error);
-  // After Busy: blocks until the lock is had. False with `error` set on failure.
-  bool Wait(std::string& error);
+  // After Busy: blocks until the lock is had (Locked). Busy: the lock was had
+  // on a file that the path no longer names; it was given up, and TryLock
+  // starts again on what the path names now. Error with `error` set on failure.
+  Status Wait(std::string& error);
+  // Takes the lock on `path`, waiting as long as others hold it.
+  Status Lock(const std::string& path, std::string& error);
   void Unlock();
 
  private:
+  // Whether the path still names the file held open.
+  bool StillNamed() const;
   std::intptr_t handle_ = -1;  // file descriptor (POSIX) or HANDLE (Windows)
+  std::string path_;
 };
 
 // The identifier of this process (the run summary names it).

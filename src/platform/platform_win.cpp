@@ -150,40 +150,94 @@ long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 
 void SleepMs(unsigned long ms) { Sleep(static_cast<DWORD>(ms)); }
 
+bool StampOf(std::FILE* file, FileStamp& stamp) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (h == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(h, &info)) return false;
+  stamp.size = (static_cast<long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  stamp.modified = (static_cast<long long>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                   info.ftLastWriteTime.dwLowDateTime;
+  return true;
+}
+
+bool TruncateTo(std::FILE* file, long long size) { return _chsize_s(_fileno(file), size) == 0; }
+
 // The lock covers the first byte of the lock file; the file's contents are
 // never read or written.
 FileLock::~FileLock() { Unlock(); }
 
+// A lock file's time says when it was last taken, so that a clean-up of old
+// files in the log directory passes over a lock in use.
+static void Touch(HANDLE h) {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  SetFileTime(h, nullptr, nullptr, &now);
+}
+
+bool FileLock::StillNamed() const {
+  BY_HANDLE_FILE_INFORMATION held;
+  BY_HANDLE_FILE_INFORMATION named;
+  if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), &held)) return false;
+  HANDLE h = CreateFileA(path_.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool got = GetFileInformationByHandle(h, &named);
+  CloseHandle(h);
+  return got && held.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+         held.nFileIndexHigh == named.nFileIndexHigh && held.nFileIndexLow == named.nFileIndexLow;
+}
+
 FileLock::Status FileLock::TryLock(const std::string& path, std::string& error) {
-  Unlock();
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    error = "cannot open the lock file " + path + ": " + LastErrorText();
-    return Status::Error;
+  // A file removed between our open and our lock is let go and the path
+  // opened again; the bound only keeps a path that is replaced without end
+  // from holding the run.
+  for (int round = 0; round < 100; ++round) {
+    Unlock();
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      error = "cannot open the lock file " + path + ": " + LastErrorText();
+      return Status::Error;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+    path_ = path;
+    OVERLAPPED at = {};
+    if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+      if (GetLastError() == ERROR_LOCK_VIOLATION || GetLastError() == ERROR_IO_PENDING)
+        return Status::Busy;
+      error = "cannot lock " + path + ": " + LastErrorText();
+      Unlock();
+      return Status::Error;
+    }
+    if (StillNamed()) {
+      Touch(h);
+      return Status::Locked;
+    }
   }
-  handle_ = reinterpret_cast<std::intptr_t>(h);
-  OVERLAPPED at = {};
-  if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
-    return Status::Locked;
-  if (GetLastError() == ERROR_LOCK_VIOLATION || GetLastError() == ERROR_IO_PENDING)
-    return Status::Busy;
-  error = "cannot lock " + path + ": " + LastErrorText();
+  error = "the lock file " + path + " is replaced again and again";
   Unlock();
   return Status::Error;
 }
 
-bool FileLock::Wait(std::string& error) {
+FileLock::Status FileLock::Wait(std::string& error) {
   if (handle_ == -1) {
     error = "no lock file is open";
-    return false;
+    return Status::Error;
   }
   OVERLAPPED at = {};
-  if (LockFileEx(reinterpret_cast<HANDLE>(handle_), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at))
-    return true;
-  error = "cannot lock: " + LastErrorText();
-  return false;
+  if (!LockFileEx(reinterpret_cast<HANDLE>(handle_), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
+    error = "cannot lock: " + LastErrorText();
+    return Status::Error;
+  }
+  if (StillNamed()) {
+    Touch(reinterpret_cast<HANDLE>(handle_));
+    return Status::Locked;
+  }
+  // Removed while we waited: whoever comes now opens the new file, so this
+  // lock keeps nobody out.
+  Unlock();
+  return Status::Busy;
 }
 
 void FileLock::Unlock() {

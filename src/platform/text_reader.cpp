@@ -23,7 +23,13 @@ bool TextReader::Open(const std::string& path) {
   failed_ = false;
   error_.clear();
   path_ = path;
+  stamped_ = file_ != nullptr && StampOf(file_, opened_);
   return file_ != nullptr;
+}
+
+bool TextReader::Changed() const {
+  FileStamp now;
+  return stamped_ && file_ != nullptr && StampOf(file_, now) && !(now == opened_);
 }
 
 void TextReader::Close() {
@@ -138,6 +144,17 @@ bool TextReader::ReadLine(std::string& line, std::size_t limit) {
     return false;
   }
   return count > 0;
+}
+
+std::size_t TextReader::SkipRestOfLine() {
+  std::size_t total = 0;
+  std::string rest;
+  while (ReadLine(rest, sizeof buf_)) {
+    total += last_count_;
+    if (last_lf_) break;
+  }
+  last_count_ = total;
+  return total;
 }
 
 }  // namespace platform

@@ -22,6 +22,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/platform.h"
+
 namespace platform {
 
 class TextReader {
@@ -48,11 +50,21 @@ class TextReader {
   const std::string& ErrorText() const { return error_; }
   const std::string& Path() const { return path_; }
 
+  // Whether the file's size or time of last writing now differs from when
+  // it was opened: a delivery still being written is no stable file.
+  bool Changed() const;
+
   // The characters the last ReadLine consumed (those after a NUL byte and
   // the line end included), and whether it stopped after a line feed. A read
   // that consumed `limit` characters without a line feed cut a longer line.
   std::size_t LastReadCount() const { return last_count_; }
   bool LastReadEndedLine() const { return last_lf_; }
+
+  // Reads on to the end of the line that the last ReadLine cut at its limit
+  // and returns the characters it consumed there, the line end included (0
+  // when the file ends right there). Nothing of it is kept. Afterwards
+  // LastReadCount and LastReadEndedLine tell of the rest.
+  std::size_t SkipRestOfLine();
 
   // Sets the position back to the beginning of the file; a Ctrl-Z or end of
   // file seen before no longer counts.
@@ -72,6 +84,8 @@ class TextReader {
   bool failed_ = false;  // a read error; nothing more is read
   std::string error_;
   std::string path_;
+  FileStamp opened_;
+  bool stamped_ = false;
   std::size_t last_count_ = 0;
   bool last_lf_ = false;
 };

@@ -57,6 +57,21 @@ std::string Upper(const char* arg) {
   return StrUpper(s);
 }
 
+// Reads the server's date for the run. On MYSQL installations the IDN
+// import dates records with it, so a failed query is logged there, with
+// the driver's diagnostic, beside the messages of the run.
+void ReadServerDate(ImportContext& context) {
+  std::string serverTimestamp;
+  const int rc = SQL_GetServerTimestamp(serverTimestamp);
+  context.ServerDate = DateOfTimestamp(serverTimestamp);
+  if (!context.DbSystemMysql || (rc == 0 && !context.ServerDate.empty())) return;
+  const std::string diagnostic = DiagRec.SqlState.empty()
+                                     ? std::string("keine Diagnose vom ODBC-Treiber")
+                                     : DiagRec.SqlState + " " + DiagRec.Message;
+  LogF("Serverzeit konnte nicht gelesen werden, Fehler: %ld. ODBC: %s (nativer Fehler %ld)",
+       static_cast<long>(rc), diagnostic.c_str(), static_cast<long>(DiagRec.NativeError));
+}
+
 // The exit code of an import result.
 int ExitCode(ImportResult result) {
   return result == ImportResult::Imported ? kExitImported : kExitFailed;
@@ -82,8 +97,8 @@ int Finish(RunSummary& summary, int exitCode) {
 // Success, the last attempt's failure, or a reconnect that fails ends it
 // with a message and the disconnect. Returns the exit code; `attempts`
 // counts the attempts begun.
-int ImportWithAttempts(const std::string& work, const std::string& fileType,
-                       const ImportContext& context, int& attempts) {
+int ImportWithAttempts(const std::string& work, const std::string& fileType, ImportContext& context,
+                       int& attempts) {
   ImportResult last = ImportResult::FileError;
   platform::TextReader stream;
   for (int attempt = 1; attempt <= kImportAttempts; ++attempt) {
@@ -91,6 +106,11 @@ int ImportWithAttempts(const std::string& work, const std::string& fileType,
     attempts = attempt;
     AttemptCounts = DriverCounts();
     LinesCounted = 0;
+    // The IDN import of a MYSQL installation cannot go without the server's
+    // date: after a failed query (a deadlock, a lost connection) the next
+    // attempt, on the connection made again, asks once more.
+    if (attempt > 1 && context.DbSystemMysql && context.ServerDate.empty() && fileType == "IDN")
+      ReadServerDate(context);
     if (!stream.Open(work)) {
       LogF("Oeffnen der Datei fehlgeschlagen.");
       last = ImportResult::FileError;
@@ -191,11 +211,9 @@ int RunKranzel(int argc, char** argv) {
 
   if (dbLogin() != 0 && dbReconnect() == 0) return Finish(summary, kExitFailed);
 
-  std::string serverTimestamp;
-  SQL_GetServerTimestamp(serverTimestamp);
-  context.ServerDate = DateOfTimestamp(serverTimestamp);
   std::string dbSystem = DbSystem;
   context.DbSystemMysql = StrUpper(dbSystem) == "MYSQL";
+  ReadServerDate(context);
 
   // The source replaces an older work file in one step; when the source is
   // missing, the older work file (the last file delivered) stays.

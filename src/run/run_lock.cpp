@@ -41,12 +41,18 @@ void Report(const std::string& message) {
 
 void Take(platform::FileLock& lock, const std::string& path, const std::string& what) {
   std::string error;
-  platform::FileLock::Status status = lock.TryLock(path, error);
-  if (status == platform::FileLock::Status::Busy) {
-    LogF("Warte auf Sperre fuer %s (%s)", what.c_str(), path.c_str());
-    if (lock.Wait(error)) return;
-  } else if (status == platform::FileLock::Status::Locked) {
-    return;
+  for (;;) {
+    platform::FileLock::Status status = lock.TryLock(path, error);
+    if (status == platform::FileLock::Status::Locked) return;
+    if (status == platform::FileLock::Status::Busy) {
+      LogF("Warte auf Sperre fuer %s (%s)", what.c_str(), path.c_str());
+      status = lock.Wait(error);
+      if (status == platform::FileLock::Status::Locked) return;
+      // Busy: the lock file was removed while we waited; the one the path
+      // names now is taken (and, when held, waited for) again.
+      if (status == platform::FileLock::Status::Busy) continue;
+    }
+    break;
   }
   Report("Sperrdatei " + path + " konnte nicht angelegt werden: " + error +
          ". Weiter ohne Sperre.");

@@ -15,9 +15,10 @@
 // records      lines counted by the last attempt (the count line's second number)
 // inserted, updated, deleted
 //              rows the driver reported for the upserts' INSERTs and UPDATEs
-//              and for the sweep of the last attempt; null where no statement
-//              of that kind reported a count (none ran: no new record, no
-//              sweep with "UPD", or the attempt ended before)
+//              and for the sweep of the last attempt; 0 where no statement
+//              of that kind ran (no new record, no sweep with "UPD", or the
+//              attempt ended before), null where one ran whose count the
+//              driver did not give
 // native_error the last non-zero native error number of the run, or 0
 //
 // Texts are JSON strings in pure ASCII: quotes, backslashes and control
@@ -39,9 +40,9 @@ struct RunSummary {
   bool updateMode = false;
   int attempts = 0;
   long records = 0;
-  long inserted = -1;  // -1: null
-  long updated = -1;
-  long deleted = -1;
+  long inserted = 0;  // -1: null (the driver gave no count)
+  long updated = 0;
+  long deleted = 0;
   long nativeError = 0;
   int exitCode = 0;
 };

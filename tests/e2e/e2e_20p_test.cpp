@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "e2e/harness.h"
+#include "e2e/import_expect.h"
 
 using e2e::Installation;
 using e2e::Row;
@@ -140,6 +141,18 @@ TEST_F(Import20PTest, WrongRecordLengthFailsAllFiveAttempts) {
   EXPECT_EQ(count, 5u);
   EXPECT_NE(all.find(expected.back()), std::string::npos);
   // The first record was written each time; the file's other rows stay marked.
+  EXPECT_EQ(Rows().size(), 1u);
+}
+
+// An "Ae" written as UTF-8 into the Windows-1252 layout makes the record one
+// byte too long: it is a wrong record length, not a record of its first 272
+// characters with every field after the character shifted.
+TEST_F(Import20PTest, LineOneByteTooLongIsAWrongLength) {
+  const std::string good = Line20P("TERM01", "A", "1", "12345", "0800", "1700");
+  const std::string utf8 = "\xC3\x84" + good.substr(1);  // 273 characters with the line end
+  e2e::ExpectWrongLengthFailsEveryAttempt(
+      db, "20P", good + utf8,
+      "Falsche Satzlaenge! '" + utf8.substr(0, 272) + "' Laenge Soll/Ist (272/273)");
   EXPECT_EQ(Rows().size(), 1u);
 }
 

@@ -135,8 +135,8 @@ TEST(Check, EachKindOfBadLineIsNamedAndTheImportFailsOnIt) {
       "in/20P.txt:2: wrong length 262, expected 272: the line ends at position 262",
       "in/20P.txt:3: wrong length 100, expected 272: a NUL byte at position 101 ends the record "
       "there",
-      "in/20P.txt:4: wrong length 3, expected 272: the rest of a line longer than 272 characters "
-      "(its first 272 were read as a record of their own)",
+      "in/20P.txt:4: wrong length 275, expected 272: the line goes on past the longest record: "
+      "275 characters with its line end",
       "in/20P.txt:5: wrong length 121, expected 272: a line feed inside the record at position "
       "121 splits it over lines 5 and 6",
       "in/20P.txt:6: wrong length 152, expected 272: the rest of line 5's record, after the line "
@@ -152,7 +152,7 @@ TEST(Check, EachKindOfBadLineIsNamedAndTheImportFailsOnIt) {
   EXPECT_EQ(out[5],
             "in/20P.txt:8: wrong length 271, expected 272: no line end: the file ends "
             "inside the record");
-  EXPECT_EQ(out.back(), "8 records, 6 rejected");
+  EXPECT_EQ(out.back(), "7 records, 6 rejected");
   EXPECT_TRUE(db.Exists("in/20P.txt"));
 
   // The import fails on the first of them.
@@ -165,6 +165,17 @@ TEST(Check, EachKindOfBadLineIsNamedAndTheImportFailsOnIt) {
   r = db.RunCommand({KRANZEL_CHECK_BIN, "in/41P.txt", "41P"});
   EXPECT_THAT(r.out, HasSubstr("in/41P.txt:1: wrong length 223, expected 278: the line ends at "
                                "position 223; byte 0xC3 at position 21 is not ASCII"));
+  // A whole record with one such character is one byte too long: rejected as
+  // the import rejects it, and the line after it keeps its number.
+  db.WriteFile("in/20P.txt", "\xC3\xA4" + good.substr(1) + good);
+  r = db.RunCommand({KRANZEL_CHECK_BIN, "in/20P.txt", "20P"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(Lines(r.out),
+            (std::vector<std::string>{
+                "in/20P.txt:1: wrong length 273, expected 272: the line goes on past the longest "
+                "record: 273 characters with its line end; byte 0xC3 at position 1 is not ASCII "
+                "(a multi-byte encoding such as UTF-8 lengthens the line)",
+                "2 records, 1 rejected"}));
 }
 
 TEST(Check, ValuesTheDatabaseRefusesAreNamedAndTheListStopsAtAHundred) {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -146,6 +147,35 @@ TEST(Faults, ReadErrorEndsEachAttemptBeforeTheSweep) {
   EXPECT_THAT(db.TakeJournal(), ElementsAre(kTimestampQuery));
 }
 
+TEST(Faults, DeliveryStillBeingWrittenIsReadAgainWhole) {
+  Installation db;
+  db.WriteFile("in/20P.txt", File20P("OLD", 50));
+  ASSERT_EQ(db.Run({"in/20P.txt", "20P"}).exitCode, 0);
+  fs::remove(db.LogPath());
+  db.TakeJournal();
+
+  // Upstream has written 100 of 200 records when the run starts, and the
+  // rest once the run has read to the end of what was there.
+  const std::string delivery = File20P("K", 200);
+  db.WriteFile("in/20P.txt", delivery.substr(0, 100 * 272));
+  db.WriteFile("rest.txt", delivery.substr(100 * 272));
+  auto r =
+      db.Run({"in/20P.txt", "20P"}, true,
+             {{"LD_PRELOAD", READ_ERROR_SHIM}, {"KRANZEL_SHIM_APPEND", db.workDir + "/rest.txt"}});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_THAT(db.LogMessages(),
+              ElementsAre("Fehler beim Lesen der Datei in/20P.wrk: die Datei wurde waehrend des "
+                          "Lesens geaendert",
+                          "200 von 200 Datensaetze in MGSST20P eingefuegt",
+                          "Die Schnittstellendatei vom Dateityp '20P' wurde importiert!"));
+  EXPECT_EQ(db.ReadFile("in/20P.wrk"), delivery);
+  EXPECT_EQ(Keys(db, "SELECT M20Trm FROM QVSYSTEM.MGSST20P"), KeySet("K", 200));
+  // Only the complete read swept.
+  std::size_t sweeps = 0;
+  for (const std::string& statement : db.TakeJournal()) sweeps += statement.starts_with("DELETE");
+  EXPECT_EQ(sweeps, 1u);
+}
+
 // Holds `path` locked from the test, as a run in progress would.
 class HeldLock {
  public:
@@ -211,6 +241,29 @@ TEST(Faults, SourcesSharingAWorkNameTakeTurns) {
   EXPECT_EQ(c.get().exitCode, 0);
   EXPECT_EQ(Keys(db, "SELECT M20Trm FROM QVSYSTEM.MGSST20P"), KeySet("T", 50));
   EXPECT_EQ(Keys(db, "SELECT M41Trm FROM QVSYSTEM.MGSST41P"), (std::set<std::string>{"C1", "C2"}));
+}
+
+TEST(Faults, LockFileRemovedWhileWaitedForLetsNoSecondRunIn) {
+  Installation db;
+  db.WriteFile("in/20P.txt", File20P("A", 10));
+  const std::string lockPath = db.root + "/Valdura_php/log/kranzel-20P.lock";
+  auto running = std::make_unique<HeldLock>(lockPath);
+  auto waiting = std::async(std::launch::async, [&] { return db.Run({"in/20P.txt", "20P"}); });
+  const std::string waitLine =
+      "Warte auf Sperre fuer Dateityp 20P (../../Valdura_php/log/kranzel-20P.lock)";
+  ASSERT_TRUE(WaitForLogLines(db, waitLine, 1));
+
+  // A clean-up of the log directory removes the lock file, and a run
+  // started after that makes a new one and holds it.
+  fs::remove(lockPath);
+  HeldLock later(lockPath);
+  running->Release();
+  // The waiting run's lock is on the removed file: it waits for the new one.
+  EXPECT_TRUE(WaitForLogLines(db, waitLine, 2));
+  EXPECT_TRUE(db.TakeJournal().empty());
+  later.Release();
+  EXPECT_EQ(waiting.get().exitCode, 0);
+  EXPECT_EQ(Keys(db, "SELECT M20Trm FROM QVSYSTEM.MGSST20P"), KeySet("A", 10));
 }
 
 TEST(Faults, LockFileThatCannotBeCreatedIsReportedAndTheRunGoesOn) {

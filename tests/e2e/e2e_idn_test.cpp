@@ -13,6 +13,8 @@ using e2e::Installation;
 using e2e::kTimestampQuery;
 using e2e::Row;
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
+using ::testing::StartsWith;
 
 namespace {
 
@@ -301,6 +303,38 @@ TEST_F(ImportIdnTest, MysqlRuleReplacesDatesUpTo19000000) {
               ElementsAre(Row{"AUSWEIS-1", serverDate, "<NULL>", "<NULL>"},
                           Row{"AUSWEIS-2", serverDate, "<NULL>", "1900-01-01 00:00:00"},
                           Row{"AUSWEIS-3", "19000101", "19000101", "2024-03-15 08:30:05"}));
+}
+
+// On MYSQL the server's date stands in for a missing AswGvo, a key column:
+// a failed query for it (here a deadlock) is logged with the driver's
+// diagnostic and the import writes nothing instead of storing NULL; the
+// attempt after the reconnect asks again.
+TEST_F(ImportIdnTest, MysqlWithoutServerDateWritesNothing) {
+  db.SetIni("DB_SYSTEM", "MYSQL");
+  const std::string query = "CONVERT(char(11), CURRENT_TIMESTAMP, 104)";
+  db.SetControl("fail_statement 1205 1 " + query + "\n");
+  db.WriteFile("in/IDN.txt", LineIdn(MakeIdn("AUSWEIS-1", "", "", ""), false));
+  const std::string today = "SELECT CONVERT(char(8), CURRENT_TIMESTAMP, 112)";
+  const std::string before = db.Query(today)[0][0];
+  ASSERT_EQ(db.Run({"in/IDN.txt", "IDN"}).exitCode, 0);
+  const std::string after = db.Query(today)[0][0];
+  const std::vector<std::string> log = db.LogMessages();
+  ASSERT_EQ(log.size(), 6u);
+  EXPECT_THAT(log[0], StartsWith("Serverzeit konnte nicht gelesen werden, Fehler: 1205. ODBC: "));
+  EXPECT_THAT(log[0], EndsWith(" (nativer Fehler 1205)"));
+  EXPECT_EQ(log[1],
+            "Kein Serverdatum fuer die IDN-Datensaetze (DB_SYSTEM MYSQL): Import abgebrochen");
+  EXPECT_EQ(log[2], "1. Versuch zur Wiederherstellung der Datenbankverbindung!");
+  EXPECT_EQ(log[4], "1 von 1 Datensaetze in Qvs301Asw eingefuegt");
+  const auto rows = db.Query("SELECT CONVERT(char(8), AswGvo, 112) FROM QVSYSTEM.Qvs301Asw");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_TRUE(rows[0][0] == before || rows[0][0] == after) << rows[0][0];
+
+  // A query that keeps failing ends the run as failed, with nothing written.
+  db.SetControl("fail_statement 1205 always " + query + "\n");
+  db.WriteFile("in/IDN.txt", LineIdn(MakeIdn("AUSWEIS-2", "", "", ""), false));
+  EXPECT_EQ(db.Run({"in/IDN.txt", "IDN"}).exitCode, 99);
+  EXPECT_EQ(Rows().size(), 1u);
 }
 
 TEST_F(ImportIdnTest, LineOfNeitherLengthFailsNaming368) {

@@ -64,7 +64,7 @@ TEST(RunSummary, ImportsReportTheRowsTheDriverCounted) {
   auto r = db.Run({"in/20P.txt", "20P", "/D"});
   ASSERT_EQ(r.exitCode, 0);
   EXPECT_NE(r.out.find("wurde importiert!"), std::string::npos);
-  // With UPD there is no sweep: no count for it, and no INSERT ran.
+  // With UPD there is no sweep and no INSERT ran: 0 rows each.
   db.WriteFile("in/20P.txt", Line20P("T1"));
   ASSERT_EQ(db.Run({"in/20P.txt", "20p", "upd"}).exitCode, 0);
   EXPECT_THAT(
@@ -76,7 +76,7 @@ TEST(RunSummary, ImportsReportTheRowsTheDriverCounted) {
                   R"("attempts":1,"records":3,"inserted":1,"updated":2,"deleted":1,)"
                   R"("native_error":0,"exit_code":0})",
                   R"("source":"in/20P.txt","work":"in/20P.wrk","type":"20P","update_mode":true,)"
-                  R"("attempts":1,"records":1,"inserted":null,"updated":1,"deleted":null,)"
+                  R"("attempts":1,"records":1,"inserted":0,"updated":1,"deleted":0,)"
                   R"("native_error":0,"exit_code":0})"));
   // The log is what it always was.
   EXPECT_THAT(db.LogMessages(),
@@ -108,16 +108,16 @@ TEST(RunSummary, EveryFailedExitWritesOneLine) {
   EXPECT_THAT(
       Summaries(db),
       ElementsAre(R"("source":"in/20P.txt","work":"in/20P.wrk","type":"20P","update_mode":false,)"
-                  R"("attempts":5,"records":2,"inserted":null,"updated":1,"deleted":null,)"
+                  R"("attempts":5,"records":2,"inserted":0,"updated":1,"deleted":0,)"
                   R"("native_error":0,"exit_code":99})",
                   R"("source":"in/none.txt","work":"in/none.wrk","type":"41P","update_mode":false,)"
-                  R"("attempts":0,"records":0,"inserted":null,"updated":null,"deleted":null,)"
+                  R"("attempts":0,"records":0,"inserted":0,"updated":0,"deleted":0,)"
                   R"("native_error":0,"exit_code":90})",
                   R"("source":"in/x.txt","work":"in/x.wrk","type":"20","update_mode":false,)"
-                  R"("attempts":1,"records":0,"inserted":null,"updated":null,"deleted":null,)"
+                  R"("attempts":1,"records":0,"inserted":0,"updated":0,"deleted":0,)"
                   R"("native_error":0,"exit_code":90})",
                   R"("source":"in/20P.txt","work":"in/20P.wrk","type":"20P","update_mode":false,)"
-                  R"("attempts":0,"records":0,"inserted":null,"updated":null,"deleted":null,)"
+                  R"("attempts":0,"records":0,"inserted":0,"updated":0,"deleted":0,)"
                   R"("native_error":)" +
                       refused + R"(,"exit_code":99})"));
 

@@ -1,17 +1,23 @@
 /* A preload library for the end-to-end tests: makes reading a work file
- * fail with EIO after a given number of bytes, the way a failing disk does.
- * Loaded into kranzel with LD_PRELOAD by the test alone; the tool has no
- * switch of its own for it.
+ * fail with EIO after a given number of bytes, the way a failing disk does,
+ * or has the work file grow behind the reader, the way a delivery still
+ * being written does. Loaded into kranzel with LD_PRELOAD by the test alone;
+ * the tool has no switch of its own for it.
  *
  *   KRANZEL_SHIM_FAIL_AFTER=<n>   every stream on a file whose name ends in
  *                                 ".wrk" delivers its first n bytes, then
  *                                 every fread fails and ferror reports it.
+ *   KRANZEL_SHIM_APPEND=<path>    the first time a stream on such a file
+ *                                 reads to its end, the content of <path> is
+ *                                 appended to the file (once per process,
+ *                                 as the writer upstream finishes).
  *
  * Each open of the file starts counting anew, so every attempt of a run
  * fails at the same place. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -53,7 +59,8 @@ static struct Watched* Watch(FILE* stream, int start) {
     if (watched[i].stream == stream) return &watched[i];
     if (watched[i].stream == NULL && free_slot == NULL) free_slot = &watched[i];
   }
-  if (!start || free_slot == NULL || getenv("KRANZEL_SHIM_FAIL_AFTER") == NULL ||
+  if (!start || free_slot == NULL ||
+      (getenv("KRANZEL_SHIM_FAIL_AFTER") == NULL && getenv("KRANZEL_SHIM_APPEND") == NULL) ||
       !IsWorkFile(stream))
     return NULL;
   free_slot->stream = stream;
@@ -62,12 +69,35 @@ static struct Watched* Watch(FILE* stream, int start) {
   return free_slot;
 }
 
+/* Appends KRANZEL_SHIM_APPEND's content to the file of `stream`, once. */
+static void Append(FILE* stream) {
+  static int appended;
+  const char* from = getenv("KRANZEL_SHIM_APPEND");
+  if (from == NULL || appended) return;
+  appended = 1;
+  char link[64];
+  char path[4096];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fileno(stream));
+  ssize_t n = readlink(link, path, sizeof path - 1);
+  if (n <= 0) return;
+  path[n] = '\0';
+  int in = open(from, O_RDONLY | O_CLOEXEC);
+  int out = open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
+  char buf[65536];
+  ssize_t got;
+  while (in >= 0 && out >= 0 && (got = read(in, buf, sizeof buf)) > 0)
+    if (write(out, buf, (size_t)got) != got) break;
+  if (in >= 0) close(in);
+  if (out >= 0) close(out);
+}
+
 size_t fread(void* buffer, size_t size, size_t count, FILE* stream) {
   static FreadFn real;
   if (real == NULL) Next("fread", &real, sizeof real);
   struct Watched* w = Watch(stream, 1);
   if (w == NULL || size == 0) return real(buffer, size, count, stream);
-  size_t limit = strtoul(getenv("KRANZEL_SHIM_FAIL_AFTER"), NULL, 10);
+  const char* failAfter = getenv("KRANZEL_SHIM_FAIL_AFTER");
+  size_t limit = failAfter != NULL ? strtoul(failAfter, NULL, 10) : (size_t)-1;
   if (w->failed || w->delivered >= limit) {
     w->failed = 1;
     errno = EIO;
@@ -76,6 +106,7 @@ size_t fread(void* buffer, size_t size, size_t count, FILE* stream) {
   size_t allowed = (limit - w->delivered) / size;
   size_t got = real(buffer, size, count < allowed ? count : allowed, stream);
   w->delivered += got * size;
+  if (got < count && feof(stream)) Append(stream);
   return got;
 }
 
