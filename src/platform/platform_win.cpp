@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -44,6 +45,34 @@ std::string LastErrorText() {
     --n;
   if (n == 0) return "Windows error " + std::to_string(code);
   return std::string(buf, n);
+}
+
+// Gives `temp` the DACL of the file at `path` (it replaces that file), so an
+// administrator's icacls on the configuration survives the next `set`.
+// Nothing to copy when there is no such file: the new file then keeps what
+// it inherits from its folder.
+bool CopyAcl(const std::string& path, const std::string& temp, std::string& error) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  DWORD rc = GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                   nullptr, nullptr, &dacl, nullptr, &sd);
+  if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return true;
+  if (rc == ERROR_SUCCESS) {
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(sd, &control, &revision);
+    const SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0
+                                         ? PROTECTED_DACL_SECURITY_INFORMATION
+                                         : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    rc = SetNamedSecurityInfoA(const_cast<char*>(temp.c_str()), SE_FILE_OBJECT, what, nullptr,
+                               nullptr, dacl, nullptr);
+    LocalFree(sd);
+  }
+  if (rc == ERROR_SUCCESS) return true;
+  SetLastError(rc);
+  error = "cannot give " + temp + " the access rules of " + path + ": " + LastErrorText();
+  return false;
 }
 
 }  // namespace
@@ -102,9 +131,11 @@ bool RemoveFile(const std::string& path) {
 
 bool WriteFileBeside(const std::string& path, const std::string& content, std::string& tempPath,
                      std::string& error) {
-  // Windows has no mode bits to copy; the new file takes the directory's
-  // access rules, as the configuration file did when it was created there,
-  // and keeps the old file's hidden/system/archive attributes. A read-only
+  // Windows has no mode bits to copy: the new file keeps the old file's ACL
+  // (CopyAcl) or, when there is none, inherits its folder's, as the
+  // configuration file did when it was created there (other components of
+  // the installation read it); and it keeps the old file's
+  // hidden/system/archive attributes. A read-only
   // file is left read-only: replacing it then fails, as it should.
   const DWORD oldAttributes = GetFileAttributesA(path.c_str());
   const std::string base = path + ".kranzel-ini.";
@@ -134,6 +165,7 @@ bool WriteFileBeside(const std::string& path, const std::string& content, std::s
     ok = false;
     error = "cannot write " + temp + ": " + LastErrorText();
   }
+  if (ok && oldAttributes != INVALID_FILE_ATTRIBUTES) ok = CopyAcl(path, temp, error);
   if (!ok) {
     DeleteFileA(temp.c_str());
     return false;
