@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -48,31 +47,22 @@ std::string LastErrorText() {
 }
 
 // Gives `temp` the DACL of the file at `path` (it replaces that file), so an
-// administrator's icacls on the configuration survives the next `set`.
-// Nothing to copy when there is no such file: the new file then keeps what
-// it inherits from its folder.
+// administrator's icacls on the configuration survives the next `set`. The
+// DACL is copied as it is, inherited entries included (SetFileSecurity does
+// not recompute inheritance), so the new file has exactly the old one's
+// readers. Nothing to copy when there is no such file: the new file then
+// keeps what it inherits from its folder.
 bool CopyAcl(const std::string& path, const std::string& temp, std::string& error) {
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR sd = nullptr;
-  DWORD rc = GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                   nullptr, nullptr, &dacl, nullptr, &sd);
-  if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return true;
-  if (rc == ERROR_SUCCESS) {
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    GetSecurityDescriptorControl(sd, &control, &revision);
-    const SECURITY_INFORMATION what =
-        DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0
-                                         ? PROTECTED_DACL_SECURITY_INFORMATION
-                                         : UNPROTECTED_DACL_SECURITY_INFORMATION);
-    rc = SetNamedSecurityInfoA(const_cast<char*>(temp.c_str()), SE_FILE_OBJECT, what, nullptr,
-                               nullptr, dacl, nullptr);
-    LocalFree(sd);
-  }
-  if (rc == ERROR_SUCCESS) return true;
-  SetLastError(rc);
-  error = "cannot give " + temp + " the access rules of " + path + ": " + LastErrorText();
-  return false;
+  DWORD needed = 0;
+  GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+  const DWORD lookup = GetLastError();
+  if (lookup == ERROR_FILE_NOT_FOUND || lookup == ERROR_PATH_NOT_FOUND) return true;
+  std::string sd(needed, '\0');
+  bool ok = needed > 0 &&
+            GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, sd.data(), needed, &needed) &&
+            SetFileSecurityA(temp.c_str(), DACL_SECURITY_INFORMATION, sd.data());
+  if (!ok) error = "cannot give " + temp + " the access rules of " + path + ": " + LastErrorText();
+  return ok;
 }
 
 }  // namespace
