@@ -64,19 +64,25 @@ file(READ packaging/windows/kranzel-deliveries.cmd KRANZEL_DELIVERIES_CMD)
 string(REPLACE "\n" "\r\n" KRANZEL_DELIVERIES_CMD "${KRANZEL_DELIVERIES_CMD}")
 file(WRITE ${CMAKE_BINARY_DIR}/kranzel-deliveries.cmd "${KRANZEL_DELIVERIES_CMD}")
 
-# The Windows zip (cpack -G ZIP, or scripts/build-windows.sh): the programs,
-# the delivery helper, the schema for a test database, and the
-# administrator's page as README.txt.
-install(TARGETS ${KRANZEL_WINDOWS_PROGRAMS} RUNTIME DESTINATION .)
-install(FILES ${CMAKE_BINARY_DIR}/kranzel-deliveries.cmd DESTINATION .)
-install(FILES schema/qvsystem.sql DESTINATION schema)
+# The Windows zip (cpack -G ZIP, or scripts/build-windows.sh), laid out as
+# the installation root, so that "Extract All" into the root gives what the
+# MSI installs: Kranzel\bin\ (the programs and the delivery helper, the
+# working directory), Kranzel\README.txt (the administrator's page),
+# Kranzel\schema\qvsystem.sql, and the empty folders Files\ and
+# Valdura_php\log\ that kranzel needs (extracting adds nothing to them when
+# they are there already).
+install(TARGETS ${KRANZEL_WINDOWS_PROGRAMS} RUNTIME DESTINATION Kranzel/bin)
+install(FILES ${CMAKE_BINARY_DIR}/kranzel-deliveries.cmd DESTINATION Kranzel/bin)
+install(FILES schema/qvsystem.sql DESTINATION Kranzel/schema)
+install(DIRECTORY DESTINATION Files)
+install(DIRECTORY DESTINATION Valdura_php/log)
 # docs/windows.md, with Windows line ends, is the README.txt of the zip and
 # of the MSI.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/windows.md)
 file(READ docs/windows.md KRANZEL_WINDOWS_README)
 string(REPLACE "\n" "\r\n" KRANZEL_WINDOWS_README "${KRANZEL_WINDOWS_README}")
 file(WRITE ${CMAKE_BINARY_DIR}/README.txt "${KRANZEL_WINDOWS_README}")
-install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
+install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION Kranzel)
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME kranzel)
 if(PROJECT_VERSION)
@@ -85,7 +91,7 @@ else()
   set(CPACK_PACKAGE_FILE_NAME kranzel-windows-x64)
 endif()
 set(CPACK_SYSTEM_NAME windows-x64)
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 include(CPack)
 
 # The MSI (target msi, run by scripts/build-windows.sh): wixl from msitools
