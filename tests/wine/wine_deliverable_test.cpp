@@ -229,7 +229,8 @@ TEST(Msi, InstallImportCheckUpgradeUninstall) {
     EXPECT_EQ(Slurp(bin + "/" + program + ".exe"), Slurp(kBuild + "/" + program + ".exe"));
   EXPECT_TRUE(fs::exists(bin + "/kranzel-deliveries.cmd"));
   EXPECT_TRUE(fs::exists(root + "/Kranzel/schema/qvsystem.sql"));
-  EXPECT_THAT(Slurp(root + "/Kranzel/README.txt"), HasSubstr("Valdura_php\\log\r\n"));
+  EXPECT_THAT(Slurp(root + "/Kranzel/README.txt"),
+              HasSubstr("msiexec /i kranzel-1.0.0-x64.msi VALDURAROOT=D:\\Valdura /qn\r\n"));
   EXPECT_TRUE(fs::is_directory(root + "/Files"));
   EXPECT_TRUE(fs::is_directory(root + "/Valdura_php/log"));
   EXPECT_THAT(UninstallEntries(db), ElementsAre("kranzel " + kVersion));
