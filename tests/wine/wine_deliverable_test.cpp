@@ -346,6 +346,32 @@ TEST(Programs, CarryTheVersionAndShipStripped) {
             "kranzel-ini " + kVersion + "\r\nkranzel-check " + kVersion + "\r\n");
 }
 
+// kranzel-check.exe reports on a delivery exactly as the Linux build does,
+// in both forms, and leaves the delivery where it is.
+TEST(KranzelCheckExe, ReportsADeliveryAsTheLinuxBuild) {
+  Installation db;
+  const std::string bad = Line20P("TERM01", "0800") + "kurz\n" +
+                          Line20P("TERM\xE4", "0900").substr(1) + Line20P("TERM02", "1000");
+  db.WriteFile("in/20P.txt", bad);
+  for (const std::vector<std::string>& extra :
+       {std::vector<std::string>{}, std::vector<std::string>{"--json"}}) {
+    std::vector<std::string> args = {"in/20P.txt", "20P"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<std::string> windows = {kBuild + "/kranzel-check.exe"};
+    windows.insert(windows.end(), args.begin(), args.end());
+    std::vector<std::string> linux = {KRANZEL_CHECK_BIN};
+    linux.insert(linux.end(), args.begin(), args.end());
+    RunResult got = Wine(db, db.workDir, windows);
+    RunResult expected = db.RunCommand(linux);
+    EXPECT_EQ(got.exitCode, 1);
+    EXPECT_EQ(expected.exitCode, 1);
+    EXPECT_THAT(expected.out, HasSubstr(extra.empty() ? "4 records, 2 rejected"
+                                                      : "\"records\":4,\"rejected\":2"));
+    EXPECT_EQ(got.out, CrLf(expected.out));
+  }
+  EXPECT_EQ(db.ReadFile("in/20P.txt"), bad);
+}
+
 // On Windows the ACL decides who reads the password: a file that Everyone
 // may read is warned about with the icacls command that fixes it, never with
 // a POSIX mode; check lists the readers; and a file made private keeps its
