@@ -84,8 +84,8 @@ FileReaders ReadersOf(const std::string& path) {
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR sd = nullptr;
   if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT,
-                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                            nullptr, &dacl, nullptr, &sd) != ERROR_SUCCESS)
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                            &dacl, nullptr, &sd) != ERROR_SUCCESS)
     return r;
   std::unique_ptr<void, LocalFreeDeleter> holdSd(sd);
   r.known = true;
@@ -144,8 +144,9 @@ bool MayAccess(const std::string& path, Access what) {
   if (what == Access::Write) access = directory ? FILE_ADD_FILE : FILE_APPEND_DATA;
   // Opening with the access asked for is the system's own check of the ACL
   // (and of the read-only attribute); OPEN_EXISTING creates nothing.
-  HANDLE h = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, directory ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr);
+  HANDLE h =
+      CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, directory ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     SetErrnoFromLastError();
     return false;

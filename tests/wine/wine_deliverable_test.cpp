@@ -236,13 +236,12 @@ TEST(Msi, InstallImportCheckUpgradeUninstall) {
   EXPECT_THAT(UninstallEntries(db), ElementsAre("kranzel " + kVersion));
 
   // The configuration, written by the installed kranzel-ini.exe.
-  RunResult ini = Wine(
-      db, bin,
-      {"cmd", "/c",
-       "kranzel-ini.exe set ..\\..\\Files\\Valdura.Ini LOGIN kranzel && "
-       "kranzel-ini.exe set ..\\..\\Files\\Valdura.Ini PASS geheim && "
-       "kranzel-ini.exe set ..\\..\\Files\\Valdura.Ini DB_SYSTEM MSSQL && "
-       "kranzel-ini.exe set ..\\..\\Files\\Valdura.Ini DATABASE KRANZELDB"});
+  RunResult ini = Wine(db, bin,
+                       {"cmd", "/c",
+                        "kranzel-ini.exe set ..\\..\\Files\\Valdura.Ini LOGIN kranzel && "
+                        "kranzel-ini.exe set ..\\..\\Files\\Valdura.Ini PASS geheim && "
+                        "kranzel-ini.exe set ..\\..\\Files\\Valdura.Ini DB_SYSTEM MSSQL && "
+                        "kranzel-ini.exe set ..\\..\\Files\\Valdura.Ini DATABASE KRANZELDB"});
   ASSERT_EQ(ini.exitCode, 0);
 
   // The installation check passes, step by step as on Linux, once the
@@ -269,8 +268,8 @@ TEST(Msi, InstallImportCheckUpgradeUninstall) {
   EXPECT_EQ(import.exitCode, 0);
   EXPECT_EQ(linux.Run({"in/20P.txt", "20P"}).exitCode, 0);
   EXPECT_EQ(Rows20P(db), Rows20P(linux));
-  EXPECT_THAT(Rows20P(db), ElementsAre(Row{"O'Brien's", "0900", "1700"},
-                                       Row{"TERM01", "0800", "1700"}));
+  EXPECT_THAT(Rows20P(db),
+              ElementsAre(Row{"O'Brien's", "0900", "1700"}, Row{"TERM01", "0800", "1700"}));
   const std::string log = root + "/Valdura_php/log/kranzel.log";
   EXPECT_EQ(Messages(log), linux.LogMessages());
   EXPECT_THAT(Messages(log), ElementsAre("2 von 2 Datensaetze in MGSST20P eingefuegt",
@@ -307,9 +306,9 @@ TEST(Msi, InstallImportCheckUpgradeUninstall) {
   SetFixedFileVersion(next, 1, 0, 99);
   Spit(stage + "/kranzel.exe", next);
   const std::string upgradeMsi = db.root + "/kranzel-upgrade.msi";
-  RunResult wixl = db.RunCommand(
-      {"sh", "-c", "cd \"$0\" && exec \"$@\"", stage, kWixl, "-a", "x64", "-D",
-       "Version=1.0.99", "-o", upgradeMsi, KRANZEL_SOURCE_DIR "/packaging/windows/kranzel.wxs"});
+  RunResult wixl = db.RunCommand({"sh", "-c", "cd \"$0\" && exec \"$@\"", stage, kWixl, "-a", "x64",
+                                  "-D", "Version=1.0.99", "-o", upgradeMsi,
+                                  KRANZEL_SOURCE_DIR "/packaging/windows/kranzel.wxs"});
   ASSERT_EQ(wixl.exitCode, 0) << db.Stderr();
   // No VALDURAROOT: the upgrade finds the installed root itself.
   ASSERT_EQ(Wine(db, db.workDir, {"msiexec", "/i", WinPath(upgradeMsi), "/qn"}).exitCode, 0);
@@ -339,11 +338,10 @@ TEST(Programs, CarryTheVersionAndShipStripped) {
     EXPECT_NE(Slurp(kBuild + "/" + program + ".exe.debug").find(".debug_info"), std::string::npos);
   }
   Installation db;
-  RunResult versions = Wine(db, kBuild,
-                            {"cmd", "/c", "kranzel-ini.exe --version && kranzel-check.exe --version"});
+  RunResult versions =
+      Wine(db, kBuild, {"cmd", "/c", "kranzel-ini.exe --version && kranzel-check.exe --version"});
   EXPECT_EQ(versions.exitCode, 0);
-  EXPECT_EQ(versions.out,
-            "kranzel-ini " + kVersion + "\r\nkranzel-check " + kVersion + "\r\n");
+  EXPECT_EQ(versions.out, "kranzel-ini " + kVersion + "\r\nkranzel-check " + kVersion + "\r\n");
 }
 
 // kranzel-check.exe reports on a delivery exactly as the Linux build does,
@@ -464,8 +462,10 @@ TEST(DeliveriesCmd, ImportsInOrderSetsAsideAndLeavesAGrowingFile) {
   EXPECT_EQ(messages[1], "Die Schnittstellendatei vom Dateityp '20P' wurde importiert!");
   EXPECT_EQ(messages[2], "Quelldatei auf Server nicht gefunden.");
   EXPECT_THAT(messages[3], HasSubstr("41P.txt nicht nach "));  // kranzel's added diagnostic
-  EXPECT_EQ(messages[4], "Lieferung " + in + "\\41P.txt nicht uebernommen (Exitcode 90), "
-                         "zurueckgestellt nach " + in + "\\zurueckgestellt\\41P.1.txt");
+  EXPECT_EQ(messages[4], "Lieferung " + in +
+                             "\\41P.txt nicht uebernommen (Exitcode 90), "
+                             "zurueckgestellt nach " +
+                             in + "\\zurueckgestellt\\41P.1.txt");
   EXPECT_THAT(messages[5], HasSubstr("in MGSSTFCD eingefuegt"));
   EXPECT_EQ(messages[6], "Die Schnittstellendatei vom Dateityp 'FCD' wurde importiert!");
 }
