@@ -3,9 +3,9 @@
 // source, the connection, the tables) and says for each step ok or why not.
 //
 // Only reads: the configuration file is read with kranzel's own reader, the
-// log directory is tested with the platform's access check and nothing is
-// created in it, the
-// connection is kranzel's own dbLogin, and the database sees the server
+// log directory is tested with the platform's access check (the mode bits,
+// or on Windows the ACL) and nothing is created in it, the connection is
+// kranzel's own dbLogin, and the database sees the server
 // timestamp query and one zero-row SELECT per table. The password is never
 // printed, not even when a driver repeats it in a message.
 #include "check_installation.h"
@@ -132,8 +132,8 @@ bool CheckConfiguration() {
   return true;
 }
 
-// The log directory kranzel appends to: there and writable. Tested with
-// access() so that nothing is created in it.
+// The log directory kranzel appends to: there and writable. Tested with the
+// platform's access check so that nothing is created in it.
 void CheckLogDirectory() {
   const std::string dir = platform::NativePath(kLogDir);
   std::error_code ec;
