@@ -273,10 +273,8 @@ void CheckDatabase(bool configured) {
 
 int CheckInstallation(const std::string& dir, bool json) {
   Steps.clear();
-  std::error_code ec;
-  fs::current_path(dir, ec);
-  if (ec) {
-    Report("working directory", Status::Failed, dir + ": " + ec.message());
+  if (!platform::ChangeDirectory(dir)) {
+    Report("working directory", Status::Failed, dir + ": " + std::strerror(errno));
   } else {
     Report("working directory", Status::Ok, dir);
     const bool configured = CheckConfiguration();

@@ -1,5 +1,6 @@
 // POSIX side of who may read or write a file (the Windows one, which reads
-// the ACL, is file_access_win.cpp): the mode bits decide.
+// the ACL, is file_access_win.cpp): the mode bits decide. And the change of
+// the working directory that kranzel-check --installation makes.
 #ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +32,8 @@ bool MayAccess(const std::string& path, Access what) {
   // Creating a file in a directory needs its search right too.
   return ::access(path.c_str(), S_ISDIR(st.st_mode) ? W_OK | X_OK : W_OK) == 0;
 }
+
+bool ChangeDirectory(const std::string& dir) { return ::chdir(dir.c_str()) == 0; }
 
 }  // namespace platform
 

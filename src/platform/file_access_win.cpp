@@ -2,7 +2,9 @@
 // file_access.cpp). Mode bits mean nothing here: the file's ACL decides, so
 // the configuration file's readers are read from its DACL, and whether a
 // file may be read or written is asked of the system by opening it with
-// exactly that access (which creates and changes nothing).
+// exactly that access (which creates and changes nothing). And the change
+// of the working directory that kranzel-check --installation makes, by the
+// narrow (code page) path as given.
 #ifdef _WIN32
 #include <windows.h>
 
@@ -153,6 +155,12 @@ bool MayAccess(const std::string& path, Access what) {
   }
   CloseHandle(h);
   return true;
+}
+
+bool ChangeDirectory(const std::string& dir) {
+  if (SetCurrentDirectoryA(dir.c_str())) return true;
+  SetErrnoFromLastError();
+  return false;
 }
 
 }  // namespace platform

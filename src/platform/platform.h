@@ -83,6 +83,10 @@ enum class Access { Read, Write };
 // false, errno says why.
 bool MayAccess(const std::string& path, Access what);
 
+// Makes `dir` (a narrow path as given, in the system's code page on
+// Windows) the working directory. On false, errno says why.
+bool ChangeDirectory(const std::string& dir);
+
 // The device that swallows what is written to it ("/dev/null", "NUL").
 #ifdef _WIN32
 inline constexpr char kNullDevice[] = "NUL";
