@@ -7,9 +7,9 @@
 // kranzel-ini.exe judging the ACL; and the delivery helper
 // kranzel-deliveries.cmd run by Wine's cmd.exe.
 //
-// One throw-away WINEPREFIX with one persistent wineserver serves the whole
-// run, and each case starts as few Wine processes as it can (the machine is
-// shared). Nothing here waits on the tool's 10 s or 60 s pauses, so no case
+// One throw-away WINEPREFIX with one wineserver kept running serves the
+// whole run, and each case starts as few Wine processes as it can (the
+// machine is shared). Nothing here waits on the tool's 10 s or 60 s pauses, so no case
 // runs under faketime.
 //
 // Without the Windows build, its MSI, Wine or wixl the program says why and
@@ -68,10 +68,11 @@ class WinePrefix : public ::testing::Environment {
     ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
     g_prefix = tmpl;
     ASSERT_EQ(std::system(Shell("'" + kWine + "' wineboot -i >/dev/null 2>&1").c_str()), 0);
-    // One server for every start of the run, until TearDown ends it (the
-    // boot's server goes first).
+    // One server for the starts of the run (the boot's server goes first).
+    // It outlives its last client by a minute, not for ever, so that a run
+    // that dies leaves no server behind; TearDown ends it at once.
     ASSERT_EQ(std::system(Shell("'" + kWineserver + "' -w").c_str()), 0);
-    ASSERT_EQ(std::system(Shell("'" + kWineserver + "' -p").c_str()), 0);
+    ASSERT_EQ(std::system(Shell("'" + kWineserver + "' -p60").c_str()), 0);
   }
   void TearDown() override {
     if (g_prefix.empty()) return;
