@@ -25,10 +25,11 @@ KRANZEL_BENCH_PACKAGES=(libsqliteodbc)
 KRANZEL_TDS_PACKAGES=(tdsodbc freetds-bin)
 # What scripts/fuzz.sh needs besides: clang and its libFuzzer runtime.
 KRANZEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
-# Optional: the Windows build (mingw-w64 cross compiler) and Wine, which runs
-# the Windows programs in the tests. scripts/build-windows.sh installs the
-# compiler; the tests run the Windows group only when both are present.
-KRANZEL_WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64 mingw-w64)
+# Optional: the Windows build (mingw-w64 cross compiler, wixl from msitools
+# for the MSI) and Wine, which runs the Windows programs in the tests.
+# scripts/build-windows.sh installs the build's packages; the tests run the
+# Windows groups only when they and Wine are present.
+KRANZEL_WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64 mingw-w64 msitools wixl)
 KRANZEL_WINDOWS_TEST_PACKAGES=("${KRANZEL_WINDOWS_BUILD_PACKAGES[@]}" wine64)
 
 # True when the Windows programs can be built and run here.

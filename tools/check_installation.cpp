@@ -3,18 +3,17 @@
 // source, the connection, the tables) and says for each step ok or why not.
 //
 // Only reads: the configuration file is read with kranzel's own reader, the
-// log directory is tested with access() and nothing is created in it, the
-// connection is kranzel's own dbLogin, and the database sees the server
+// log directory is tested with the platform's access check (the mode bits,
+// or on Windows the ACL) and nothing is created in it, the connection is
+// kranzel's own dbLogin, and the database sees the server
 // timestamp query and one zero-row SELECT per table. The password is never
 // printed, not even when a driver repeats it in a message.
 #include "check_installation.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -77,35 +76,40 @@ std::string DiagText(const DiagRecord& d) {
          Masked(d.Message);
 }
 
-std::string Mode(mode_t mode) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
-  return text;
+namespace fs = std::filesystem;
+
+// What stat would say of a path that cannot be looked at.
+std::string StatusError(const std::error_code& ec) {
+  return ec ? ec.message() : std::string(std::strerror(ENOENT));
 }
 
 // The configuration file: there, a regular readable file, not readable by
 // others; then its records as kranzel's lookups find them.
 bool CheckConfiguration() {
   const std::string path = platform::NativePath(kIniPath);
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) {
-    Report("configuration file", Status::Failed, path + ": " + std::strerror(errno));
+  std::error_code ec;
+  const fs::file_status st = fs::status(path, ec);
+  if (!fs::exists(st)) {
+    Report("configuration file", Status::Failed, path + ": " + StatusError(ec));
     return false;
   }
-  if (!S_ISREG(st.st_mode)) {
+  if (!fs::is_regular_file(st)) {
     Report("configuration file", Status::Failed, path + ": not a regular file");
     return false;
   }
-  if (access(path.c_str(), R_OK) != 0) {
+  if (!platform::MayAccess(path, platform::Access::Read)) {
     Report("configuration file", Status::Failed, path + ": not readable: " + std::strerror(errno));
     return false;
   }
-  if ((st.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+  // The mode bits, or on Windows the ACL, say who else may read the password.
+  const platform::FileReaders readers = platform::ReadersOf(path);
+  const std::string who = readers.readers.empty() ? "" : " (read by " + readers.readers + ")";
+  if (!readers.others.empty()) {
     Report("configuration file", Status::Warning,
-           path + ": mode " + Mode(st.st_mode) +
-               ": group or others may read the database password (chmod 600)");
+           path + ": " + readers.summary + who + ": " + readers.others +
+               " may read the database password (" + readers.fix + ")");
   } else {
-    Report("configuration file", Status::Ok, path + ", mode " + Mode(st.st_mode));
+    Report("configuration file", Status::Ok, path + ", " + readers.summary + who);
   }
 
   std::vector<ini::Finding> findings;
@@ -128,29 +132,41 @@ bool CheckConfiguration() {
   return true;
 }
 
-// The log directory kranzel appends to: there and writable. Tested with
-// access() so that nothing is created in it.
+// The log directory kranzel appends to: there and writable. Tested with the
+// platform's access check so that nothing is created in it.
 void CheckLogDirectory() {
   const std::string dir = platform::NativePath(kLogDir);
-  struct stat st {};
-  if (stat(dir.c_str(), &st) != 0) {
-    Report("log directory", Status::Failed, dir + ": " + std::strerror(errno));
+  std::error_code ec;
+  const fs::file_status st = fs::status(dir, ec);
+  if (!fs::exists(st)) {
+    Report("log directory", Status::Failed, dir + ": " + StatusError(ec));
     return;
   }
-  if (!S_ISDIR(st.st_mode)) {
+  if (!fs::is_directory(st)) {
     Report("log directory", Status::Failed, dir + ": not a directory");
     return;
   }
-  if (access(dir.c_str(), W_OK | X_OK) != 0) {
+  if (!platform::MayAccess(dir, platform::Access::Write)) {
     Report("log directory", Status::Failed, dir + ": not writable: " + std::strerror(errno));
     return;
   }
-  const std::string log = dir + "/kranzel.log";
-  if (access(log.c_str(), F_OK) == 0 && access(log.c_str(), W_OK) != 0) {
+  const std::string log = platform::NativePath(std::string(kLogDir) + "/kranzel.log");
+  if (fs::exists(log, ec) && !platform::MayAccess(log, platform::Access::Write)) {
     Report("log directory", Status::Failed, log + ": not writable: " + std::strerror(errno));
     return;
   }
   Report("log directory", Status::Ok, dir + " is writable");
+}
+
+// Data-source names compare without regard to case, as the driver managers
+// look them up.
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
 }
 
 // Whether the driver manager knows the data source, by its own list.
@@ -173,7 +189,7 @@ bool CheckDataSource(const std::string& dsn) {
     direction = SQL_FETCH_NEXT;
     const std::string n = reinterpret_cast<const char*>(name);
     known += (known.empty() ? "" : ", ") + n;
-    if (strcasecmp(n.c_str(), dsn.c_str()) == 0) found = true;
+    if (SameName(n, dsn)) found = true;
   }
   SQLFreeHandle(SQL_HANDLE_ENV, env);
   if (!found) {
@@ -257,7 +273,7 @@ void CheckDatabase(bool configured) {
 
 int CheckInstallation(const std::string& dir, bool json) {
   Steps.clear();
-  if (chdir(dir.c_str()) != 0) {
+  if (!platform::ChangeDirectory(dir)) {
     Report("working directory", Status::Failed, dir + ": " + std::strerror(errno));
   } else {
     Report("working directory", Status::Ok, dir);

@@ -13,7 +13,6 @@
 // opened.
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <iostream>
 #include <set>
 #include <sstream>
@@ -26,6 +25,7 @@
 #include "importers/date_text.h"
 #include "importers/importers.h"
 #include "log/log.h"
+#include "platform/platform.h"
 #include "platform/text_reader.h"
 
 namespace {
@@ -59,6 +59,9 @@ const char kUsage[] =
     "      directory, the data source, the connection, the server timestamp query\n"
     "      and a zero-row read of each table the importers use\n"
     "  --json               the report as one JSON object (both forms)\n"
+    "  --log TEXT           append TEXT to ../../Valdura_php/log/kranzel.log as kranzel\n"
+    "                       logs a message (the delivery helper's lines); the one form\n"
+    "                       that writes\n"
     "  --help, --version\n"
     "\n"
     "Exit codes: 0 the import would succeed / the installation is fine,\n"
@@ -317,14 +320,7 @@ std::string Upper(std::string text) {
   return text;
 }
 
-std::string Today() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[16];
-  std::strftime(text, sizeof text, "%Y%m%d", &local);
-  return text;
-}
+std::string Today() { return platform::LocalTimeText("%Y%m%d"); }
 
 struct FileOptions {
   std::string file;
@@ -448,8 +444,8 @@ int main(int argc, char** argv) {
   // Code shared with kranzel logs through WriteLog; nothing of a check may
   // reach an installation's kranzel.log.
   DebugFlag = 0;
-  LogPath = "/dev/null";
-  OldLogPath = "/dev/null";
+  LogPath = platform::kNullDevice;
+  OldLogPath = platform::kNullDevice;
 
   std::vector<std::string> args(argv + 1, argv + argc);
   bool json = false, installation = false;
@@ -462,6 +458,14 @@ int main(int argc, char** argv) {
       return kWouldSucceed;
     } else if (a == "--version") {
       std::cout << "kranzel-check " KRANZEL_VERSION "\n";
+      return kWouldSucceed;
+    } else if (a == "--log") {
+      // For kranzel-deliveries.cmd, which has no other way to write a line
+      // as kranzel does (timestamp, line end, rotation).
+      if (i + 1 >= args.size()) return UsageError("--log needs TEXT");
+      LogPath = platform::NativePath("../../Valdura_php/log/kranzel.log");
+      OldLogPath = platform::NativePath("../../Valdura_php/log/kranzel.old");
+      WriteLog(args[i + 1]);
       return kWouldSucceed;
     } else if (a == "--json") {
       json = true;

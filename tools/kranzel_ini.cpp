@@ -16,6 +16,7 @@
 #include "config/cipher.h"
 #include "config/ini.h"
 #include "config/ini_writer.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -33,7 +34,8 @@ const char kUsage[] =
     "  kranzel-ini set FILE KEY VALUE  store VALUE encrypted under KEY, replacing the\n"
     "                                  first record of KEY or adding one (creates FILE);\n"
     "                                  VALUE '-' reads the value from the first line of\n"
-    "                                  standard input; a new FILE gets mode 0600;\n"
+    "                                  standard input; a new FILE gets mode 0600\n"
+    "                                  (on Windows its folder's ACL);\n"
     "                                  values kranzel would not use as given are\n"
     "                                  refused (over 96 characters; DATABASE: 1 to 32)\n"
     "  kranzel-ini get FILE KEY [--show-password]\n"
@@ -42,6 +44,7 @@ const char kUsage[] =
     "  kranzel-ini check FILE          report what would make kranzel read wrong\n"
     "                                  credentials (LOGIN, PASS, DB_SYSTEM, DATABASE);\n"
     "                                  warns when group or others may read FILE\n"
+    "                                  (on Windows: a group by the file's ACL)\n"
     "  kranzel-ini --help              print this text\n"
     "  kranzel-ini --version           print the version\n"
     "\n"
@@ -63,23 +66,17 @@ std::string Where(const std::string& file, int line) {
   return line > 0 ? file + ":" + std::to_string(line) : file;
 }
 
-// The file holds the database password: say so when group or others may
-// read it. Only a warning: a group of service accounts may be meant to.
+// The file holds the database password: say so when others than the
+// account that owns it may read it (by its mode, or on Windows its ACL).
+// Only a warning: a group of service accounts may be meant to.
 void WarnIfReadableByOthers(const std::string& file) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::perms perms = fs::status(file, ec).permissions();
-  if (ec) return;
-  std::string who;
-  if ((perms & fs::perms::group_read) != fs::perms::none) who = "group";
-  if ((perms & fs::perms::others_read) != fs::perms::none)
-    who += who.empty() ? "others" : " and others";
-  if (who.empty()) return;
-  char mode[8];
-  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(perms) & 07777u);
-  std::cerr << "kranzel-ini: warning: " << file << " (mode " << mode << ") may be read by " << who
+  const platform::FileReaders readers = platform::ReadersOf(file);
+  if (!readers.known || readers.others.empty()) return;
+  std::cerr << "kranzel-ini: warning: " << file << " (" << readers.summary << ") may be read by "
+            << readers.others
             << ", and it holds the database password; make it readable by the account that runs "
-               "kranzel only (chmod 600, chown that account)\n";
+               "kranzel only ("
+            << readers.fix << ")\n";
 }
 
 // Whole blocks of 16 upper-case hexadecimal digits: what the file stores and
@@ -176,6 +173,9 @@ int Check(const std::vector<std::string>& args) {
   std::string error;
   if (!ini::Check(file, findings, error)) return Failure(error);
   WarnIfReadableByOthers(file);
+  // Where an ACL decides, say whom it lets read the password.
+  const platform::FileReaders readers = platform::ReadersOf(file);
+  if (!readers.readers.empty()) std::cout << file << ": may be read by " << readers.readers << "\n";
   for (const ini::Finding& f : findings) {
     std::cout << Where(file, f.line) << ": " << f.message << "\n";
   }

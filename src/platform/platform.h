@@ -53,12 +53,47 @@ bool RemoveFile(const std::string& path);
 
 // Writes `content` to a new file in the directory of `path`, with the
 // permissions (and, where allowed, the owner) of the file at `path`, or,
-// when there is none, readable and writable by its owner only (the
-// configuration file holds the password), and flushes it to disk. Returns the new
+// when there is none, readable and writable by its owner only on POSIX (the
+// configuration file holds the password) and with the ACL it inherits from
+// its folder on Windows, and flushes it to disk. Returns the new
 // file's name in `tempPath`; on failure returns false with `error` set and
 // leaves no file behind.
 bool WriteFileBeside(const std::string& path, const std::string& content, std::string& tempPath,
                      std::string& error);
+
+// Who may read a file that holds the database password, as the platform
+// decides it: the mode bits on POSIX, the file's ACL on Windows.
+struct FileReaders {
+  bool known = false;   // false: the permissions could not be read
+  std::string summary;  // what decides it: "mode 0644" or "ACL"
+  std::string readers;  // Windows: every account and group the ACL lets read the
+                        // file; POSIX: empty (the mode says it)
+  std::string others;   // who beyond its owner (and, on Windows, Administrators
+                        // and SYSTEM) may read it, e.g. "group and others" or
+                        // "Everyone, BUILTIN\Users"; empty when nobody
+  std::string fix;      // the command that makes it readable by one account
+};
+FileReaders ReadersOf(const std::string& path);
+
+// What MayAccess tests.
+enum class Access { Read, Write };
+
+// Whether this process may read `path` (Access::Read), or write it
+// (Access::Write; for a directory: create files in it), by the platform's
+// own rules (the mode bits, or the ACL). Creates and changes nothing. On
+// false, errno says why.
+bool MayAccess(const std::string& path, Access what);
+
+// Makes `dir` (a narrow path as given, in the system's code page on
+// Windows) the working directory. On false, errno says why.
+bool ChangeDirectory(const std::string& dir);
+
+// The device that swallows what is written to it ("/dev/null", "NUL").
+#ifdef _WIN32
+inline constexpr char kNullDevice[] = "NUL";
+#else
+inline constexpr char kNullDevice[] = "/dev/null";
+#endif
 
 // Opens `path` for reading in binary mode when it names a regular file.
 // A directory, a FIFO or a device is refused like a missing file (nullptr),

@@ -46,6 +46,25 @@ std::string LastErrorText() {
   return std::string(buf, n);
 }
 
+// Gives `temp` the DACL of the file at `path` (it replaces that file), so an
+// administrator's icacls on the configuration survives the next `set`. The
+// DACL is copied as it is, inherited entries included (SetFileSecurity does
+// not recompute inheritance), so the new file has exactly the old one's
+// readers. Nothing to copy when there is no such file: the new file then
+// keeps what it inherits from its folder.
+bool CopyAcl(const std::string& path, const std::string& temp, std::string& error) {
+  DWORD needed = 0;
+  GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+  const DWORD lookup = GetLastError();
+  if (lookup == ERROR_FILE_NOT_FOUND || lookup == ERROR_PATH_NOT_FOUND) return true;
+  std::string sd(needed, '\0');
+  bool ok = needed > 0 &&
+            GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, sd.data(), needed, &needed) &&
+            SetFileSecurityA(temp.c_str(), DACL_SECURITY_INFORMATION, sd.data());
+  if (!ok) error = "cannot give " + temp + " the access rules of " + path + ": " + LastErrorText();
+  return ok;
+}
+
 }  // namespace
 
 std::string NativePath(const std::string& portable) {
@@ -102,9 +121,11 @@ bool RemoveFile(const std::string& path) {
 
 bool WriteFileBeside(const std::string& path, const std::string& content, std::string& tempPath,
                      std::string& error) {
-  // Windows has no mode bits to copy; the new file takes the directory's
-  // access rules, as the configuration file did when it was created there,
-  // and keeps the old file's hidden/system/archive attributes. A read-only
+  // Windows has no mode bits to copy: the new file keeps the old file's ACL
+  // (CopyAcl) or, when there is none, inherits its folder's, as the
+  // configuration file did when it was created there (other components of
+  // the installation read it); and it keeps the old file's
+  // hidden/system/archive attributes. A read-only
   // file is left read-only: replacing it then fails, as it should.
   const DWORD oldAttributes = GetFileAttributesA(path.c_str());
   const std::string base = path + ".kranzel-ini.";
@@ -134,6 +155,7 @@ bool WriteFileBeside(const std::string& path, const std::string& content, std::s
     ok = false;
     error = "cannot write " + temp + ": " + LastErrorText();
   }
+  if (ok && oldAttributes != INVALID_FILE_ATTRIBUTES) ok = CopyAcl(path, temp, error);
   if (!ok) {
     DeleteFileA(temp.c_str());
     return false;
