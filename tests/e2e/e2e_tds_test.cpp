@@ -1,19 +1,24 @@
 // The stand-in's TDS listener as FreeTDS and a hostile client see it: the
 // same table bytes as the in-process driver, FreeTDS's tsql running queries
 // and seeing the server's native errors, bad packets that never bring the
-// listener down, a missing database refused at start. (The import suites
-// themselves run through the listener in the ctest entry
-// e2e_through_freetds.)
+// listener down, a missing database refused at start. And the tool through
+// FreeTDS against a server that takes the connection and never answers.
+// (The import suites themselves run through the listener in the ctest
+// entry e2e_through_freetds.)
 #include <gmock/gmock.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
+#include <iomanip>
 #include <sstream>
 
 #include "e2e/harness.h"
@@ -289,6 +294,92 @@ TEST(TdsListener, MissingDatabaseIsRefusedAtStart) {
   EXPECT_EQ(WEXITSTATUS(status), 1);
   EXPECT_THAT(out, HasSubstr("the database file " + db.root + "/nix.sqlite does not exist"));
   EXPECT_THAT(out, ::testing::Not(HasSubstr("listening")));
+}
+
+// A server that takes every connection and never says a word: a listening
+// socket that nobody accepts from, so the kernel completes each TCP
+// handshake and the client's packets wait in its queue for ever.
+class SilentServer {
+ public:
+  SilentServer() {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(fd_, 64) == 0 &&
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+      port_ = ntohs(a.sin_port);
+  }
+  ~SilentServer() { close(fd_); }
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+// Seconds since the epoch of a log line's timestamp (local time).
+std::time_t Stamp(const std::string& line) {
+  std::tm tm{};
+  std::istringstream in(line.substr(0, 19));
+  in >> std::get_time(&tm, "%Y-%m-%d %H:%M:%S");
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+TEST(FreeTdsTimeouts, ServerThatAcceptsAndNeverAnswersEndsTheRunWith99) {
+  SKIP_WITHOUT_FREETDS();
+  SilentServer server;
+  ASSERT_GT(server.port(), 0);
+  // The production driver's DSN, pointed at the silent server.
+  Installation db(Path::InProcess);
+  for (const char* key : {"Database", "User", "Password", "Journal", "Control"})
+    db.SetDsnAttribute(key, "");
+  db.SetDsnAttribute("Driver", "FreeTDS");
+  db.SetDsnAttribute("Server", "127.0.0.1");
+  db.SetDsnAttribute("Port", std::to_string(server.port()));
+  db.SetDsnAttribute("TDS_Version", "7.4");
+  db.SetDsnAttribute("ClientCharset", "CP1252");
+  db.WriteFile("in/20P.txt", Line20P("TERM01", "1700"));
+
+  // Under the fake clock the login timeouts and the reconnect pauses pass a
+  // thousand times faster; without a login timeout the run would wait for
+  // ever and be killed by the harness.
+  e2e::RunResult r = db.Run({"in/20P.txt", "20P"});
+  EXPECT_EQ(r.exitCode, 99);
+
+  const std::string timedOut =
+      "ODBC: HYT00 [unixODBC][FreeTDS][SQL Server]Timeout expired (nativer Fehler 0, DSN "
+      "KRANZELDB)";
+  std::vector<std::string> expected = {"Datenbankverbindung fehlgeschlagen, Fehler: -1", timedOut};
+  for (int attempt = 1; attempt <= 5; ++attempt) {
+    const std::string n = std::to_string(attempt);
+    expected.push_back(n + ". Versuch zur Wiederherstellung der Datenbankverbindung!");
+    expected.push_back("Fehler dbConnect(dbReconnect)! RC: -1 Versuch-Nr.: " + n);
+    expected.push_back(timedOut);
+  }
+  EXPECT_EQ(db.LogMessages(), expected);
+
+  // Each connect waited the login timeout (a minute on the fake clock), not
+  // less: it is the timeout that ended it, not a refusal.
+  std::vector<std::string> lines;
+  {
+    std::ifstream in(db.LogPath());
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
+  ASSERT_EQ(lines.size(), expected.size());
+  for (std::size_t i = 2; i + 1 < lines.size(); i += 3) {
+    EXPECT_GE(Stamp(lines[i + 1]) - Stamp(lines[i]), 59) << lines[i] << "\n" << lines[i + 1];
+  }
+  // The source keeps its name (the run ended before the rename), and the
+  // type lock is free again.
+  EXPECT_TRUE(db.Exists("in/20P.txt"));
+  const std::string lock = db.root + "/Valdura_php/log/kranzel-20P.lock";
+  int fd = open(lock.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0) << lock;
+  EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+  close(fd);
 }
 
 }  // namespace
