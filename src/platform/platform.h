@@ -63,6 +63,11 @@ bool WriteFileBeside(const std::string& path, const std::string& content, std::s
 // A directory, a FIFO or a device is refused like a missing file (nullptr),
 // and opening never blocks: a FIFO without a writer is refused at once.
 std::FILE* OpenRegularFile(const std::string& path);
+// The same, and on failure `why` says why in words: the operating system's
+// reason, or what the path names instead of a regular file ("not a regular
+// file (a FIFO)"). errno stays as the failed open left it (ENOENT for a
+// missing file).
+std::FILE* OpenRegularFile(const std::string& path, std::string& why);
 
 // An advisory, exclusive lock on a lock file; released by Unlock, by the
 // destructor, or by the operating system when the process ends.
