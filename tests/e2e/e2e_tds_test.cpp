@@ -114,6 +114,13 @@ class RawClient {
       if (h[1] & 1) return msg;
     }
   }
+  // True when the listener has closed the connection by now (nothing to
+  // read yet is not a close).
+  bool ClosedWithoutWaiting() {
+    char c;
+    ssize_t k = recv(fd_, &c, 1, MSG_DONTWAIT);
+    return k == 0 || (k < 0 && errno == ECONNRESET);
+  }
   // True when the listener closed the connection: end of file, or a reset
   // when it closed with our bytes still unread (not a receive timeout).
   bool ClosedByListener() {
@@ -277,6 +284,46 @@ TEST(TdsListener, BadPacketsCloseOnlyTheirConnection) {
   text << log.rdbuf();
   EXPECT_THAT(text.str(), HasSubstr("malformed packet header"));
   EXPECT_THAT(text.str(), HasSubstr("request larger than"));
+}
+
+TEST(TdsListener, ATricklingClientIsDroppedWhenItsPacketIsLate) {
+  SKIP_WITHOUT_FREETDS();
+  Installation db(Path::Tds);
+  db.SetDsnAttribute("User", "");
+  db.SetDsnAttribute("Password", "");
+  // The stall limit shortened from 10 s to 1 s; the client sends a byte
+  // every 200 ms, far within the limit each time, but its packet of 100
+  // bytes would take 20 s. Before the login it trickles from the packet's
+  // first byte; logged in, it sends the header whole and trickles the rest.
+  int port = db.StartListener({"--stall-ms", "1000"});
+  const std::string packet = std::string{0x01, 1, 0, 100, 0, 0, 0, 0} + std::string(92, 'x');
+  for (bool loggedIn : {false, true}) {
+    SCOPED_TRACE(loggedIn ? "logged in" : "before the login");
+    RawClient c(port);
+    ASSERT_TRUE(c.connected());
+    std::size_t sent = 0;
+    if (loggedIn) {
+      c.SendPacket(0x10, EmptyLogin7());
+      const std::string login = c.Reply();
+      ASSERT_NE(login.find('\xad'), std::string::npos);  // LOGINACK
+      c.SendRaw(packet.substr(0, 8));
+      sent = 8;
+    }
+    bool dropped = false;
+    for (; sent < packet.size() && !dropped; ++sent) {
+      c.SendRaw(packet.substr(sent, 1));
+      usleep(200000);
+      dropped = c.ClosedWithoutWaiting();
+    }
+    EXPECT_TRUE(dropped);
+    EXPECT_LT(sent, packet.size()) << "the listener waited for the whole packet";
+  }
+  db.StopListener();
+  std::ifstream log(db.root + "/listener.log");
+  std::stringstream text;
+  text << log.rdbuf();
+  EXPECT_THAT(text.str(), HasSubstr("closed: the client stalled"));
+  EXPECT_THAT(text.str(), HasSubstr("closed: packet cut short (100 bytes announced)"));
 }
 
 TEST(TdsListener, MissingDatabaseIsRefusedAtStart) {
