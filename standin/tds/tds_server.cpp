@@ -333,6 +333,12 @@ bool Server::Session::Batch(const Bytes& msg) {
     return Reply(w);
   };
   if (faults_ != nullptr) {
+    if (faults_->StallStatement(text)) {
+      // As a server that hangs: no answer until the client cancels the
+      // statement (an attention, answered as SQL Server does) or goes.
+      server_.Log(peer_ + ": statement left unanswered (control file: stall_statement)");
+      return true;
+    }
     if (faults_->TakeDrop()) {
       Close("dropped (control file: drop_after)");
       return false;

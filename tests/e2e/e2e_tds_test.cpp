@@ -429,4 +429,32 @@ TEST(FreeTdsTimeouts, ServerThatAcceptsAndNeverAnswersEndsTheRunWith99) {
   close(fd);
 }
 
+TEST(FreeTdsTimeouts, StatementThatIsNeverAnsweredFailsAndTheNextAttemptImports) {
+  SKIP_WITHOUT_FREETDS();
+  // The mark hangs once, on both paths: FreeTDS cancels it after the query
+  // timeout (ten minutes on the fake clock) and the listener acknowledges
+  // the cancel; the in-process driver gives up after the same timeout.
+  for (Path path : {Path::InProcess, Path::Tds}) {
+    SCOPED_TRACE(path == Path::Tds ? "FreeTDS" : "in-process driver");
+    Installation db(path);
+    db.SetControl("stall_statement 1 SET    M20Dat = CONVERT(datetime, '19000101', 112)\n");
+    db.WriteFile("in/20P.txt", Line20P("TERM01", "1700"));
+    e2e::RunResult r = db.Run({"in/20P.txt", "20P"});
+    EXPECT_EQ(r.exitCode, 0);
+    const std::vector<std::string> log = db.LogMessages();
+    EXPECT_THAT(log, ElementsAre(path == Path::Tds
+                                     ? "ODBC: HYT00 [FreeTDS][SQL Server]Timeout expired (nativer "
+                                       "Fehler 0, DSN KRANZELDB)"
+                                     : "ODBC: HYT00 [KranzelStandin]Query timeout expired "
+                                       "(nativer Fehler 0, DSN KRANZELDB)",
+                                 "Fehler in SQL_MGSST20P_SetDelete(): -1",
+                            "1. Versuch zur Wiederherstellung der Datenbankverbindung!",
+                            "Die Verbindung zur Datenbank wurde wiederhergestellt!",
+                            "1 von 1 Datensaetze in MGSST20P eingefuegt",
+                            "Die Schnittstellendatei vom Dateityp '20P' wurde importiert!"));
+    EXPECT_EQ(db.Query("SELECT M20Trm, M20Ofb FROM QVSYSTEM.MGSST20P"),
+              (std::vector<Row>{{"TERM01", "1700"}}));
+  }
+}
+
 }  // namespace
