@@ -244,8 +244,8 @@ class StatementReader {
     while (at_ < t_.size() && (t_[at_] == ' ' || t_[at_] == '\t' || t_[at_] == '\n')) ++at_;
   }
   static bool NameChar(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '.';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '.';
   }
   bool Name(std::string& name) {
     Blanks();
@@ -317,8 +317,7 @@ class StatementReader {
       return true;
     }
     if (upper == "NULLIF" && args.size() == 2) {
-      null = args[0].first ||
-             (!args[1].first && Folded(args[0].second) == Folded(args[1].second));
+      null = args[0].first || (!args[1].first && Folded(args[0].second) == Folded(args[1].second));
       value = args[0].second;
       return true;
     }

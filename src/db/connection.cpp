@@ -47,8 +47,10 @@ void LogConnectDiag() {
   dbLogDiag(diag);
 }
 
+// ODBC takes an integer attribute's value in the place of the pointer.
 SQLPOINTER Seconds(unsigned long seconds) {
-  return reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds));
+  const auto value = static_cast<SQLULEN>(seconds);
+  return reinterpret_cast<SQLPOINTER>(value);  // NOLINT(performance-no-int-to-ptr)
 }
 
 // The added line when the configuration file itself cannot be read: its

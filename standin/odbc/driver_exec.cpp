@@ -268,11 +268,12 @@ SQLRETURN DescribeCol(Stmt* s, SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT b
 SQLRETURN Stall(Stmt* s) {
   auto found = s->attributes.find(SQL_ATTR_QUERY_TIMEOUT);
   const SQLULEN seconds = found == s->attributes.end() ? 0 : found->second;
-  do {
+  for (;;) {
     timespec left{static_cast<time_t>(seconds != 0 ? seconds : 3600), 0};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
-  } while (seconds == 0);
+    if (seconds != 0) break;
+  }
   return s->Error("HYT00", 0, std::string(kDriverPrefix) + "Query timeout expired");
 }
 

@@ -79,8 +79,8 @@ bool ParseLine(const std::string& raw, FaultPlan& plan, std::string& why) {
     if (times == "always") {
       rule.times = -1;
     } else if (!ParseCount(times, rule.times)) {
-      why = directive + (stall ? " needs a count or \"always\""
-                               : " needs a count or \"always\" after the native error");
+      why =
+          directive + (stall ? " needs a count or \"always\"" : " needs a count or \"always\" after the native error");
       return false;
     }
     // The substring is the rest of the line after the one separator that
@@ -101,8 +101,7 @@ bool ParseLine(const std::string& raw, FaultPlan& plan, std::string& why) {
     why = "unknown directive '" + directive + "'";
     return false;
   }
-  if (directive != "fail_statement" && directive != "stall_statement" &&
-      !NextWord(line, pos).empty()) {
+  if (directive != "fail_statement" && directive != "stall_statement" && !NextWord(line, pos).empty()) {
     why = "unexpected text after the directive";
     return false;
   }

@@ -53,7 +53,7 @@ struct FaultPlan {
   std::vector<long> failStmtAlloc;  // 1-based allocation numbers
   std::vector<FailStatementRule> failStatements;
   std::vector<FailStatementRule> stallStatements;  // native unused
-  long dropAfter = -1;  // -1: never
+  long dropAfter = -1;                             // -1: never
 };
 
 // Parses the text of a control file. Returns false with `error` naming the

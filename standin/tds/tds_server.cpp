@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <iostream>

@@ -446,7 +446,8 @@ TEST_F(KranzelIniTest, FifoAndDeviceAreRefusedAtOnceWithTheirReason) {
   const std::string fifo = dir_ + "/fifo.ini";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::vector<std::pair<std::string, std::string>> files = {
-      {fifo, "not a regular file (a FIFO)"}, {"/dev/zero", "not a regular file (a character device)"}};
+      {fifo, "not a regular file (a FIFO)"},
+      {"/dev/zero", "not a regular file (a character device)"}};
   for (const auto& [file, reason] : files) {
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"check", file}, {"set", file, "LOGIN", "kranzel"}, {"get", file, "LOGIN"}}) {
@@ -464,7 +465,8 @@ TEST_F(KranzelIniTest, FifoAndDeviceAreRefusedAtOnceWithTheirReason) {
 
 TEST_F(KranzelIniTest, CheckFailsForAValueThatDecryptsToUnprintableBytes) {
   // PASS encrypted under another key: kranzel would log in with garbage.
-  Write(file_, Rec("1", "LOGIN", Hex("kranzel")) + Rec("2", "PASS", EncryptHex("geheim", "ANDERS")) +
+  Write(file_, Rec("1", "LOGIN", Hex("kranzel")) +
+                   Rec("2", "PASS", EncryptHex("geheim", "ANDERS")) +
                    Rec("3", "DB_SYSTEM", Hex("MSSQL")) + Rec("4", "DATABASE", Hex("KRANZELDB")));
   Outcome o = Run({"check", file_});
   EXPECT_EQ(o.exitCode, 1) << o.out;
@@ -473,7 +475,9 @@ TEST_F(KranzelIniTest, CheckFailsForAValueThatDecryptsToUnprintableBytes) {
       << o.out;
   // Written again with the right key, and with printable non-ASCII text
   // (Windows-1252 umlauts and the euro sign), the file is fine.
-  SetOk("PASS", "Gr\xfc\xdf" "e\x80");
+  SetOk("PASS",
+        "Gr\xfc\xdf"
+        "e\x80");
   Outcome fixed = Run({"check", file_});
   EXPECT_EQ(fixed.exitCode, 0) << fixed.out;
 }

@@ -5,8 +5,8 @@
 // FreeTDS against a server that takes the connection and never answers.
 // (The import suites themselves run through the listener in the ctest
 // entry e2e_through_freetds.)
-#include <gmock/gmock.h>
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/file.h>
@@ -448,10 +448,10 @@ TEST(FreeTdsTimeouts, StatementThatIsNeverAnsweredFailsAndTheNextAttemptImports)
                                      : "ODBC: HYT00 [KranzelStandin]Query timeout expired "
                                        "(nativer Fehler 0, DSN KRANZELDB)",
                                  "Fehler in SQL_MGSST20P_SetDelete(): -1",
-                            "1. Versuch zur Wiederherstellung der Datenbankverbindung!",
-                            "Die Verbindung zur Datenbank wurde wiederhergestellt!",
-                            "1 von 1 Datensaetze in MGSST20P eingefuegt",
-                            "Die Schnittstellendatei vom Dateityp '20P' wurde importiert!"));
+                                 "1. Versuch zur Wiederherstellung der Datenbankverbindung!",
+                                 "Die Verbindung zur Datenbank wurde wiederhergestellt!",
+                                 "1 von 1 Datensaetze in MGSST20P eingefuegt",
+                                 "Die Schnittstellendatei vom Dateityp '20P' wurde importiert!"));
     EXPECT_EQ(db.Query("SELECT M20Trm, M20Ofb FROM QVSYSTEM.MGSST20P"),
               (std::vector<Row>{{"TERM01", "1700"}}));
   }
