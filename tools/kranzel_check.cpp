@@ -182,7 +182,7 @@ struct Shown {
 // blanks ignored, letters without regard to case (Windows-1252), and a NULL
 // equal to nothing (an IDN record without AswGvo is inserted every time).
 
-std::string UpperWord(std::string text) {
+std::string Upper(std::string text) {
   for (char& c : text)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   return text;
@@ -204,6 +204,7 @@ std::string Folded(std::string value) {
   return value;
 }
 
+// Reads the parts of a statement's text that the answers depend on.
 class StatementReader {
  public:
   explicit StatementReader(const std::string& text) : t_(text) {}
@@ -213,7 +214,7 @@ class StatementReader {
   // when a term is NULL (such a key matches nothing).
   bool UpdateKey(std::string& table, std::string& key) {
     if (!Word("UPDATE") || !Name(table)) return false;
-    table = UpperWord(table);
+    table = Upper(table);
     const std::size_t where = FindWhere();
     if (where == std::string::npos) return false;
     at_ = where + 5;
@@ -225,7 +226,7 @@ class StatementReader {
       if (!Name(column) || !Char('=') || !Expr(null, value)) return false;
       if (null) return false;
       const std::string folded = Folded(value);
-      key += UpperWord(column) + '=' + std::to_string(folded.size()) + ':' + folded + ';';
+      key += Upper(column) + '=' + std::to_string(folded.size()) + ':' + folded + ';';
       Blanks();
       if (at_ == t_.size()) return true;
       if (!Word("AND")) return false;
@@ -235,7 +236,7 @@ class StatementReader {
   // The table after "INSERT INTO" (upper-cased); false when there is none.
   bool InsertTable(std::string& table) {
     if (!Word("INSERT") || !Word("INTO") || !Name(table)) return false;
-    table = UpperWord(table);
+    table = Upper(table);
     return true;
   }
 
@@ -257,7 +258,7 @@ class StatementReader {
   bool Word(const char* word) {
     const std::size_t from = at_;
     std::string name;
-    if (Name(name) && UpperWord(name) == word) return true;
+    if (Name(name) && Upper(name) == word) return true;
     at_ = from;
     return false;
   }
@@ -290,7 +291,7 @@ class StatementReader {
     if (at_ < t_.size() && t_[at_] == '\'') return Quoted(value);
     std::string name;
     if (!Name(name)) return false;
-    const std::string upper = UpperWord(name);
+    const std::string upper = Upper(name);
     if (upper == "NULL") {
       null = true;
       return true;
@@ -336,7 +337,7 @@ class StatementReader {
     for (std::size_t i = 0; i + 5 <= t_.size(); ++i) {
       if (t_[i] == '\'') quoted = !quoted;
       if (quoted || (i > 0 && NameChar(t_[i - 1]))) continue;
-      if (UpperWord(t_.substr(i, 5)) == "WHERE" && (i + 5 == t_.size() || !NameChar(t_[i + 5])))
+      if (Upper(t_.substr(i, 5)) == "WHERE" && (i + 5 == t_.size() || !NameChar(t_[i + 5])))
         found = i;
     }
     return found;
@@ -513,12 +514,6 @@ class Checker : public CycleObserver {
   std::vector<Problem> problems_;
   std::vector<Shown> shown_;
 };
-
-std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
 
 std::string Today() {
   std::time_t now = std::time(nullptr);
