@@ -206,6 +206,7 @@ bool CheckDataSource(const std::string& dsn) {
 std::string ReadNoRows(const std::string& table) {
   SQLHSTMT stmt = SQL_NULL_HSTMT;
   if (SQLAllocHandle(SQL_HANDLE_STMT, hdbc, &stmt) == SQL_ERROR) return "no statement handle";
+  dbSetQueryTimeout(stmt);
   std::string text = "SELECT * FROM QVSYSTEM." + table + " WHERE 1 = 0";
   std::string reason;
   if (SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS) == SQL_ERROR) {

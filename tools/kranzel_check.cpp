@@ -17,6 +17,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "check_installation.h"
@@ -163,15 +164,222 @@ struct Shown {
   std::vector<std::pair<std::string, std::string>> columns;
 };
 
+// ---- The empty database the check imports into ----------------------------
+//
+// An upsert's UPDATE finds no row in an empty table, unless the delivery
+// itself inserted one with the same key before (a key that repeats): then
+// the import's UPDATE hits that row and no INSERT follows. So the answers
+// keep the keys the delivery inserted, read from the UPDATE statements
+// themselves:
+//
+//   update := blanks "UPDATE" blanks table ... "WHERE" term ("AND" term)*
+//   term   := column "=" expr
+//   expr   := 'text' | number | NULL | name "(" expr ("," expr)* ")"
+//
+// (the WHERE found outside quoted text). RTRIM, NULLIF and CONVERT are
+// evaluated on the text (CONVERT's type and style are not: a date compares
+// by its text); an UPDATE that does not read this way is answered as
+// before, "no row". A key is remembered when the INSERT into the same table
+// follows its UPDATE. Keys compare as SQL Server compares them: trailing
+// blanks ignored, letters without regard to case (Windows-1252), and a NULL
+// equal to nothing (an IDN record without AswGvo is inserted every time).
+
+std::string Upper(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+// A value as its key compares: trailing blanks cut, letters upper-cased as
+// a case-insensitive collation of Windows-1252 folds them.
+std::string Folded(std::string value) {
+  while (!value.empty() && value.back() == ' ') value.pop_back();
+  for (char& ch : value) {
+    const auto c = static_cast<unsigned char>(ch);
+    unsigned char f = c;
+    if (c >= 'a' && c <= 'z') f = static_cast<unsigned char>(c - 32);
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) f = static_cast<unsigned char>(c - 32);
+    if (c == 0x9A || c == 0x9C || c == 0x9E) f = static_cast<unsigned char>(c - 16);
+    if (c == 0xFF) f = 0x9F;
+    ch = static_cast<char>(f);
+  }
+  return value;
+}
+
+// Reads the parts of a statement's text that the answers depend on.
+class StatementReader {
+ public:
+  explicit StatementReader(const std::string& text) : t_(text) {}
+
+  // The table after "UPDATE" (upper-cased) and the terms of the WHERE
+  // clause as one comparable key; false when the text does not read so, or
+  // when a term is NULL (such a key matches nothing).
+  bool UpdateKey(std::string& table, std::string& key) {
+    if (!Word("UPDATE") || !Name(table)) return false;
+    table = Upper(table);
+    const std::size_t where = FindWhere();
+    if (where == std::string::npos) return false;
+    at_ = where + 5;
+    key.clear();
+    for (;;) {
+      std::string column;
+      bool null = false;
+      std::string value;
+      if (!Name(column) || !Char('=') || !Expr(null, value)) return false;
+      if (null) return false;
+      const std::string folded = Folded(value);
+      key += Upper(column) + '=' + std::to_string(folded.size()) + ':' + folded + ';';
+      Blanks();
+      if (at_ == t_.size()) return true;
+      if (!Word("AND")) return false;
+    }
+  }
+
+  // The table after "INSERT INTO" (upper-cased); false when there is none.
+  bool InsertTable(std::string& table) {
+    if (!Word("INSERT") || !Word("INTO") || !Name(table)) return false;
+    table = Upper(table);
+    return true;
+  }
+
+ private:
+  void Blanks() {
+    while (at_ < t_.size() && (t_[at_] == ' ' || t_[at_] == '\t' || t_[at_] == '\n')) ++at_;
+  }
+  static bool NameChar(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '.';
+  }
+  bool Name(std::string& name) {
+    Blanks();
+    const std::size_t from = at_;
+    while (at_ < t_.size() && NameChar(t_[at_])) ++at_;
+    name = t_.substr(from, at_ - from);
+    return !name.empty();
+  }
+  bool Word(const char* word) {
+    const std::size_t from = at_;
+    std::string name;
+    if (Name(name) && Upper(name) == word) return true;
+    at_ = from;
+    return false;
+  }
+  bool Char(char c) {
+    Blanks();
+    if (at_ >= t_.size() || t_[at_] != c) return false;
+    ++at_;
+    return true;
+  }
+  // 'text' with its apostrophes doubled, into `value`.
+  bool Quoted(std::string& value) {
+    if (!Char('\'')) return false;
+    value.clear();
+    while (at_ < t_.size()) {
+      const char c = t_[at_++];
+      if (c != '\'') {
+        value += c;
+      } else if (at_ < t_.size() && t_[at_] == '\'') {
+        value += c;
+        ++at_;
+      } else {
+        return true;
+      }
+    }
+    return false;
+  }
+  bool Expr(bool& null, std::string& value) {
+    null = false;
+    Blanks();
+    if (at_ < t_.size() && t_[at_] == '\'') return Quoted(value);
+    std::string name;
+    if (!Name(name)) return false;
+    const std::string upper = Upper(name);
+    if (upper == "NULL") {
+      null = true;
+      return true;
+    }
+    Blanks();
+    if (at_ >= t_.size() || t_[at_] != '(') {
+      value = name;  // a number, or a type or style inside CONVERT
+      return true;
+    }
+    ++at_;
+    std::vector<std::pair<bool, std::string>> args;
+    for (;;) {
+      bool argNull = false;
+      std::string arg;
+      if (!Expr(argNull, arg)) return false;
+      args.emplace_back(argNull, arg);
+      if (Char(')')) break;
+      if (!Char(',')) return false;
+    }
+    if (upper == "RTRIM" && args.size() == 1) {
+      null = args[0].first;
+      value = args[0].second;
+      while (!value.empty() && value.back() == ' ') value.pop_back();
+      return true;
+    }
+    if (upper == "NULLIF" && args.size() == 2) {
+      null = args[0].first || (!args[1].first && Folded(args[0].second) == Folded(args[1].second));
+      value = args[0].second;
+      return true;
+    }
+    if (upper == "CONVERT" && (args.size() == 2 || args.size() == 3)) {
+      null = args[1].first;
+      value = args[1].second;
+      return true;
+    }
+    return false;
+  }
+  // The position of the WHERE of the statement: the last one outside quoted
+  // text, between blanks.
+  std::size_t FindWhere() const {
+    std::size_t found = std::string::npos;
+    bool quoted = false;
+    for (std::size_t i = 0; i + 5 <= t_.size(); ++i) {
+      if (t_[i] == '\'') quoted = !quoted;
+      if (quoted || (i > 0 && NameChar(t_[i - 1]))) continue;
+      if (Upper(t_.substr(i, 5)) == "WHERE" && (i + 5 == t_.size() || !NameChar(t_[i + 5])))
+        found = i;
+    }
+    return found;
+  }
+
+  const std::string& t_;
+  std::size_t at_ = 0;
+};
+
 // Statements given to the sink, when they are wanted.
 std::vector<std::string>* Statements = nullptr;
+// The keys the delivery inserted, each with its table.
+std::unordered_set<std::string> InsertedKeys;
+// The key of the last UPDATE that found no row, waiting for its INSERT.
+std::string PendingKey;
+std::string PendingTable;
 
 // The database in the import's place: takes each statement as it would be
-// sent and answers as an empty table would, so every upsert formats its
-// INSERT too.
+// sent and answers as the empty tables would, filled by the delivery alone:
+// an UPDATE finds a row only where the delivery inserted its key, so every
+// other upsert formats its INSERT too.
 int Sink(StatementKind kind, const std::string& text) {
   if (Statements != nullptr) Statements->push_back(text);
-  return kind == StatementKind::Update ? 100 : 0;
+  if (kind == StatementKind::Update) {
+    std::string table, key;
+    PendingKey.clear();
+    if (!StatementReader(text).UpdateKey(table, key)) return 100;
+    if (InsertedKeys.count(table + ' ' + key) != 0) return 0;
+    PendingTable = table;
+    PendingKey = key;
+    return 100;
+  }
+  if ((kind == StatementKind::Insert || kind == StatementKind::LenientInsert) &&
+      !PendingKey.empty()) {
+    std::string table;
+    if (StatementReader(text).InsertTable(table) && table == PendingTable)
+      InsertedKeys.insert(table + ' ' + PendingKey);
+    PendingKey.clear();
+  }
+  return 0;
 }
 
 // Watches the import cycle: numbers the lines as the file has them, lets the
@@ -314,12 +522,6 @@ class Checker : public CycleObserver {
   std::vector<Shown> shown_;
 };
 
-std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
-
 std::string Today() { return platform::LocalTimeText("%Y%m%d"); }
 
 struct FileOptions {
@@ -336,7 +538,11 @@ int CheckFile(const FileOptions& o) {
 
   platform::TextReader reader;
   if (!reader.Open(o.file)) {
-    std::cerr << "kranzel-check: cannot open " << o.file << " (" << std::strerror(errno)
+    // The reader refuses anything but a regular file without a word of why.
+    std::string why;
+    if (std::FILE* again = platform::OpenRegularFile(o.file, why)) std::fclose(again);
+    std::cerr << "kranzel-check: cannot open " << o.file << " ("
+              << (why.empty() ? std::string("it cannot be read") : why)
               << "; kranzel opens regular files only)\n";
     return kUsageError;
   }

@@ -147,7 +147,12 @@ int Get(const std::vector<std::string>& args) {
     return Failure("cannot read " + file + ": a directory");
   // kranzel's own lookup: empty section, number 0.
   ini::LookupResult found = ini::Lookup("", key, 0, file);
-  if (!found.opened) return Failure("cannot open " + file + ": " + std::strerror(errno));
+  if (!found.opened) {
+    // The reader refuses anything but a regular file without a word of why.
+    std::string why;
+    if (std::FILE* again = platform::OpenRegularFile(file, why)) std::fclose(again);
+    return Failure("cannot open " + file + (why.empty() ? std::string() : ": " + why));
+  }
   if (!found.matched) {
     std::cerr << "kranzel-ini: no record answers the lookup of " << key << "\n";
     return kProblems;

@@ -39,10 +39,13 @@ std::string ErrnoText() { return std::strerror(errno); }
 bool ReadWhole(const std::string& path, std::string& content, bool& exists, std::string& error) {
   content.clear();
   exists = false;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  // As the tool opens it: a regular file only, and never waiting (a FIFO
+  // would block the open, a device like /dev/zero never end).
+  std::string why;
+  std::FILE* f = platform::OpenRegularFile(path, why);
   if (f == nullptr) {
     if (errno == ENOENT) return true;
-    error = "cannot open " + path + ": " + ErrnoText();
+    error = "cannot open " + path + ": " + why;
     return false;
   }
   exists = true;
@@ -211,6 +214,25 @@ void CheckValue(const Record& record, const std::string& key, std::vector<Findin
   }
 }
 
+// Where the decrypted `value` shows that it was not encrypted under the
+// file's key, or was damaged: the position (1-based) of the first byte
+// before the value's end that no one types into a credential (anything but
+// printable ASCII, the Latin-1 letters of Windows-1252 and its euro sign),
+// or of a non-zero byte after the zero bytes that end it (a value written
+// by kranzel-ini is padded with zero bytes only). 0 when there is none. A
+// value decrypted under the wrong key passes this with a chance of about
+// 0.6 per byte, so an 8-character value is caught 98 times in 100.
+std::size_t GarbledAt(const std::string& decrypted) {
+  const std::size_t end = decrypted.find('\0');
+  for (std::size_t i = 0; i < decrypted.size(); ++i) {
+    const auto c = static_cast<unsigned char>(decrypted[i]);
+    const bool typed =
+        (c >= 0x20 && c <= 0x7E) || (c >= 0xC0 && c != 0xD7 && c != 0xF7) || c == 0x80;
+    if (i < end ? !typed : c != 0) return i + 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 bool SetValue(const std::string& givenPath, const std::string& key, const std::string& plain,
@@ -302,7 +324,9 @@ bool Check(const std::string& path, std::vector<Finding>& findings, std::string&
 
   RecordReader reader;
   if (!reader.Open(path)) {
-    error = "cannot open " + path + ": " + ErrnoText();
+    std::string why;
+    if (std::FILE* again = platform::OpenRegularFile(path, why)) std::fclose(again);
+    error = "cannot open " + path + (why.empty() ? std::string() : ": " + why);
     return false;
   }
   std::vector<Record> records;
@@ -351,6 +375,15 @@ bool Check(const std::string& path, std::vector<Finding>& findings, std::string&
       continue;
     }
     CheckValue(found, key, findings);
+    if (const std::size_t at = GarbledAt(DecryptHex(found.value, kIniKey)); at != 0) {
+      // The bytes themselves are not shown: the value may be the password.
+      findings.push_back({found.line2, "the value of " + key +
+                                           " decrypts to unprintable bytes (from byte " +
+                                           std::to_string(at) +
+                                           "); it was not encrypted with the key the tool uses, "
+                                           "or it is damaged, and the tool would use those "
+                                           "bytes (write it again with 'kranzel-ini set')"});
+    }
     if (key == "DATABASE") {
       std::size_t length = PlainText(DecryptHex(found.value, kIniKey)).size();
       if (length == 0) {

@@ -35,8 +35,8 @@ SQLCHAR* Text(std::string& s) { return reinterpret_cast<SQLCHAR*>(s.data()); }
 // The added line after a failed connect (never in place of the specified
 // messages): what the driver manager or driver said, and to which data
 // source, so that a wrong DSN, a wrong password, a server that cannot be
-// reached and a missing configuration file read differently in the log. The
-// password is never written, not even when a driver repeats it.
+// reached or does not answer, and a missing configuration file read
+// differently in the log.
 void LogConnectDiag() {
   DiagRecord diag;
   if (hdbc != SQL_NULL_HDBC) {
@@ -44,16 +44,13 @@ void LogConnectDiag() {
   } else if (henv != SQL_NULL_HENV) {
     dbGetDiag(SQL_HANDLE_ENV, henv, diag);
   }
-  std::string message = diag.SqlState.empty() ? "keine Diagnose vom ODBC-Treibermanager"
-                                              : diag.SqlState + " " + diag.Message;
-  for (std::size_t at = 0; !LoginCredentials.Password.empty() &&
-                           (at = message.find(LoginCredentials.Password, at)) != std::string::npos;
-       at += 3)
-    message.replace(at, LoginCredentials.Password.size(), "***");
-  const std::string dsn =
-      LoginCredentials.DataSource.empty() ? "kein DSN" : "DSN " + LoginCredentials.DataSource;
-  LogF("ODBC: %s (nativer Fehler %ld, %s)", message.c_str(), static_cast<long>(diag.NativeError),
-       dsn.c_str());
+  dbLogDiag(diag);
+}
+
+// ODBC takes an integer attribute's value in the place of the pointer.
+SQLPOINTER Seconds(unsigned long seconds) {
+  const auto value = static_cast<SQLULEN>(seconds);
+  return reinterpret_cast<SQLPOINTER>(value);  // NOLINT(performance-no-int-to-ptr)
 }
 
 // The added line when the configuration file itself cannot be read: its
@@ -113,6 +110,11 @@ int dbConnect(const Credentials& credentials) {
     hdbc = SQL_NULL_HDBC;
     return -1;
   }
+  // Set before the connect, which they bound; a driver that refuses them
+  // connects without them, as before.
+  SQLSetConnectAttr(hdbc, SQL_ATTR_LOGIN_TIMEOUT, Seconds(kLoginTimeoutSeconds), SQL_IS_UINTEGER);
+  SQLSetConnectAttr(hdbc, SQL_ATTR_CONNECTION_TIMEOUT, Seconds(kQueryTimeoutSeconds),
+                    SQL_IS_UINTEGER);
   if (SQLConnect(hdbc, Text(d), SQL_NTS, Text(u), SQL_NTS, Text(p), SQL_NTS) == SQL_ERROR)
     return -1;
   return 0;
@@ -145,6 +147,24 @@ int dbReconnect() {
     platform::SleepMs(kReconnectPauseMs);
   }
   return 0;
+}
+
+void dbSetQueryTimeout(SQLHSTMT stmt) {
+  SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, Seconds(kQueryTimeoutSeconds), SQL_IS_UINTEGER);
+}
+
+void dbLogDiag(const DiagRecord& diag) {
+  // The password is never written, not even when a driver repeats it.
+  std::string message = diag.SqlState.empty() ? "keine Diagnose vom ODBC-Treibermanager"
+                                              : diag.SqlState + " " + diag.Message;
+  for (std::size_t at = 0; !LoginCredentials.Password.empty() &&
+                           (at = message.find(LoginCredentials.Password, at)) != std::string::npos;
+       at += 3)
+    message.replace(at, LoginCredentials.Password.size(), "***");
+  const std::string dsn =
+      LoginCredentials.DataSource.empty() ? "kein DSN" : "DSN " + LoginCredentials.DataSource;
+  LogF("ODBC: %s (nativer Fehler %ld, %s)", message.c_str(), static_cast<long>(diag.NativeError),
+       dsn.c_str());
 }
 
 void dbGetDiag(SQLSMALLINT handleType, SQLHANDLE handle, DiagRecord& record) {

@@ -40,6 +40,20 @@ extern DiagRecord DiagRec;
 constexpr unsigned long kReconnectPauseMs = 60000;
 constexpr int kReconnectAttempts = 5;
 
+// How long the driver may wait for the server, so that a server that takes
+// the connection and then never answers cannot hold a run (and its type
+// lock) for ever. A connect (SQL_ATTR_LOGIN_TIMEOUT) gets a minute, four
+// times the 15 s that SQL Server's own clients allow by default. A statement
+// (SQL_ATTR_QUERY_TIMEOUT; SQL_ATTR_CONNECTION_TIMEOUT for the driver's
+// other requests on the connection) gets ten minutes: the longest
+// statements are the mark and the sweep, one UPDATE or DELETE over a whole
+// table, which on a busy server may first wait for other sessions' locks.
+// A timed-out connect is a failed connect and a timed-out statement a
+// failed statement: the reconnects and import attempts follow as for any
+// other failure.
+constexpr unsigned long kLoginTimeoutSeconds = 60;
+constexpr unsigned long kQueryTimeoutSeconds = 600;
+
 // Reads LOGIN, PASS, DB_SYSTEM and DATABASE and connects. Returns 0 when
 // connected, else the result of dbConnect (-1) after logging it.
 int dbLogin();
@@ -57,3 +71,11 @@ int dbReconnect();
 
 // Reads diagnostic record 1 of `handle` into `record` (cleared first).
 void dbGetDiag(SQLSMALLINT handleType, SQLHANDLE handle, DiagRecord& record);
+
+// Gives a statement handle on hdbc the statement timeout. A driver that
+// refuses it still runs the statement, without one.
+void dbSetQueryTimeout(SQLHSTMT stmt);
+
+// Logs the added line "ODBC: <SQLSTATE> <message> (nativer Fehler <n>, DSN
+// <name>)" for `diag`, the configured password masked.
+void dbLogDiag(const DiagRecord& diag);

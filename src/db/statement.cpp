@@ -16,7 +16,11 @@ namespace {
 class StatementHandle {
  public:
   StatementHandle() {
-    if (SQLAllocHandle(SQL_HANDLE_STMT, hdbc, &h_) == SQL_ERROR) h_ = SQL_NULL_HSTMT;
+    if (SQLAllocHandle(SQL_HANDLE_STMT, hdbc, &h_) == SQL_ERROR) {
+      h_ = SQL_NULL_HSTMT;
+      return;
+    }
+    dbSetQueryTimeout(h_);
   }
   ~StatementHandle() {
     if (h_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, h_);
@@ -39,6 +43,15 @@ bool TouchesRows(StatementKind kind) {
 int Failure(SQLHSTMT h) {
   dbGetDiag(SQL_HANDLE_STMT, h, DiagRec);
   return DiagRec.NativeError != 0 ? DiagRec.NativeError : -1;
+}
+
+// A failed statement without a native error number is logged as -1 alone,
+// which says nothing of a timeout (HYT00) or a lost connection (08S01):
+// the driver's diagnostic goes beside it, in the line a failed connect adds.
+int LoggedFailure(SQLHSTMT h) {
+  const int rc = Failure(h);
+  if (DiagRec.NativeError == 0 && !DiagRec.SqlState.empty()) dbLogDiag(DiagRec);
+  return rc;
 }
 
 // Adds the rows the driver reported for a statement of `kind` to the
@@ -73,7 +86,7 @@ int ExecStatement(StatementKind kind, std::string text) {
   SQLRETURN rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS);
   // Nobody examines its result: its -1 means only "no statement handle".
   if (kind == StatementKind::Unchecked) return 0;
-  if (rc == SQL_ERROR) return Failure(stmt.get());
+  if (rc == SQL_ERROR) return LoggedFailure(stmt.get());
   if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
     SQLLEN rows = -1;
     if (!SQL_SUCCEEDED(SQLRowCount(stmt.get(), &rows))) rows = -1;

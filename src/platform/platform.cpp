@@ -64,23 +64,58 @@ bool WriteFileBeside(const std::string& path, const std::string& content, std::s
   return true;
 }
 
-std::FILE* OpenRegularFile(const std::string& path) {
+namespace {
+
+// What a file that is not a regular one is, for a message.
+const char* KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a plain file";
+}
+
+}  // namespace
+
+std::FILE* OpenRegularFile(const std::string& path, std::string& why) {
+  why.clear();
   // O_NONBLOCK keeps the open of a FIFO without a writer from waiting; it is
   // cleared again once the file is known to be a regular one.
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return nullptr;
+  }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) {
+    const int reason = errno;
+    why = std::strerror(reason);
     ::close(fd);
+    errno = reason;
+    return nullptr;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    why = std::string("not a regular file (") + KindOf(st.st_mode) + ")";
+    ::close(fd);
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     return nullptr;
   }
   int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int reason = errno;
+    why = std::strerror(reason);
     ::close(fd);
+    errno = reason;
     return nullptr;
   }
   std::FILE* file = ::fdopen(fd, "rb");
-  if (file == nullptr) ::close(fd);
+  if (file == nullptr) {
+    const int reason = errno;
+    why = std::strerror(reason);
+    ::close(fd);
+    errno = reason;
+  }
   return file;
 }
 
@@ -94,6 +129,11 @@ bool StampOf(std::FILE* file, FileStamp& stamp) {
 
 bool TruncateTo(std::FILE* file, long long size) {
   return ::ftruncate(::fileno(file), static_cast<off_t>(size)) == 0;
+}
+
+std::FILE* OpenRegularFile(const std::string& path) {
+  std::string why;
+  return OpenRegularFile(path, why);
 }
 
 FileLock::~FileLock() { Unlock(); }

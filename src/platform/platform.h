@@ -99,6 +99,11 @@ inline constexpr char kNullDevice[] = "/dev/null";
 // A directory, a FIFO or a device is refused like a missing file (nullptr),
 // and opening never blocks: a FIFO without a writer is refused at once.
 std::FILE* OpenRegularFile(const std::string& path);
+// The same, and on failure `why` says why in words: the operating system's
+// reason, or what the path names instead of a regular file ("not a regular
+// file (a FIFO)"). errno stays as the failed open left it (ENOENT for a
+// missing file).
+std::FILE* OpenRegularFile(const std::string& path, std::string& why);
 
 // What tells one state of an open file from a later one: its size and the
 // time it was last written (as finely as the file system keeps it).

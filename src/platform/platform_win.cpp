@@ -74,7 +74,16 @@ std::string NativePath(const std::string& portable) {
   return native;
 }
 
-std::FILE* OpenRegularFile(const std::string& path) {
+std::FILE* OpenRegularFile(const std::string& path, std::string& why) {
+  why.clear();
+  // A directory cannot be opened this way (that needs backup semantics); it
+  // is named as what it is rather than by the access error it gives.
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    why = "not a regular file (a directory)";
+    errno = EISDIR;
+    return nullptr;
+  }
   // Deletion and renaming by others stay allowed while the file is read, as
   // with the C runtime's fopen.
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
@@ -82,23 +91,36 @@ std::FILE* OpenRegularFile(const std::string& path) {
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     SetErrnoFromLastError();
+    why = LastErrorText();
     return nullptr;
   }
-  // A directory cannot be opened this way (that needs backup semantics);
-  // pipes, consoles and devices are not disk files.
-  if (GetFileType(h) != FILE_TYPE_DISK) {
+  // Pipes, consoles and devices are not disk files.
+  const DWORD type = GetFileType(h);
+  if (type != FILE_TYPE_DISK) {
     CloseHandle(h);
+    why = type == FILE_TYPE_PIPE   ? "not a regular file (a pipe)"
+          : type == FILE_TYPE_CHAR ? "not a regular file (a character device or console)"
+                                   : "not a regular file";
     errno = EINVAL;
     return nullptr;
   }
   int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
   if (fd < 0) {
+    why = std::strerror(errno);
     CloseHandle(h);
     return nullptr;
   }
   std::FILE* f = _fdopen(fd, "rb");
-  if (f == nullptr) _close(fd);  // closes the handle too
+  if (f == nullptr) {
+    why = std::strerror(errno);
+    _close(fd);  // closes the handle too
+  }
   return f;
+}
+
+std::FILE* OpenRegularFile(const std::string& path) {
+  std::string why;
+  return OpenRegularFile(path, why);
 }
 
 bool RenameReplace(const std::string& from, const std::string& to) {

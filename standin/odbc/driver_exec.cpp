@@ -2,7 +2,9 @@
 // row-count answers of SQL Server's ODBC 3 drivers and of FreeTDS, result
 // sets and their column descriptions, fetching into bound columns and
 // SQLGetData.
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "driver.h"
 #include "driver_convert.h"
@@ -260,6 +262,21 @@ SQLRETURN DescribeCol(Stmt* s, SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT b
   return TextOut(s, c.name, name, bufferLength, nameLength);
 }
 
+// A statement the server never answers: the driver gives up after the
+// statement's query timeout, as a real driver does (HYT00); without one it
+// waits for ever.
+SQLRETURN Stall(Stmt* s) {
+  auto found = s->attributes.find(SQL_ATTR_QUERY_TIMEOUT);
+  const SQLULEN seconds = found == s->attributes.end() ? 0 : found->second;
+  for (;;) {
+    timespec left{static_cast<time_t>(seconds != 0 ? seconds : 3600), 0};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+    if (seconds != 0) break;
+  }
+  return s->Error("HYT00", 0, std::string(kDriverPrefix) + "Query timeout expired");
+}
+
 }  // namespace
 
 void Stmt::CloseCursor() {
@@ -303,6 +320,7 @@ SQLRETURN ExecuteText(Stmt* s, const std::string& text) {
       c->dropped = true;
       return LinkFailure(s);
     }
+    if (c->faults->StallStatement(text)) return Stall(s);
     int native = 0;
     if (c->faults->FailStatement(text, native)) {
       return s->Error(SqlStateForNative(native), native,

@@ -68,9 +68,10 @@ bool ParseLine(const std::string& raw, FaultPlan& plan, std::string& why) {
       return false;
     }
     plan.failStmtAlloc.push_back(k);
-  } else if (directive == "fail_statement") {
+  } else if (directive == "fail_statement" || directive == "stall_statement") {
+    const bool stall = directive == "stall_statement";
     FailStatementRule rule;
-    if (!ParseNative(NextWord(line, pos), rule.native) || rule.native == 0) {
+    if (!stall && (!ParseNative(NextWord(line, pos), rule.native) || rule.native == 0)) {
       why = "fail_statement needs a non-zero native error number";
       return false;
     }
@@ -78,7 +79,8 @@ bool ParseLine(const std::string& raw, FaultPlan& plan, std::string& why) {
     if (times == "always") {
       rule.times = -1;
     } else if (!ParseCount(times, rule.times)) {
-      why = "fail_statement needs a count or \"always\" after the native error";
+      why =
+          directive + (stall ? " needs a count or \"always\"" : " needs a count or \"always\" after the native error");
       return false;
     }
     // The substring is the rest of the line after the one separator that
@@ -86,10 +88,10 @@ bool ParseLine(const std::string& raw, FaultPlan& plan, std::string& why) {
     if (pos < line.size()) ++pos;
     rule.substring = line.substr(pos);
     if (rule.substring.empty()) {
-      why = "fail_statement needs a substring";
+      why = directive + " needs a substring";
       return false;
     }
-    plan.failStatements.push_back(rule);
+    (stall ? plan.stallStatements : plan.failStatements).push_back(rule);
   } else if (directive == "drop_after") {
     if (!ParseCount(NextWord(line, pos), plan.dropAfter)) {
       why = "drop_after needs a count";
@@ -99,7 +101,7 @@ bool ParseLine(const std::string& raw, FaultPlan& plan, std::string& why) {
     why = "unknown directive '" + directive + "'";
     return false;
   }
-  if (directive != "fail_statement" && !NextWord(line, pos).empty()) {
+  if (directive != "fail_statement" && directive != "stall_statement" && !NextWord(line, pos).empty()) {
     why = "unexpected text after the directive";
     return false;
   }
@@ -164,6 +166,17 @@ bool FaultState::FailStatement(const std::string& text, int& native) {
     if (rule.times >= 0 && rule.used >= rule.times) return false;
     ++rule.used;
     native = rule.native;
+    return true;
+  }
+  return false;
+}
+
+bool FaultState::StallStatement(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mu_);
+  for (FailStatementRule& rule : plan_.stallStatements) {
+    if (text.find(rule.substring) == std::string::npos) continue;
+    if (rule.times >= 0 && rule.used >= rule.times) return false;
+    ++rule.used;
     return true;
   }
   return false;

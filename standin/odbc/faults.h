@@ -18,6 +18,14 @@
 //                                 matching statements fail) or "always";
 //                                 several lines allowed, the first matching
 //                                 line wins
+//   stall_statement TIMES SUBSTRING...
+//                                 a statement whose text contains SUBSTRING
+//                                 (as for fail_statement) gets no answer, as
+//                                 from a server that hangs: the driver waits
+//                                 for the statement's query timeout (for ever
+//                                 without one) and fails it with HYT00; the
+//                                 TDS listener stays silent until the client
+//                                 cancels (attention) or goes
 //   drop_after N                  after N successfully executed statements the
 //                                 connection that runs the next statement is
 //                                 dropped (once per process)
@@ -44,7 +52,8 @@ struct FaultPlan {
   long refuseFirst = 0;
   std::vector<long> failStmtAlloc;  // 1-based allocation numbers
   std::vector<FailStatementRule> failStatements;
-  long dropAfter = -1;  // -1: never
+  std::vector<FailStatementRule> stallStatements;  // native unused
+  long dropAfter = -1;                             // -1: never
 };
 
 // Parses the text of a control file. Returns false with `error` naming the
@@ -67,6 +76,9 @@ class FaultState {
   // When a fail_statement rule matches `text` (and still has failures left),
   // uses one of them and returns true with its native error.
   bool FailStatement(const std::string& text, int& native);
+  // When a stall_statement rule matches `text` (and still has stalls left),
+  // uses one of them and returns true: the statement is not to be answered.
+  bool StallStatement(const std::string& text);
   // True once, for the first statement attempted after drop_after N
   // successful statements: the connection running it is to be dropped.
   bool TakeDrop();

@@ -2,13 +2,16 @@
 // so the FreeTDS ODBC driver (and tsql, or any SQL Server client) reaches it.
 //
 //   kranzel-standin-server --port N --database FILE [--user U] [--password P]
-//                          [--control FILE] [--journal FILE]
+//                          [--control FILE] [--journal FILE] [--stall-ms N]
 //
 // --port 0 lets the kernel pick a free port. Once listening, one line goes to
 // standard output: "listening on 127.0.0.1:PORT". The connection log goes to
 // standard error. SIGINT or SIGTERM stops it (exit 0); a database file that
 // does not exist, or a port that cannot be bound, refuses the start (exit 1);
-// a wrong command line exits 2.
+// a wrong command line exits 2. --stall-ms (default 10000) is how long a
+// packet may take from its first byte to its last, and a client before its
+// login or inside a message may stay silent, before it is dropped; tests
+// shorten it.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +28,7 @@ void OnSignal(int) { gStop = 1; }
 
 int Usage() {
   std::cerr << "usage: kranzel-standin-server --port N --database FILE [--user U] [--password P]\n"
-               "                              [--control FILE] [--journal FILE]\n";
+               "                              [--control FILE] [--journal FILE] [--stall-ms N]\n";
   return 2;
 }
 
@@ -54,6 +57,11 @@ int main(int argc, char** argv) {
       settings.control = v;
     } else if (a == "--journal") {
       settings.journal = v;
+    } else if (a == "--stall-ms") {
+      char* end = nullptr;
+      long ms = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || ms < 1 || ms > 3600000) return Usage();
+      settings.stallMs = static_cast<int>(ms);
     } else {
       return Usage();
     }

@@ -12,9 +12,11 @@
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <optional>
 #include <utility>
 
 #include "tds_wire.h"
@@ -24,25 +26,31 @@ namespace tds {
 namespace {
 
 const char* const kServerName = "kranzel-standin";
-// A client that stops in the middle of a packet, or never logs in, is given
-// up after this long, so it cannot hold the only session slot for ever.
-const int kStallMs = 10000;
 // The largest request message (all packets up to EOM) the listener accepts.
 const std::size_t kMaxMessage = std::size_t{4} * 1024 * 1024;
 
 enum class Wait { Ok, Eof, Timeout, Stopped, Failed };
 
-// Reads exactly `n` bytes, waiting at most `timeoutMs` (-1: for ever) for
-// each piece; the wait lets SIGINT and SIGTERM through.
-Wait ReadFully(int fd, std::uint8_t* buf, std::size_t n, int timeoutMs, volatile std::sig_atomic_t& stop) {
+using Clock = std::chrono::steady_clock;
+
+// Reads exactly `n` bytes by `deadline` (none: for ever), however the bytes
+// trickle in; the wait lets SIGINT and SIGTERM through.
+Wait ReadFully(int fd, std::uint8_t* buf, std::size_t n, std::optional<Clock::time_point> deadline,
+               volatile std::sig_atomic_t& stop) {
   sigset_t open;
   sigemptyset(&open);
   std::size_t got = 0;
   while (got < n) {
     if (stop) return Wait::Stopped;
+    timespec ts{};
+    if (deadline) {
+      const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(*deadline - Clock::now());
+      if (left.count() <= 0) return Wait::Timeout;
+      ts.tv_sec = static_cast<time_t>(left.count() / 1000000000);
+      ts.tv_nsec = static_cast<long>(left.count() % 1000000000);
+    }
     pollfd p{fd, POLLIN, 0};
-    timespec ts{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000L};
-    int r = ppoll(&p, 1, timeoutMs < 0 ? nullptr : &ts, &open);
+    int r = ppoll(&p, 1, deadline ? &ts : nullptr, &open);
     if (r < 0) {
       if (errno == EINTR) continue;
       return Wait::Failed;
@@ -162,9 +170,15 @@ Server::Session::Read Server::Session::ReadMessage(std::uint8_t& type, Bytes& ms
   for (;;) {
     std::uint8_t h[kHeaderSize];
     // Between messages a logged-in client may stay silent as long as it
-    // likes; within a message, or before the login, it may not.
-    int wait = first && loggedIn_ ? -1 : kStallMs;
-    Wait w = ReadFully(fd_, h, kHeaderSize, wait, stop_);
+    // likes; within a message, or before the login, it may not. Once a
+    // packet has begun it must be complete within the stall limit, however
+    // its bytes trickle in.
+    const auto stall = std::chrono::milliseconds(server_.settings_.stallMs);
+    std::optional<Clock::time_point> silence;
+    if (!(first && loggedIn_)) silence = Clock::now() + stall;
+    Wait w = ReadFully(fd_, h, 1, silence, stop_);
+    const Clock::time_point packetDue = Clock::now() + stall;
+    if (w == Wait::Ok) w = ReadFully(fd_, h + 1, kHeaderSize - 1, packetDue, stop_);
     if (w == Wait::Eof && first) {
       Close("closed by the client");
       return Read::Closed;
@@ -183,7 +197,7 @@ Server::Session::Read Server::Session::ReadMessage(std::uint8_t& type, Bytes& ms
     }
     Bytes data(ph.length - kHeaderSize);
     if (!data.empty()) {
-      w = ReadFully(fd_, data.data(), data.size(), kStallMs, stop_);
+      w = ReadFully(fd_, data.data(), data.size(), packetDue, stop_);
       if (w != Wait::Ok) {
         Close("closed: packet cut short (" + std::to_string(ph.length) + " bytes announced)");
         return Read::Closed;
@@ -319,6 +333,12 @@ bool Server::Session::Batch(const Bytes& msg) {
     return Reply(w);
   };
   if (faults_ != nullptr) {
+    if (faults_->StallStatement(text)) {
+      // As a server that hangs: no answer until the client cancels the
+      // statement (an attention, answered as SQL Server does) or goes.
+      server_.Log(peer_ + ": statement left unanswered (control file: stall_statement)");
+      return true;
+    }
     if (faults_->TakeDrop()) {
       Close("dropped (control file: drop_after)");
       return false;
@@ -464,7 +484,7 @@ void Server::Run(volatile std::sig_atomic_t& stop) {
     int fd = accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
     if (fd < 0) continue;
     // A client that stops reading must not block the listener for ever.
-    timeval tv{kStallMs / 1000, 0};
+    timeval tv{settings_.stallMs / 1000, static_cast<suseconds_t>(settings_.stallMs % 1000) * 1000};
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     char ip[INET_ADDRSTRLEN] = "?";
     inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);

@@ -21,6 +21,10 @@ struct ServerSettings {
   std::string password;  // expected password (any when empty); compared exactly
   std::string control;   // fault control file (optional)
   std::string journal;   // statement journal (optional)
+  // How long a packet may take from its first byte to its last, and a
+  // client before its login or inside a message may stay silent; a client
+  // over it is dropped. Only tests shorten it.
+  int stallMs = 10000;
 };
 
 class Server {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +19,15 @@
 
 #include "config/cipher.h"
 #include "config/ini.h"
+
+// AddressSanitizer reserves far more address space than any limit allows.
+#if defined(__SANITIZE_ADDRESS__)
+#define KRANZEL_TEST_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KRANZEL_TEST_UNDER_ASAN 1
+#endif
+#endif
 
 namespace {
 
@@ -47,6 +57,13 @@ class KranzelIniTest : public ::testing::Test {
       int fdOut = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       int fdErr = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       if (fdIn < 0 || fdOut < 0 || fdErr < 0) _exit(127);
+      // A run that blocks is ended by the alarm, and one that reads without
+      // end by its memory limit, instead of hanging the test or the machine.
+      alarm(20);
+#if !defined(KRANZEL_TEST_UNDER_ASAN)
+      const rlimit memory{std::size_t{1} << 30, std::size_t{1} << 30};
+      setrlimit(RLIMIT_AS, &memory);
+#endif
       dup2(fdIn, 0);
       dup2(fdOut, 1);
       dup2(fdErr, 2);
@@ -430,6 +447,47 @@ TEST_F(KranzelIniTest, BadArgumentsAndUnreadableFilesExitTwo) {
   Outcome help = Run({"--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("kranzel-ini check FILE"), std::string::npos);
+}
+
+TEST_F(KranzelIniTest, FifoAndDeviceAreRefusedAtOnceWithTheirReason) {
+  // A FIFO without a writer would block the open; /dev/zero never ends.
+  const std::string fifo = dir_ + "/fifo.ini";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {fifo, "not a regular file (a FIFO)"},
+      {"/dev/zero", "not a regular file (a character device)"}};
+  for (const auto& [file, reason] : files) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"check", file}, {"set", file, "LOGIN", "kranzel"}, {"get", file, "LOGIN"}}) {
+      SCOPED_TRACE(args[0] + " " + file);
+      Outcome o = Run(args);
+      EXPECT_EQ(o.exitCode, 2);
+      EXPECT_EQ(o.err, "kranzel-ini: cannot open " + file + ": " + reason + "\n");
+      EXPECT_EQ(o.out, "");
+    }
+  }
+  struct stat st {};
+  ASSERT_EQ(stat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "set must not replace what it refused";
+}
+
+TEST_F(KranzelIniTest, CheckFailsForAValueThatDecryptsToUnprintableBytes) {
+  // PASS encrypted under another key: kranzel would log in with garbage.
+  Write(file_, Rec("1", "LOGIN", Hex("kranzel")) +
+                   Rec("2", "PASS", EncryptHex("geheim", "ANDERS")) +
+                   Rec("3", "DB_SYSTEM", Hex("MSSQL")) + Rec("4", "DATABASE", Hex("KRANZELDB")));
+  Outcome o = Run({"check", file_});
+  EXPECT_EQ(o.exitCode, 1) << o.out;
+  EXPECT_NE(o.out.find(file_ + ":4: the value of PASS decrypts to unprintable bytes"),
+            std::string::npos)
+      << o.out;
+  // Written again with the right key, and with printable non-ASCII text
+  // (Windows-1252 umlauts and the euro sign), the file is fine.
+  SetOk("PASS",
+        "Gr\xfc\xdf"
+        "e\x80");
+  Outcome fixed = Run({"check", file_});
+  EXPECT_EQ(fixed.exitCode, 0) << fixed.out;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 // and changes no file and no row.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -114,6 +115,40 @@ TEST(Check, IdnStatementsOnMysqlAndMssqlInstallationsAreTheImports) {
       mysql.Query("SELECT CONVERT(char(8), CURRENT_TIMESTAMP, 112)")[0][0];
   ExpectStatementsEqualJournal(mysql, "in/IDNnone.txt", "IDN",
                                {"--mysql", "--server-date", serverDate});
+}
+
+TEST(Check, RepeatedKeysAreUpdatedAsTheImportUpdatesThem) {
+  Installation db;
+  WriteSamples(db);
+  // A key again, and again in other letter case: the import's UPDATE finds
+  // the row it inserted a moment before, and no INSERT follows.
+  auto line20P = [](const std::string& trm, const std::string& ofb) {
+    return e2e::Record({{trm, 255}, {"A", 2}, {"1", 1}, {"12345", 5}, {"0800", 4}, {ofb, 4}});
+  };
+  db.WriteFile("in/20Prep.txt", line20P("TERM01", "1700") + line20P("TERM02", "1800") +
+                                    line20P("TERM01", "1900") + line20P("term01 ", "2000"));
+  ExpectStatementsEqualJournal(db, "in/20Prep.txt", "20P");
+  EXPECT_EQ(db.Query("SELECT M20Trm, M20Ofb FROM QVSYSTEM.MGSST20P ORDER BY M20Trm"),
+            (std::vector<e2e::Row>{{"TERM01", "2000"}, {"TERM02", "1800"}}));
+
+  // An IDN record without AswGvo compares as NULL and never finds its row:
+  // it is inserted each time; one with AswGvo is inserted, then updated.
+  const std::string idn = Lines(db.ReadFile("in/IDN.txt"))[0];
+  const std::string noDate = idn.substr(0, 58) + std::string(8, ' ') + idn.substr(66);
+  db.WriteFile("in/IDNrep.txt", noDate + "\n" + idn + "\n" + noDate + "\n" + idn + "\n");
+  ExpectStatementsEqualJournal(db, "in/IDNrep.txt", "IDN");
+  EXPECT_EQ(db.Query("SELECT COUNT(*) FROM QVSYSTEM.Qvs301Asw"), (std::vector<e2e::Row>{{"3"}}));
+}
+
+TEST(Check, AFifoIsRefusedAtOnceWithItsReason) {
+  Installation db;
+  ASSERT_EQ(mkfifo((db.workDir + "/in/20P.txt").c_str(), 0600), 0);
+  e2e::RunResult r = db.RunCommand({KRANZEL_CHECK_BIN, "in/20P.txt", "20P"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(db.Stderr(),
+            "kranzel-check: cannot open in/20P.txt (not a regular file (a FIFO); kranzel opens "
+            "regular files only)\n");
 }
 
 TEST(Check, EachKindOfBadLineIsNamedAndTheImportFailsOnIt) {

@@ -1,19 +1,24 @@
 // The stand-in's TDS listener as FreeTDS and a hostile client see it: the
 // same table bytes as the in-process driver, FreeTDS's tsql running queries
 // and seeing the server's native errors, bad packets that never bring the
-// listener down, a missing database refused at start. (The import suites
-// themselves run through the listener in the ctest entry
-// e2e_through_freetds.)
+// listener down, a missing database refused at start. And the tool through
+// FreeTDS against a server that takes the connection and never answers.
+// (The import suites themselves run through the listener in the ctest
+// entry e2e_through_freetds.)
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
+#include <iomanip>
 #include <sstream>
 
 #include "e2e/harness.h"
@@ -108,6 +113,13 @@ class RawClient {
       msg += data;
       if (h[1] & 1) return msg;
     }
+  }
+  // True when the listener has closed the connection by now (nothing to
+  // read yet is not a close).
+  bool ClosedWithoutWaiting() {
+    char c;
+    ssize_t k = recv(fd_, &c, 1, MSG_DONTWAIT);
+    return k == 0 || (k < 0 && errno == ECONNRESET);
   }
   // True when the listener closed the connection: end of file, or a reset
   // when it closed with our bytes still unread (not a receive timeout).
@@ -274,6 +286,46 @@ TEST(TdsListener, BadPacketsCloseOnlyTheirConnection) {
   EXPECT_THAT(text.str(), HasSubstr("request larger than"));
 }
 
+TEST(TdsListener, ATricklingClientIsDroppedWhenItsPacketIsLate) {
+  SKIP_WITHOUT_FREETDS();
+  Installation db(Path::Tds);
+  db.SetDsnAttribute("User", "");
+  db.SetDsnAttribute("Password", "");
+  // The stall limit shortened from 10 s to 1 s; the client sends a byte
+  // every 200 ms, far within the limit each time, but its packet of 100
+  // bytes would take 20 s. Before the login it trickles from the packet's
+  // first byte; logged in, it sends the header whole and trickles the rest.
+  int port = db.StartListener({"--stall-ms", "1000"});
+  const std::string packet = std::string{0x01, 1, 0, 100, 0, 0, 0, 0} + std::string(92, 'x');
+  for (bool loggedIn : {false, true}) {
+    SCOPED_TRACE(loggedIn ? "logged in" : "before the login");
+    RawClient c(port);
+    ASSERT_TRUE(c.connected());
+    std::size_t sent = 0;
+    if (loggedIn) {
+      c.SendPacket(0x10, EmptyLogin7());
+      const std::string login = c.Reply();
+      ASSERT_NE(login.find('\xad'), std::string::npos);  // LOGINACK
+      c.SendRaw(packet.substr(0, 8));
+      sent = 8;
+    }
+    bool dropped = false;
+    for (; sent < packet.size() && !dropped; ++sent) {
+      c.SendRaw(packet.substr(sent, 1));
+      usleep(200000);
+      dropped = c.ClosedWithoutWaiting();
+    }
+    EXPECT_TRUE(dropped);
+    EXPECT_LT(sent, packet.size()) << "the listener waited for the whole packet";
+  }
+  db.StopListener();
+  std::ifstream log(db.root + "/listener.log");
+  std::stringstream text;
+  text << log.rdbuf();
+  EXPECT_THAT(text.str(), HasSubstr("closed: the client stalled"));
+  EXPECT_THAT(text.str(), HasSubstr("closed: packet cut short (100 bytes announced)"));
+}
+
 TEST(TdsListener, MissingDatabaseIsRefusedAtStart) {
   SKIP_WITHOUT_FREETDS();
   Installation db(Path::Tds);
@@ -289,6 +341,120 @@ TEST(TdsListener, MissingDatabaseIsRefusedAtStart) {
   EXPECT_EQ(WEXITSTATUS(status), 1);
   EXPECT_THAT(out, HasSubstr("the database file " + db.root + "/nix.sqlite does not exist"));
   EXPECT_THAT(out, ::testing::Not(HasSubstr("listening")));
+}
+
+// A server that takes every connection and never says a word: a listening
+// socket that nobody accepts from, so the kernel completes each TCP
+// handshake and the client's packets wait in its queue for ever.
+class SilentServer {
+ public:
+  SilentServer() {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(fd_, 64) == 0 &&
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+      port_ = ntohs(a.sin_port);
+  }
+  ~SilentServer() { close(fd_); }
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+// Seconds since the epoch of a log line's timestamp (local time).
+std::time_t Stamp(const std::string& line) {
+  std::tm tm{};
+  std::istringstream in(line.substr(0, 19));
+  in >> std::get_time(&tm, "%Y-%m-%d %H:%M:%S");
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+TEST(FreeTdsTimeouts, ServerThatAcceptsAndNeverAnswersEndsTheRunWith99) {
+  SKIP_WITHOUT_FREETDS();
+  SilentServer server;
+  ASSERT_GT(server.port(), 0);
+  // The production driver's DSN, pointed at the silent server.
+  Installation db(Path::InProcess);
+  for (const char* key : {"Database", "User", "Password", "Journal", "Control"})
+    db.SetDsnAttribute(key, "");
+  db.SetDsnAttribute("Driver", "FreeTDS");
+  db.SetDsnAttribute("Server", "127.0.0.1");
+  db.SetDsnAttribute("Port", std::to_string(server.port()));
+  db.SetDsnAttribute("TDS_Version", "7.4");
+  db.SetDsnAttribute("ClientCharset", "CP1252");
+  db.WriteFile("in/20P.txt", Line20P("TERM01", "1700"));
+
+  // Under the fake clock the login timeouts and the reconnect pauses pass a
+  // thousand times faster; without a login timeout the run would wait for
+  // ever and be killed by the harness.
+  e2e::RunResult r = db.Run({"in/20P.txt", "20P"});
+  EXPECT_EQ(r.exitCode, 99);
+
+  const std::string timedOut =
+      "ODBC: HYT00 [unixODBC][FreeTDS][SQL Server]Timeout expired (nativer Fehler 0, DSN "
+      "KRANZELDB)";
+  std::vector<std::string> expected = {"Datenbankverbindung fehlgeschlagen, Fehler: -1", timedOut};
+  for (int attempt = 1; attempt <= 5; ++attempt) {
+    const std::string n = std::to_string(attempt);
+    expected.push_back(n + ". Versuch zur Wiederherstellung der Datenbankverbindung!");
+    expected.push_back("Fehler dbConnect(dbReconnect)! RC: -1 Versuch-Nr.: " + n);
+    expected.push_back(timedOut);
+  }
+  EXPECT_EQ(db.LogMessages(), expected);
+
+  // Each connect waited the login timeout (a minute on the fake clock), not
+  // less: it is the timeout that ended it, not a refusal.
+  std::vector<std::string> lines;
+  {
+    std::ifstream in(db.LogPath());
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
+  ASSERT_EQ(lines.size(), expected.size());
+  for (std::size_t i = 2; i + 1 < lines.size(); i += 3) {
+    EXPECT_GE(Stamp(lines[i + 1]) - Stamp(lines[i]), 59) << lines[i] << "\n" << lines[i + 1];
+  }
+  // The source keeps its name (the run ended before the rename), and the
+  // type lock is free again.
+  EXPECT_TRUE(db.Exists("in/20P.txt"));
+  const std::string lock = db.root + "/Valdura_php/log/kranzel-20P.lock";
+  int fd = open(lock.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0) << lock;
+  EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+  close(fd);
+}
+
+TEST(FreeTdsTimeouts, StatementThatIsNeverAnsweredFailsAndTheNextAttemptImports) {
+  SKIP_WITHOUT_FREETDS();
+  // The mark hangs once, on both paths: FreeTDS cancels it after the query
+  // timeout (ten minutes on the fake clock) and the listener acknowledges
+  // the cancel; the in-process driver gives up after the same timeout.
+  for (Path path : {Path::InProcess, Path::Tds}) {
+    SCOPED_TRACE(path == Path::Tds ? "FreeTDS" : "in-process driver");
+    Installation db(path);
+    db.SetControl("stall_statement 1 SET    M20Dat = CONVERT(datetime, '19000101', 112)\n");
+    db.WriteFile("in/20P.txt", Line20P("TERM01", "1700"));
+    e2e::RunResult r = db.Run({"in/20P.txt", "20P"});
+    EXPECT_EQ(r.exitCode, 0);
+    const std::vector<std::string> log = db.LogMessages();
+    EXPECT_THAT(log, ElementsAre(path == Path::Tds
+                                     ? "ODBC: HYT00 [FreeTDS][SQL Server]Timeout expired (nativer "
+                                       "Fehler 0, DSN KRANZELDB)"
+                                     : "ODBC: HYT00 [KranzelStandin]Query timeout expired "
+                                       "(nativer Fehler 0, DSN KRANZELDB)",
+                                 "Fehler in SQL_MGSST20P_SetDelete(): -1",
+                                 "1. Versuch zur Wiederherstellung der Datenbankverbindung!",
+                                 "Die Verbindung zur Datenbank wurde wiederhergestellt!",
+                                 "1 von 1 Datensaetze in MGSST20P eingefuegt",
+                                 "Die Schnittstellendatei vom Dateityp '20P' wurde importiert!"));
+    EXPECT_EQ(db.Query("SELECT M20Trm, M20Ofb FROM QVSYSTEM.MGSST20P"),
+              (std::vector<Row>{{"TERM01", "1700"}}));
+  }
 }
 
 }  // namespace

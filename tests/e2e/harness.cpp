@@ -200,8 +200,9 @@ std::vector<std::pair<std::string, std::string>> Installation::OdbcEnvironment()
           {"ASAN_OPTIONS", AsanOptions()}};
 }
 
-int Installation::StartListener() {
+int Installation::StartListener(const std::vector<std::string>& extraArgs) {
 #ifndef STANDIN_SERVER
+  (void)extraArgs;
   throw std::runtime_error("kranzel-standin-server is not built");
 #else
   if (listenerPid_ > 0) StopListener();
@@ -214,6 +215,7 @@ int Installation::StartListener() {
     if (k == "Journal") argv.insert(argv.end(), {"--journal", v});
     if (k == "Control") argv.insert(argv.end(), {"--control", v});
   }
+  argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
   int pipefd[2];
   if (pipe(pipefd) != 0) throw std::runtime_error("pipe");
   std::string logPath = root + "/listener.log";

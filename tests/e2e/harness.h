@@ -63,8 +63,9 @@ class Installation {
   bool ThroughTds() const { return path_ == Path::Tds; }
 
   // Starts kranzel-standin-server on the database with the DSN's settings
-  // and points the DSN at its port; returns the port. Run() does this itself.
-  int StartListener();
+  // (and `extraArgs`) and points the DSN at its port; returns the port.
+  // Run() does this itself.
+  int StartListener(const std::vector<std::string>& extraArgs = {});
   // Stops the listener with SIGTERM; throws unless it exits with 0.
   void StopListener();
   // The environment that makes unixODBC (and FreeTDS) use this installation.

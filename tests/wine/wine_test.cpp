@@ -86,9 +86,13 @@ class WinePrefix : public ::testing::Environment {
 };
 
 // Runs a Windows program of the build under Wine from the installation's
-// x/y, like the scheduler starts kranzel.exe there.
+// x/y, like the scheduler starts kranzel.exe there. A run that has not
+// ended after Installation::kRunTimeoutSeconds of real time is killed (exit
+// 137), so a hang fails the test instead of holding it.
 RunResult RunWine(Installation& db, const std::string& exe, const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {"faketime", "-f", "+0 x1000", kWine, exe};
+  std::vector<std::string> argv = {
+      "timeout",  "-s",  "KILL", std::to_string(Installation::kRunTimeoutSeconds), "faketime", "-f",
+      "+0 x1000", kWine, exe};
   argv.insert(argv.end(), args.begin(), args.end());
   RunResult r = db.RunCommand(argv, WineEnv());
   // No run here ends with 1 by the programs' own doing (kranzel.exe exits 0,
@@ -250,6 +254,27 @@ TEST(Windows, DatabaseRefusedAtStartExits99AfterFiveReconnects) {
   EXPECT_EQ(messages[16].rfind("ODBC: 08001 ", 0), 0u) << messages[16];
   EXPECT_TRUE(windows.Exists("in/20P.txt"));
   EXPECT_FALSE(windows.Exists("in/20P.wrk"));
+}
+
+TEST(Windows, StatementThatIsNeverAnsweredTimesOutAsOnLinux) {
+  // The mark gets no answer once: the driver gives up at the statement's
+  // query timeout (set by the Windows build through odbc32 too), and the
+  // next attempt imports.
+  Installation linux, windows;
+  for (Installation* db : {&linux, &windows}) {
+    db->SetControl("stall_statement 1 SET    M20Dat = CONVERT(datetime, '19000101', 112)\n");
+    db->WriteFile("in/20P.txt", Line20P("TERM01", "0800", "1700"));
+  }
+  RunResult expected = linux.Run({"in/20P.txt", "20P"});
+  RunResult got = RunKranzelExe(windows, {"in/20P.txt", "20P"});
+  EXPECT_EQ(expected.exitCode, 0);
+  EXPECT_EQ(got.exitCode, 0);
+  std::vector<std::string> messages = WindowsLogMessages(windows);
+  EXPECT_EQ(messages, linux.LogMessages());
+  ASSERT_EQ(messages.size(), 6u);
+  EXPECT_EQ(messages[0].rfind("ODBC: HYT00 ", 0), 0u) << messages[0];
+  EXPECT_EQ(messages[1], "Fehler in SQL_MGSST20P_SetDelete(): -1");
+  EXPECT_EQ(Rows20P(windows), Rows20P(linux));
 }
 
 // The log counts the bytes in the file: the CR of a CR LF line counts, so a
