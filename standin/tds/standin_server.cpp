@@ -2,8 +2,10 @@
 // so the FreeTDS ODBC driver (and tsql, or any SQL Server client) reaches it.
 //
 //   kranzel-standin-server --port N --database FILE [--user U] [--password P]
-//                          [--control FILE] [--journal FILE]
+//                          [--control FILE] [--journal FILE] [--max-sessions N]
 //
+// --max-sessions: sessions served at once (default 16); a login beyond
+// them is refused with SQL Server's error 17809.
 // --port 0 lets the kernel pick a free port. Once listening, one line goes to
 // standard output: "listening on 127.0.0.1:PORT". The connection log goes to
 // standard error. SIGINT or SIGTERM stops it (exit 0); a database file that
@@ -25,7 +27,7 @@ void OnSignal(int) { gStop = 1; }
 
 int Usage() {
   std::cerr << "usage: kranzel-standin-server --port N --database FILE [--user U] [--password P]\n"
-               "                              [--control FILE] [--journal FILE]\n";
+               "                              [--control FILE] [--journal FILE] [--max-sessions N]\n";
   return 2;
 }
 
@@ -54,6 +56,9 @@ int main(int argc, char** argv) {
       settings.control = v;
     } else if (a == "--journal") {
       settings.journal = v;
+    } else if (a == "--max-sessions") {
+      settings.maxSessions = std::atoi(v.c_str());
+      if (settings.maxSessions < 1 || settings.maxSessions > 1000) return Usage();
     } else {
       return Usage();
     }
