@@ -40,6 +40,7 @@ std::vector<std::string> SplitBatch(const std::string& text) {
   int depth = 0;
   bool haveSet = false;     // UPDATE: its SET has been seen
   bool haveValues = false;  // INSERT: its VALUES has been seen
+  bool haveBody = false;    // IF: the statement it runs has begun
   auto flush = [&](std::size_t end) {
     if (end > first && toks[first].kind != Tok::End && !IsOp(toks[first], ";")) {
       std::size_t from = toks[first].begin;
@@ -58,11 +59,11 @@ std::vector<std::string> SplitBatch(const std::string& text) {
     if (depth == 0 && IsOp(t, ";")) {
       flush(i);
       first = i + 1;
-      haveSet = haveValues = false;
+      haveSet = haveValues = haveBody = false;
       continue;
     }
     if (i == first) {
-      haveSet = haveValues = false;
+      haveSet = haveValues = haveBody = false;
       continue;
     }
     if (IsWord(t, "VALUES")) haveValues = true;
@@ -83,12 +84,24 @@ std::vector<std::string> SplitBatch(const std::string& text) {
     }
     if ((IsWord(t, "DELETE") || IsWord(t, "UPDATE")) && IsWord(prev, "ON")) continue;
     if (IsWord(t, "DROP") && IsWord(lead, "ALTER")) continue;
-    if (IsWord(t, "SELECT") && (IsWord(lead, "IF") || IsWord(lead, "WHILE"))) continue;
+    if ((IsWord(lead, "IF") || IsWord(lead, "WHILE")) && !haveBody) {
+      haveBody = true;
+      continue;
+    }
     flush(i);
     first = i;
-    haveSet = haveValues = false;
+    haveSet = haveValues = haveBody = false;
   }
   return out;
+}
+
+bool SplitTranCountTest(const std::string& statement, std::string& body) {
+  std::vector<Token> toks = tsql::Lex(statement);
+  if (toks.size() < 6 || !IsWord(toks[0], "IF") || tsql::Upper(toks[1].value) != "@@TRANCOUNT" ||
+      !IsOp(toks[2], ">") || toks[3].kind != Tok::Integer || statement.substr(toks[3].begin, toks[3].end - toks[3].begin) != "0" || toks[4].kind == Tok::End)
+    return false;
+  body = statement.substr(toks[4].begin);
+  return true;
 }
 
 StmtKind Classify(const std::string& statement) {

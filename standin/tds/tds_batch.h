@@ -23,6 +23,10 @@ std::vector<std::string> SplitBatch(const std::string& text);
 enum class StmtKind { Engine, Set, Begin, Commit, Rollback, Save };
 StmtKind Classify(const std::string& statement);
 
+// "IF @@TRANCOUNT > 0 statement" (what drivers send to end a transaction
+// that may not be open): true with the statement that follows the test.
+bool SplitTranCountTest(const std::string& statement, std::string& body);
+
 // A SET statement: the option (upper case; "TRANSACTION ISOLATION LEVEL"
 // for that one) and its value words (upper case, joined by one blank).
 struct SetOption {

@@ -584,6 +584,12 @@ Server::Session::Outcome Server::Session::RunOne(const std::string& statement,
     }
   }
   tsql::Error err;
+  std::string body;
+  if (SplitTranCountTest(statement, body)) {
+    if (tranCount_ > 0) return RunOne(body, params, w, doneToken);
+    w.DoneToken(doneToken, kDoneMore, 0, 0);
+    return Outcome::Ok;
+  }
   Outcome o = Outcome::Ok;
   switch (Classify(statement)) {
     case StmtKind::Set: o = SetStatement(statement, w, doneToken); break;
