@@ -97,8 +97,9 @@ std::vector<std::string> SplitBatch(const std::string& text) {
 
 bool SplitTranCountTest(const std::string& statement, std::string& body) {
   std::vector<Token> toks = tsql::Lex(statement);
-  if (toks.size() < 6 || !IsWord(toks[0], "IF") || tsql::Upper(toks[1].value) != "@@TRANCOUNT" ||
-      !IsOp(toks[2], ">") || toks[3].kind != Tok::Integer || statement.substr(toks[3].begin, toks[3].end - toks[3].begin) != "0" || toks[4].kind == Tok::End)
+  if (toks.size() < 6 || !IsWord(toks[0], "IF") || tsql::Upper(toks[1].value) != "@@TRANCOUNT" || !IsOp(toks[2], ">") ||
+      toks[3].kind != Tok::Integer || statement.substr(toks[3].begin, toks[3].end - toks[3].begin) != "0" ||
+      toks[4].kind == Tok::End)
     return false;
   body = statement.substr(toks[4].begin);
   return true;

@@ -1099,6 +1099,9 @@ void Server::Run(volatile std::sig_atomic_t& stop) {
     Slot* raw = slot.get();
     raw->thread = std::thread([this, raw, name] {
       Session(*this, raw->fd, name, raw->spid, raw->refusing).Serve();
+      // The client sees the end at once; the descriptor itself is closed
+      // when the thread is joined, so it cannot be reused under a stop.
+      shutdown(raw->fd, SHUT_RDWR);
       raw->done = true;
     });
     slots_.push_back(std::move(slot));

@@ -171,7 +171,8 @@ std::vector<std::string> Tokens(const std::string& r) {
   auto u8 = [&](std::size_t i) { return static_cast<unsigned char>(r[i]); };
   auto le = [&](std::size_t i, int n) {
     unsigned long long v = 0;
-    for (int k = 0; k < n; ++k) v |= static_cast<unsigned long long>(u8(i + static_cast<std::size_t>(k))) << (8 * k);
+    for (int k = 0; k < n; ++k)
+      v |= static_cast<unsigned long long>(u8(i + static_cast<std::size_t>(k))) << (8 * k);
     return v;
   };
   std::size_t i = 0;
@@ -211,7 +212,9 @@ bool LogIn(RawClient& c) {
   return !r.empty() && r.find('\xad') != std::string::npos;
 }
 
-std::string U16Le(std::size_t v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
+std::string U16Le(std::size_t v) {
+  return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+}
 
 // An NVARCHAR(4000) RPC parameter.
 std::string NVarcharParam(const std::string& name, const std::string& value) {
@@ -221,11 +224,12 @@ std::string NVarcharParam(const std::string& name, const std::string& value) {
 }
 
 // An RPC request calling sp_executesql (procedure number 10).
-std::string ExecuteSql(const std::string& sql, const std::string& declarations, const std::string& params) {
+std::string ExecuteSql(const std::string& sql, const std::string& declarations,
+                       const std::string& params) {
   std::string headers = {22, 0, 0, 0, 18, 0, 0, 0, 2, 0};
   headers += std::string(8, '\0') + std::string{1, 0, 0, 0};
-  return headers + "\xff\xff" + U16Le(10) + U16Le(0) + NVarcharParam("", sql) + NVarcharParam("", declarations) +
-         params;
+  return headers + "\xff\xff" + U16Le(10) + U16Le(0) + NVarcharParam("", sql) +
+         NVarcharParam("", declarations) + params;
 }
 
 // A transaction manager request: 5 begin, 7 commit, 8 rollback.
@@ -233,7 +237,8 @@ std::string Tm(int type) {
   std::string headers = {22, 0, 0, 0, 18, 0, 0, 0, 2, 0};
   headers += std::string(8, '\0') + std::string{1, 0, 0, 0};
   std::string body = U16Le(static_cast<std::size_t>(type));
-  body += type == 5 ? std::string{0, 0} : std::string{0, 0};  // isolation level and name / name and flags
+  body += type == 5 ? std::string{0, 0}
+                    : std::string{0, 0};  // isolation level and name / name and flags
   return headers + body;
 }
 
@@ -300,7 +305,8 @@ TEST(TdsListener, SessionsRunSideBySideBoundedAndKranzelImportsMeanwhile) {
   db.WriteFile("in/20P.txt", Line20P("TERM01", "1700") + Line20P("TERM02", "1800"));
   auto r = db.RunCommand({KRANZEL_BIN, "in/20P.txt", "20P"});
   EXPECT_EQ(r.exitCode, 0) << db.Stderr();
-  other.SendPacket(0x01, Batch("UPDATE QVSYSTEM.MGSST20P SET M20Ofb = '1900' WHERE M20Trm = 'TERM02'"));
+  other.SendPacket(0x01,
+                   Batch("UPDATE QVSYSTEM.MGSST20P SET M20Ofb = '1900' WHERE M20Trm = 'TERM02'"));
   EXPECT_THAT(Tokens(other.Reply()), ElementsAre("FD:1"));
   EXPECT_EQ(db.Query("SELECT M20Trm, M20Ofb FROM QVSYSTEM.MGSST20P ORDER BY M20Trm"),
             (std::vector<Row>{Row{"TERM01", "1700"}, Row{"TERM02", "1900"}}));
@@ -327,14 +333,15 @@ TEST(TdsListener, BatchesSetOptionsVariablesAndTransactions) {
   ASSERT_EQ(db.Run({"in/20P.txt", "20P"}).exitCode, 0);
   db.Exec("UPDATE QVSYSTEM.MGSST20P SET M20Dat = CONVERT(datetime, '2024-03-05 14:30:00', 120)");
   int port = db.StartListener();
-  std::string out = Tsql(db, port, "geheim",
-                         "SET ARITHABORT ON;SET CONCAT_NULL_YIELDS_NULL ON;SET ANSI_NULLS ON;SET ANSI_PADDING ON\n"
-                         "SET TEXTSIZE 2147483647 SET QUOTED_IDENTIFIER ON set transaction isolation level read "
-                         "committed\nSELECT @@SPID AS spid, SERVERPROPERTY('ProductVersion') AS v\ngo\n"
-                         "BEGIN TRAN\nUPDATE QVSYSTEM.MGSST20P SET M20Ofb = '9999'\n"
-                         "SELECT @@ROWCOUNT AS n, @@TRANCOUNT AS t\nROLLBACK TRAN\n"
-                         "SELECT M20Ofb, M20Dat, @@TRANCOUNT AS t FROM QVSYSTEM.MGSST20P\ngo\n"
-                         "SET FANCY_OPTION ON\ngo\nCOMMIT\ngo\nquit\n");
+  std::string out = Tsql(
+      db, port, "geheim",
+      "SET ARITHABORT ON;SET CONCAT_NULL_YIELDS_NULL ON;SET ANSI_NULLS ON;SET ANSI_PADDING ON\n"
+      "SET TEXTSIZE 2147483647 SET QUOTED_IDENTIFIER ON set transaction isolation level read "
+      "committed\nSELECT @@SPID AS spid, SERVERPROPERTY('ProductVersion') AS v\ngo\n"
+      "BEGIN TRAN\nUPDATE QVSYSTEM.MGSST20P SET M20Ofb = '9999'\n"
+      "SELECT @@ROWCOUNT AS n, @@TRANCOUNT AS t\nROLLBACK TRAN\n"
+      "SELECT M20Ofb, M20Dat, @@TRANCOUNT AS t FROM QVSYSTEM.MGSST20P\ngo\n"
+      "SET FANCY_OPTION ON\ngo\nCOMMIT\ngo\nquit\n");
   EXPECT_THAT(out, HasSubstr("spid\tv\n51\t16.0.2000.5\n"));
   EXPECT_THAT(out, HasSubstr("n\tt\n1\t1\n"));
   // The datetime travels as a datetime: tsql writes it in its own form.
@@ -382,27 +389,32 @@ TEST(TdsListener, RpcParametersAreBoundAndJournaled) {
   ASSERT_TRUE(LogIn(c));
   const std::string update = "UPDATE QVSYSTEM.MGSST20P SET M20Ofb = @ofb WHERE M20Trm = @trm";
   // A value that would change the statement were it spliced into the text.
-  c.SendPacket(0x03, ExecuteSql(update, "@ofb nvarchar(4), @trm nvarchar(255)",
-                                NVarcharParam("@ofb", "0000") + NVarcharParam("@trm", "x' OR 'a'='a")));
+  c.SendPacket(0x03,
+               ExecuteSql(update, "@ofb nvarchar(4), @trm nvarchar(255)",
+                          NVarcharParam("@ofb", "0000") + NVarcharParam("@trm", "x' OR 'a'='a")));
   EXPECT_THAT(Tokens(c.Reply()), ElementsAre("FF:0", "79:0", "FE:0"));
   c.SendPacket(0x03, ExecuteSql(update, "@ofb nvarchar(4), @trm nvarchar(255)",
                                 NVarcharParam("@ofb", "1900") + NVarcharParam("@trm", "TERM01")));
   EXPECT_THAT(Tokens(c.Reply()), ElementsAre("FF:1", "79:0", "FE:0"));
-  c.SendPacket(0x03, ExecuteSql("INSERT INTO QVSYSTEM.MGSST20P (M20Trm, M20Sch, M20Tg1, M20Zz2, M20Ofv) "
-                                "VALUES (@P1, 'A', '1', '12345', '0800')",
-                                "@P1 nvarchar(255)", NVarcharParam("", "TERM01")));
+  c.SendPacket(0x03,
+               ExecuteSql("INSERT INTO QVSYSTEM.MGSST20P (M20Trm, M20Sch, M20Tg1, M20Zz2, M20Ofv) "
+                          "VALUES (@P1, 'A', '1', '12345', '0800')",
+                          "@P1 nvarchar(255)", NVarcharParam("", "TERM01")));
   EXPECT_THAT(Tokens(c.Reply()), ElementsAre("AA:2627", "FF:0", "79:1", "FE:0"));
-  EXPECT_EQ(db.Query("SELECT M20Trm, M20Ofb FROM QVSYSTEM.MGSST20P"), (std::vector<Row>{Row{"TERM01", "1900"}}));
-  EXPECT_THAT(db.TakeJournal(),
-              ElementsAre("EXEC sp_executesql N'" + std::string("UPDATE QVSYSTEM.MGSST20P SET M20Ofb = @ofb WHERE "
-                                                                "M20Trm = @trm', N'@ofb nvarchar(4), @trm "
-                                                                "nvarchar(255)', @ofb = N'0000', @trm = N'x'' OR "
-                                                                "''a''=''a'"),
-                          "EXEC sp_executesql N'UPDATE QVSYSTEM.MGSST20P SET M20Ofb = @ofb WHERE M20Trm = @trm', "
-                          "N'@ofb nvarchar(4), @trm nvarchar(255)', @ofb = N'1900', @trm = N'TERM01'",
-                          "EXEC sp_executesql N'INSERT INTO QVSYSTEM.MGSST20P (M20Trm, M20Sch, M20Tg1, M20Zz2, "
-                          "M20Ofv) VALUES (@P1, ''A'', ''1'', ''12345'', ''0800'')', N'@P1 nvarchar(255)', "
-                          "N'TERM01'"));
+  EXPECT_EQ(db.Query("SELECT M20Trm, M20Ofb FROM QVSYSTEM.MGSST20P"),
+            (std::vector<Row>{Row{"TERM01", "1900"}}));
+  EXPECT_THAT(
+      db.TakeJournal(),
+      ElementsAre(
+          "EXEC sp_executesql N'" + std::string("UPDATE QVSYSTEM.MGSST20P SET M20Ofb = @ofb WHERE "
+                                                "M20Trm = @trm', N'@ofb nvarchar(4), @trm "
+                                                "nvarchar(255)', @ofb = N'0000', @trm = N'x'' OR "
+                                                "''a''=''a'"),
+          "EXEC sp_executesql N'UPDATE QVSYSTEM.MGSST20P SET M20Ofb = @ofb WHERE M20Trm = @trm', "
+          "N'@ofb nvarchar(4), @trm nvarchar(255)', @ofb = N'1900', @trm = N'TERM01'",
+          "EXEC sp_executesql N'INSERT INTO QVSYSTEM.MGSST20P (M20Trm, M20Sch, M20Tg1, M20Zz2, "
+          "M20Ofv) VALUES (@P1, ''A'', ''1'', ''12345'', ''0800'')', N'@P1 nvarchar(255)', "
+          "N'TERM01'"));
   // A catalog procedure is answered with an error the client reports.
   std::string headers = {22, 0, 0, 0, 18, 0, 0, 0, 2, 0};
   headers += std::string(8, '\0') + std::string{1, 0, 0, 0};
