@@ -20,6 +20,7 @@
 #include <ctime>
 #include <iostream>
 #include <map>
+#include <system_error>
 #include <utility>
 
 #include "tds_batch.h"
@@ -40,6 +41,9 @@ const int kLoginMs = 10000;
 // Sessions that are only told the listener is full, beyond the served ones;
 // a connect beyond those is closed at once.
 const std::size_t kRefusers = 4;
+// Prepared statements one session may keep (sp_prepare without
+// sp_unprepare must not grow it without end).
+const std::size_t kMaxPrepared = 4096;
 // SQL Server numbers user sessions from 51.
 const int kFirstSpid = 51;
 // The largest request message (all packets up to EOM) the listener accepts.
@@ -917,6 +921,11 @@ bool Server::Session::Rpc(const Bytes& msg) {
       } else {
         o = RunStatements(SplitBatch(text(0)), bind(2, DeclaredNames(text(1))), w, 0xFF);
       }
+    } else if ((name == "sp_prepare" || name == "sp_prepexec") && prepared_.size() >= kMaxPrepared) {
+      err.native = 8179;
+      err.message = "The session keeps " + std::to_string(kMaxPrepared) +
+                    " prepared statements already; release them with sp_unprepare.";
+      o = Outcome::Failed;
     } else if (name == "sp_prepare" || name == "sp_prepexec") {
       PreparedSql ps{text(2), DeclaredNames(text(1))};
       handle = nextHandle_++;
@@ -1097,13 +1106,19 @@ void Server::Run(volatile std::sig_atomic_t& stop) {
     slot->spid = full ? 0 : kFirstSpid + static_cast<int>(k);
     Log(name + (full ? ": connected; every session is taken, the login will be refused" : ": connected"));
     Slot* raw = slot.get();
-    raw->thread = std::thread([this, raw, name] {
-      Session(*this, raw->fd, name, raw->spid, raw->refusing).Serve();
-      // The client sees the end at once; the descriptor itself is closed
-      // when the thread is joined, so it cannot be reused under a stop.
-      shutdown(raw->fd, SHUT_RDWR);
-      raw->done = true;
-    });
+    try {
+      raw->thread = std::thread([this, raw, name] {
+        Session(*this, raw->fd, name, raw->spid, raw->refusing).Serve();
+        // The client sees the end at once; the descriptor itself is closed
+        // when the thread is joined, so it cannot be reused under a stop.
+        shutdown(raw->fd, SHUT_RDWR);
+        raw->done = true;
+      });
+    } catch (const std::system_error& e) {
+      Log(name + ": closed: no thread for the session (" + e.what() + ")");
+      close(fd);
+      continue;
+    }
     slots_.push_back(std::move(slot));
   }
   // Every session ends: its socket shut down wakes it, its open
