@@ -241,6 +241,15 @@ bool ReadValue(sqlite3_stmt* st, int i, const ColumnDesc& c, Value& v, tsql::Err
   }
 }
 
+// A server cursor (sp_cursoropen): its query's rows read at the open (a
+// static cursor), handed out forward by sp_cursorfetch.
+struct Cursor {
+  bool captured = false;  // a query filled it
+  std::vector<ColumnDesc> cols;
+  std::vector<std::vector<Value>> rows;
+  std::size_t next = 0;
+};
+
 // A prepared statement of sp_prepare: its text and the names of its
 // declared parameters, in order.
 struct PreparedSql {
@@ -314,6 +323,11 @@ class Server::Session {
   long long rowCount_ = 0;
   std::map<int, PreparedSql> prepared_;
   int nextHandle_ = 1;
+  // Server cursors, and the one a query being opened fills (its rows are
+  // kept instead of sent).
+  std::map<int, Cursor> cursors_;
+  int nextCursor_ = 180150001;
+  Cursor* capture_ = nullptr;
 };
 
 Bytes Server::Session::Concat(const std::vector<Bytes>& packets) {
@@ -737,6 +751,11 @@ Server::Session::Outcome Server::Session::Query(standin::Execution& ex, const st
   sqlite3* db = db_.handle();
   std::vector<ColumnDesc> cols = DescribeColumns(ex.stmt, ex.rowPending);
   w.ColumnMetadata(cols);
+  Cursor* into = capture_ != nullptr && !capture_->captured ? capture_ : nullptr;
+  if (into != nullptr) {
+    into->captured = true;
+    into->cols = cols;
+  }
   std::uint64_t rows = 0;
   std::vector<Value> values(cols.size());
   std::uint16_t count = nocount_ ? 0 : kDoneCount;
@@ -755,7 +774,11 @@ Server::Session::Outcome Server::Session::Query(standin::Execution& ex, const st
       return Outcome::Failed;
     }
     if (r == 0) break;
-    w.Row(cols, values);
+    if (into != nullptr) {
+      into->rows.push_back(values);
+    } else {
+      w.Row(cols, values);
+    }
     ++rows;
   }
   ex.Reset();
@@ -913,6 +936,8 @@ bool Server::Session::Rpc(const Bytes& msg) {
     Outcome o = Outcome::Ok;
     int handle = 0;
     bool returnsHandle = false;
+    std::vector<std::int32_t> outputs;  // sp_cursoropen's output parameters
+    std::int32_t cursorRows = -1;
     if (name == "sp_executesql") {
       if (text(0).empty() && (call.params.empty() || call.params[0].value.kind == Value::Null)) {
         err.native = 8144;
@@ -943,13 +968,61 @@ bool Server::Session::Rpc(const Bytes& msg) {
       }
     } else if (name == "sp_unprepare") {
       prepared_.erase(handleOf(0));
+    } else if (name == "sp_cursoropen" && cursors_.size() >= kMaxPrepared) {
+      err.native = 16945;
+      err.message = "The session keeps " + std::to_string(kMaxPrepared) + " cursors already; close them first.";
+      o = Outcome::Failed;
+    } else if (name == "sp_cursoropen") {
+      // A static, read-only cursor: the query runs at once and its rows
+      // are kept for sp_cursorfetch. A statement without a result runs as
+      // it is, and no cursor is made (SQL Server says so with 16954).
+      Cursor cursor;
+      capture_ = &cursor;
+      o = RunStatements(SplitBatch(text(1)), bind(6, DeclaredNames(text(5))), w, 0xFF);
+      capture_ = nullptr;
+      int id = 0;
+      if (cursor.captured && o != Outcome::Drop) {
+        id = nextCursor_++;
+        cursorRows = static_cast<std::int32_t>(cursor.rows.size());
+        cursors_[id] = std::move(cursor);
+      } else if (o == Outcome::Ok) {
+        w.Error(16954, 1, 10, "Executing SQL directly; no cursor.", kServerName);
+      }
+      outputs = {id, 8 /* static */, 1 /* read only */, cursorRows};
+    } else if (name == "sp_cursorfetch") {
+      auto it = cursors_.find(handleOf(0));
+      int fetchType = handleOf(1) < 0 ? 2 : handleOf(1);
+      int wanted = handleOf(3) <= 0 ? 1 : handleOf(3);
+      if (it == cursors_.end()) {
+        err.native = 16950;
+        err.message = "The variable '@cursor' does not currently have a cursor allocated to it.";
+        o = Outcome::Failed;
+      } else if (fetchType != 1 && fetchType != 2) {
+        err.native = 16911;
+        err.message = "fetch: The fetch type " + std::to_string(fetchType) +
+                      " cannot be used with forward only cursors. (The stand-in's cursors read forward only.)";
+        o = Outcome::Failed;
+      } else {
+        Cursor& c = it->second;
+        if (fetchType == 1) c.next = 0;
+        w.ColumnMetadata(c.cols);
+        std::uint64_t sent = 0;
+        for (; sent < static_cast<std::uint64_t>(wanted) && c.next < c.rows.size(); ++sent)
+          w.Row(c.cols, c.rows[c.next++]);
+        w.DoneToken(0xFF, kDoneCount | kDoneMore, kCmdSelect, sent);
+      }
+    } else if (name == "sp_cursorclose") {
+      cursors_.erase(handleOf(0));
+    } else if (name == "sp_cursoroption") {
+      // Cursor names and text pointers: nothing the stand-in's cursors use.
     } else {
-      // Server cursors and catalog procedures are not served: the client
-      // gets an error it reports, and may read forward-only instead.
+      // Catalog procedures and the cursor procedures that change rows
+      // are not served: the client gets an error it reports.
       err.native = 2812;
       err.message = "Could not find stored procedure '" + name +
-                    "'. (The stand-in's TDS listener serves sp_executesql, sp_prepare, sp_execute, sp_prepexec and "
-                    "sp_unprepare; no server cursors or catalog procedures: read forward-only.)";
+                    "'. (The stand-in's TDS listener serves sp_executesql, sp_prepare, sp_execute, sp_prepexec, "
+                    "sp_unprepare and read-only cursors read forward: sp_cursoropen, sp_cursorfetch, "
+                    "sp_cursorclose; no catalog procedures.)";
       server_.Log(peer_ + ": RPC " + name + " answered with an error");
       o = Outcome::Failed;
     }
@@ -962,6 +1035,12 @@ bool Server::Session::Rpc(const Bytes& msg) {
     if (returnsHandle) {
       std::string pname = call.params.empty() || call.params[0].name.empty() ? "@handle" : call.params[0].name;
       w.ReturnInt(pname, handle);
+    }
+    // sp_cursoropen's outputs: @cursor, @scrollopt, @ccopt, @rowcount.
+    static const std::size_t kOutputAt[] = {0, 2, 3, 4};
+    for (std::size_t k = 0; k < outputs.size() && k < 4; ++k) {
+      std::size_t at = kOutputAt[k];
+      w.ReturnInt(at < call.params.size() ? call.params[at].name : "", outputs[k]);
     }
     w.DoneToken(0xFE, kDoneMore | (o == Outcome::Ok ? 0 : kDoneError), 0, 0);
   }

@@ -6,10 +6,8 @@
 // fails. Environment: PORT, ODBCSYSINI naming a directory whose
 // odbcinst.ini has the FreeTDS driver.
 //
-// PHP's default cursor (static) makes FreeTDS open a server cursor
-// (sp_cursoropen), which the listener answers with an error: that step is
-// checked first, the others run with forward-only statements
-// (odbc.default_cursortype=0 given on the command line). FreeTDS 1.3 has no
+// PHP's default cursor (static) makes FreeTDS run every statement through
+// a server cursor (sp_cursoropen, sp_cursorfetch). FreeTDS 1.3 has no
 // SQLDescribeParam, which odbc_prepare needs for a '?': statements here
 // carry no markers.
 function check($step, $ok, $detail = '') {
@@ -25,12 +23,6 @@ function connect_db() {
 }
 $db = connect_db();
 check('login', $db !== false, odbc_errormsg());
-if (ini_get('odbc.default_cursortype') != '0') {
-    $r = @odbc_exec($db, 'SELECT M20Trm FROM QVSYSTEM.MGSST20P');
-    check('server-cursor-refused', $r === false && strpos(odbc_errormsg($db), "Could not find stored procedure 'sp_cursoropen'") !== false,
-          odbc_errormsg($db));
-    exit(0);
-}
 $st = odbc_prepare($db, "SELECT M20Trm, M20Dat, COUNT(*) AS n FROM QVSYSTEM.MGSST20P WHERE M20Trm = 'TERM01' GROUP BY M20Trm, M20Dat");
 check('typed-select', $st !== false && odbc_execute($st), odbc_errormsg($db));
 odbc_fetch_row($st);
