@@ -371,8 +371,23 @@ TEST(TdsListener, BatchesSetOptionsVariablesAndTransactions) {
     c.SendPacket(0x0E, Tm(8));
     EXPECT_THAT(Tokens(c.Reply()), ElementsAre("E3:10", "FD:0"));
   }
-  db.StopListener();
   EXPECT_EQ(db.Query("SELECT M20Ofb FROM QVSYSTEM.MGSST20P"), std::vector<Row>{Row{"1700"}});
+  {
+    // A transaction that read before another session's commit cannot write
+    // over it: it ends as a deadlock victim, and the other's row stays.
+    RawClient a(port);
+    RawClient b(port);
+    ASSERT_TRUE(LogIn(a));
+    ASSERT_TRUE(LogIn(b));
+    a.SendPacket(0x01, Batch("BEGIN TRAN SELECT COUNT(*) FROM QVSYSTEM.MGSST20P"));
+    ASSERT_FALSE(a.Reply().empty());
+    b.SendPacket(0x01, Batch("UPDATE QVSYSTEM.MGSST20P SET M20Ofb = '3333'"));
+    EXPECT_THAT(Tokens(b.Reply()), ElementsAre("FD:1"));
+    a.SendPacket(0x01, Batch("UPDATE QVSYSTEM.MGSST20P SET M20Ofb = '4444' SELECT 1"));
+    EXPECT_THAT(Tokens(a.Reply()), ElementsAre("AA:1205", "FD:0", "E3:10"));
+  }
+  db.StopListener();
+  EXPECT_EQ(db.Query("SELECT M20Ofb FROM QVSYSTEM.MGSST20P"), std::vector<Row>{Row{"3333"}});
   EXPECT_THAT(Slurp(db.root + "/listener.log"), HasSubstr("open transaction rolled back"));
 }
 
