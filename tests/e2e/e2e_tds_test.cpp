@@ -386,8 +386,20 @@ TEST(TdsListener, BatchesSetOptionsVariablesAndTransactions) {
     a.SendPacket(0x01, Batch("UPDATE QVSYSTEM.MGSST20P SET M20Ofb = '4444' SELECT 1"));
     EXPECT_THAT(Tokens(a.Reply()), ElementsAre("AA:1205", "FD:0", "E3:10"));
   }
+  {
+    // Statement words inside a text or a comment start no statement; the
+    // SET of an UPDATE is its own.
+    RawClient c(port);
+    ASSERT_TRUE(LogIn(c));
+    c.SendPacket(
+        0x01,
+        Batch(
+            "UPDATE QVSYSTEM.MGSST20P SET M20Ofb = ';SET' /* DELETE ; */ WHERE M20Trm = 'TERM01'\n"
+            "-- SELECT 1;\nUPDATE QVSYSTEM.MGSST20P SET M20Ofb = 'x' WHERE M20Trm = 'BEGIN TRAN'"));
+    EXPECT_THAT(Tokens(c.Reply()), ElementsAre("FD:1", "FD:0"));
+  }
   db.StopListener();
-  EXPECT_EQ(db.Query("SELECT M20Ofb FROM QVSYSTEM.MGSST20P"), std::vector<Row>{Row{"3333"}});
+  EXPECT_EQ(db.Query("SELECT M20Ofb FROM QVSYSTEM.MGSST20P"), std::vector<Row>{Row{";SET"}});
   EXPECT_THAT(Slurp(db.root + "/listener.log"), HasSubstr("open transaction rolled back"));
 }
 
