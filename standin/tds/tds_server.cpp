@@ -940,8 +940,8 @@ bool Server::Session::Rpc(const Bytes& msg) {
     std::int32_t cursorRows = -1;
     if (name == "sp_executesql") {
       if (text(0).empty() && (call.params.empty() || call.params[0].value.kind == Value::Null)) {
-        err.native = 8144;
-        err.message = "Procedure or function sp_executesql has too many arguments specified.";
+        err.native = 201;
+        err.message = "Procedure or function 'sp_executesql' expects parameter '@statement', which was not supplied.";
         o = Outcome::Failed;
       } else {
         o = RunStatements(SplitBatch(text(0)), bind(2, DeclaredNames(text(1))), w, 0xFF);
