@@ -241,6 +241,29 @@ bool ReadValue(sqlite3_stmt* st, int i, const ColumnDesc& c, Value& v, tsql::Err
   }
 }
 
+// SQL's LIKE without escapes, ignoring case: % any run, _ one character.
+bool Like(const std::string& text, const std::string& pattern) {
+  std::size_t t = 0, p = 0, starP = std::string::npos, starT = 0;
+  auto same = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+  };
+  while (t < text.size()) {
+    if (p < pattern.size() && (pattern[p] == '_' || (pattern[p] != '%' && same(pattern[p], text[t])))) {
+      ++t, ++p;
+    } else if (p < pattern.size() && pattern[p] == '%') {
+      starP = p++;
+      starT = t;
+    } else if (starP != std::string::npos) {
+      p = starP + 1;
+      t = ++starT;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '%') ++p;
+  return p == pattern.size();
+}
+
 // A server cursor (sp_cursoropen): its query's rows read at the open (a
 // static cursor), handed out forward by sp_cursorfetch.
 struct Cursor {
@@ -1013,16 +1036,53 @@ bool Server::Session::Rpc(const Bytes& msg) {
       }
     } else if (name == "sp_cursorclose") {
       cursors_.erase(handleOf(0));
+    } else if (name == "sp_tables") {
+      // The catalog's tables, as ODBC's SQLTables asks for them: by name,
+      // owner (schema) and type, each a LIKE pattern (absent: any).
+      auto arg = [&](const char* named, std::size_t at) {
+        for (const RpcParam& p : call.params) {
+          if (tsql::Upper(p.name) == named) return p.value.kind == Value::Null ? std::string("%") : p.value.text;
+        }
+        bool positional = at < call.params.size() && call.params[at].name.empty();
+        return positional && call.params[at].value.kind != Value::Null ? call.params[at].value.text : std::string("%");
+      };
+      std::string table = arg("@TABLE_NAME", 0), owner = arg("@TABLE_OWNER", 1), types = arg("@TABLE_TYPE", 3);
+      std::vector<ColumnDesc> cols = {{"TABLE_QUALIFIER", ColKind::NVarChar, 128},
+                                      {"TABLE_OWNER", ColKind::NVarChar, 128},
+                                      {"TABLE_NAME", ColKind::NVarChar, 128},
+                                      {"TABLE_TYPE", ColKind::VarChar, 32},
+                                      {"REMARKS", ColKind::VarChar, 254}};
+      w.ColumnMetadata(cols);
+      std::uint64_t sent = 0;
+      bool wantTables = types == "%" || tsql::Upper(types).find("TABLE") != std::string::npos;
+      sqlite3_stmt* st = nullptr;
+      if (wantTables && sqlite3_prepare_v2(db_.handle(),
+                                           "SELECT name FROM sqlite_master WHERE type = 'table' AND name LIKE '%.%' "
+                                           "AND name NOT LIKE 'sys.%' ORDER BY name",
+                                           -1, &st, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(st) == SQLITE_ROW) {
+          std::string full = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+          std::size_t dot = full.find('.');
+          std::string schema = full.substr(0, dot), tab = full.substr(dot + 1);
+          if (!Like(tab, table) || !Like(schema, owner)) continue;
+          std::vector<Value> row = {Value{Value::Text, 0, 0, server_.dbName_}, Value{Value::Text, 0, 0, schema},
+                                    Value{Value::Text, 0, 0, tab}, Value{Value::Text, 0, 0, "TABLE"}, Value{}};
+          w.Row(cols, row);
+          ++sent;
+        }
+      }
+      sqlite3_finalize(st);
+      w.DoneToken(0xFF, kDoneCount | kDoneMore, kCmdSelect, sent);
     } else if (name == "sp_cursoroption") {
       // Cursor names and text pointers: nothing the stand-in's cursors use.
     } else {
-      // Catalog procedures and the cursor procedures that change rows
-      // are not served: the client gets an error it reports.
+      // The other catalog procedures and the cursor procedure that
+      // changes rows are not served: the client gets an error it reports.
       err.native = 2812;
       err.message = "Could not find stored procedure '" + name +
                     "'. (The stand-in's TDS listener serves sp_executesql, sp_prepare, sp_execute, sp_prepexec, "
-                    "sp_unprepare and read-only cursors read forward: sp_cursoropen, sp_cursorfetch, "
-                    "sp_cursorclose; no catalog procedures.)";
+                    "sp_unprepare, sp_tables and read-only cursors read forward: sp_cursoropen, sp_cursorfetch, "
+                    "sp_cursorclose; no other catalog procedures.)";
       server_.Log(peer_ + ": RPC " + name + " answered with an error");
       o = Outcome::Failed;
     }

@@ -182,7 +182,7 @@ TEST_F(TdsClients, IsqlWithoutE) {
          "INSERT INTO QVSYSTEM.MGSST20P (M20Trm, M20Sch, M20Tg1, M20Zz2, M20Ofv) "
          "VALUES ('TERM01', 'A', '1', '12345', '0800')\n"
          "BEGIN TRAN\nUPDATE QVSYSTEM.MGSST20P SET M20Ofb = '9999'\nROLLBACK TRAN\n"
-         "SELECT M20Ofb FROM QVSYSTEM.MGSST20P\n";
+         "SELECT M20Ofb FROM QVSYSTEM.MGSST20P\nhelp\n";
   std::string cmd = "isql -b -v KRANZELDB kranzel geheim";
   e2e::RunResult r =
       db_->RunCommand({"sh", "-c",
@@ -197,6 +197,9 @@ TEST_F(TdsClients, IsqlWithoutE) {
   EXPECT_TRUE(std::regex_search(r.out, std::regex("\\| 1701 *\\|"))) << r.out;
   EXPECT_TRUE(std::regex_search(r.out, std::regex("\\| 1 *\\|\n")))
       << r.out;  // the second session's SELECT 1
+  // isql's help lists the tables (SQLTables: sp_tables).
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("\\| QVSYSTEM +\\| MGSST20P +\\| TABLE +\\|")))
+      << r.out;
   std::vector<std::string> journal = db_->TakeJournal();
   EXPECT_THAT(journal, ::testing::Contains(HasSubstr("EXEC sp_prepexec")));
 }

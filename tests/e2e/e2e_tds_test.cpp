@@ -445,7 +445,7 @@ TEST(TdsListener, RpcParametersAreBoundAndJournaled) {
   // A catalog procedure is answered with an error the client reports.
   std::string headers = {22, 0, 0, 0, 18, 0, 0, 0, 2, 0};
   headers += std::string(8, '\0') + std::string{1, 0, 0, 0};
-  c.SendPacket(0x03, headers + U16Le(9) + Ucs2("sp_tables") + U16Le(0));
+  c.SendPacket(0x03, headers + U16Le(10) + Ucs2("sp_columns") + U16Le(0));
   EXPECT_THAT(Tokens(c.Reply()), ElementsAre("AA:2812", "79:1", "FE:0"));
   db.StopListener();
 }
