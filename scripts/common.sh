@@ -23,6 +23,27 @@ KRANZEL_BENCH_PACKAGES=(libsqliteodbc)
 # Optional: the production driver on Linux (FreeTDS ODBC) and its tsql, for
 # the end-to-end run through FreeTDS and `scripts/demo.sh --tds`.
 KRANZEL_TDS_PACKAGES=(tdsodbc freetds-bin)
+# The client matrix of the TDS listener (tests TdsClients.*): pymssql, PHP's
+# pdo_dblib and odbc, Perl's DBD::Sybase; Node's tedious comes from the npm
+# registry (KRANZEL_TEDIOUS_VERSION) into <build>/node-clients, never into
+# the tree. scripts/install-clients.sh installs all of it.
+KRANZEL_CLIENT_PACKAGES=(python3-pymssql php8.2-cli php8.2-sybase php8.2-odbc libdbd-sybase-perl)
+KRANZEL_TEDIOUS_VERSION=19.0.0
+
+# ensure_client_matrix BUILD_DIR: the TDS packages, the client packages,
+# Node with npm (Debian's, unless a Node with its own npm is there) and
+# tedious in BUILD_DIR/node-clients.
+ensure_client_matrix() {
+  local dir="$1"
+  ensure_packages "${KRANZEL_TDS_PACKAGES[@]}" "${KRANZEL_CLIENT_PACKAGES[@]}"
+  command -v npm >/dev/null 2>&1 || ensure_packages nodejs npm
+  if [ ! -f "$dir/node-clients/node_modules/tedious/package.json" ] ||
+    ! grep -q "\"version\": \"$KRANZEL_TEDIOUS_VERSION\"" "$dir/node-clients/node_modules/tedious/package.json"; then
+    mkdir -p "$dir/node-clients"
+    npm install --no-audit --no-fund --prefix "$dir/node-clients" "tedious@$KRANZEL_TEDIOUS_VERSION"
+  fi
+}
+
 # What scripts/fuzz.sh needs besides: clang and its libFuzzer runtime.
 KRANZEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # Optional: the Windows build (mingw-w64 cross compiler, wixl from msitools

@@ -3,7 +3,10 @@
 //
 //   kranzel-standin-server --port N --database FILE [--user U] [--password P]
 //                          [--control FILE] [--journal FILE] [--stall-ms N]
+//                          [--max-sessions N]
 //
+// --max-sessions: sessions served at once (default 16); a login beyond
+// them is refused with SQL Server's error 17809.
 // --port 0 lets the kernel pick a free port. Once listening, one line goes to
 // standard output: "listening on 127.0.0.1:PORT". The connection log goes to
 // standard error. SIGINT or SIGTERM stops it (exit 0); a database file that
@@ -28,7 +31,8 @@ void OnSignal(int) { gStop = 1; }
 
 int Usage() {
   std::cerr << "usage: kranzel-standin-server --port N --database FILE [--user U] [--password P]\n"
-               "                              [--control FILE] [--journal FILE] [--stall-ms N]\n";
+               "                              [--control FILE] [--journal FILE] [--stall-ms N]\n"
+               "                              [--max-sessions N]\n";
   return 2;
 }
 
@@ -62,6 +66,9 @@ int main(int argc, char** argv) {
       long ms = std::strtol(v.c_str(), &end, 10);
       if (v.empty() || *end != '\0' || ms < 1 || ms > 3600000) return Usage();
       settings.stallMs = static_cast<int>(ms);
+    } else if (a == "--max-sessions") {
+      settings.maxSessions = std::atoi(v.c_str());
+      if (settings.maxSessions < 1 || settings.maxSessions > 1000) return Usage();
     } else {
       return Usage();
     }

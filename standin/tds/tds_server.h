@@ -1,12 +1,19 @@
 // The stand-in's TDS listener: serves one stand-in database over TDS 7.4 on
 // the loopback interface, so FreeTDS (the production driver on Linux) and any
 // other SQL Server client reach the same engine, faults and journal as the
-// in-process ODBC driver. One connection at a time, one after another.
+// in-process ODBC driver. Each connection is a session of its own thread
+// and its own SQLite connection to the shared database file; their number
+// is bounded.
 #pragma once
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <list>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "driver_db.h"
 #include "faults.h"
@@ -25,6 +32,7 @@ struct ServerSettings {
   // client before its login or inside a message may stay silent; a client
   // over it is dropped. Only tests shorten it.
   int stallMs = 10000;
+  int maxSessions = 16;  // sessions served at once; the next login is refused
 };
 
 class Server {
@@ -39,24 +47,37 @@ class Server {
   bool Start(std::string& why);
   // The port bound by Start.
   int port() const { return port_; }
-  // Serves connections one after another until `stop` becomes non-zero
-  // (set by a signal handler; SIGINT and SIGTERM must be blocked by the
-  // caller, the wait unblocks them).
+  // Serves connections, each on a thread of its own, until `stop` becomes
+  // non-zero (set by a signal handler; SIGINT and SIGTERM must be blocked
+  // by the caller, the wait unblocks them); then ends every session (an
+  // open transaction is rolled back) and returns.
   void Run(volatile std::sig_atomic_t& stop);
 
  private:
   class Session;
+  struct Slot {
+    std::thread thread;
+    int fd = -1;
+    int spid = 0;
+    bool refusing = false;  // only tells the client the sessions are taken
+    std::atomic<bool> done{false};
+  };
   void Log(const std::string& line);
   // The fault state of the control file (read at the first connection).
   standin::FaultState* Faults(std::string& why);
   void Journal(const std::string& text);
+  // Joins the threads of ended sessions and closes their sockets.
+  void Reap();
 
   ServerSettings settings_;
-  standin::Database db_;
+  std::mutex journalMu_;
   standin::Journal journal_;
+  std::mutex logMu_;
   int listenFd_ = -1;
   int port_ = 0;
   std::string dbName_;
+  std::atomic<bool> stopping_{false};
+  std::list<std::unique_ptr<Slot>> slots_;  // touched by the accepting thread only
 };
 
 }  // namespace tds

@@ -26,6 +26,7 @@ inline constexpr std::uint8_t kSqlBatch = 0x01;
 inline constexpr std::uint8_t kRpc = 0x03;
 inline constexpr std::uint8_t kTabularResult = 0x04;
 inline constexpr std::uint8_t kAttention = 0x06;
+inline constexpr std::uint8_t kTransactionManager = 0x0E;
 inline constexpr std::uint8_t kLogin7 = 0x10;
 inline constexpr std::uint8_t kPrelogin = 0x12;
 
@@ -38,8 +39,10 @@ inline constexpr std::size_t kDefaultPacket = 4096;
 
 // DONE status bits.
 inline constexpr std::uint16_t kDoneFinal = 0x0000;
+inline constexpr std::uint16_t kDoneMore = 0x0001;
 inline constexpr std::uint16_t kDoneError = 0x0002;
 inline constexpr std::uint16_t kDoneCount = 0x0010;
+inline constexpr std::uint16_t kDoneInXact = 0x0004;
 inline constexpr std::uint16_t kDoneAttn = 0x0020;
 
 // DONE CurCmd values (the statement kind the count belongs to).
@@ -68,7 +71,8 @@ struct PacketHeader {
 bool ParseHeader(const std::uint8_t* h, PacketHeader& out);
 
 // Splits a reply message into packets of at most `packetSize` bytes.
-std::vector<Bytes> Packetize(std::uint8_t type, const Bytes& message, std::size_t packetSize);
+// `spid` is the session's number, carried in every header.
+std::vector<Bytes> Packetize(std::uint8_t type, const Bytes& message, std::size_t packetSize, std::uint16_t spid);
 
 // What a PRELOGIN request carries that the listener looks at.
 struct Prelogin {
@@ -98,6 +102,56 @@ bool ParseLogin7(const Bytes& msg, Login7& out, std::string& why);
 // headers overrun the message or the text has an odd byte count.
 bool ParseBatch(const Bytes& msg, std::string& text, std::string& why);
 
+// How a result column travels.
+enum class ColKind { Int, Bit, Float, DateTime, VarChar, Char, NVarChar, NChar };
+struct ColumnDesc {
+  std::string name;
+  ColKind kind = ColKind::VarChar;
+  // Bytes of an Int (1, 2, 4, 8); characters of a text column (1..8000,
+  // 1..4000 for the N types).
+  std::uint16_t length = 8000;
+};
+
+// One value of a row or of a request's parameter.
+struct Value {
+  enum Kind { Null, Int, Float, Decimal, Text, NText, DateTime, Binary } kind = Null;
+  std::int64_t i = 0;
+  double f = 0;
+  // Text, NText: Windows-1252; DateTime: yyyy-mm-dd hh:mm:ss.mmm; Decimal:
+  // the number written out (-12.50); Binary: the bytes.
+  std::string text;
+};
+
+// DATETIME's wire form: days since 1900-01-01 and 1/300 seconds since
+// midnight. False when `canonical` is not yyyy-mm-dd hh:mm:ss.mmm.
+bool DateTimeToWire(const std::string& canonical, std::int32_t& days, std::uint32_t& ticks);
+std::string DateTimeFromWire(std::int32_t days, std::uint32_t ticks);
+// Days since 1900-01-01 of a civil date (negative before it).
+std::int64_t DaysFrom1900(int year, int month, int day);
+
+// One procedure call of an RPC request.
+struct RpcParam {
+  std::string name;  // with its '@', may be empty (positional)
+  bool output = false;
+  Value value;
+};
+struct RpcCall {
+  std::string procName;  // empty when called by number
+  int procId = 0;        // 10 sp_executesql, 11 sp_prepare, 12 sp_execute, 13 sp_prepexec, 15 sp_unprepare...
+  std::vector<RpcParam> params;
+};
+// Parses an RPC request (ALL_HEADERS, then one or more calls separated by
+// the batch flag). False with `why` set when a field lies outside the
+// message or a parameter has a type the listener does not read.
+bool ParseRpc(const Bytes& msg, std::vector<RpcCall>& calls, std::string& why);
+
+// A transaction manager request (packet type 14).
+struct TmRequest {
+  std::uint16_t type = 0;   // 5 begin, 7 commit, 8 rollback, 9 save; others unsupported
+  bool beginAfter = false;  // commit/rollback: begin a new transaction right after
+};
+bool ParseTm(const Bytes& msg, TmRequest& out, std::string& why);
+
 // Builds the tokens of a reply message.
 class TokenWriter {
  public:
@@ -111,15 +165,29 @@ class TokenWriter {
   void Error(std::int32_t number, std::uint8_t state, std::uint8_t cls, const std::string& message,
              const std::string& serverName);
   void Done(std::uint16_t status, std::uint16_t curCmd, std::uint64_t rowCount);
-  // COLMETADATA: every column a nullable varchar of `maxLengths[i]` bytes
-  // in SQL_Latin1_General_CP1_CI_AS.
-  void ColumnMetadata(const std::vector<std::string>& names, const std::vector<std::uint16_t>& maxLengths);
-  // ROW: `values[i]` is null when `isNull[i]`; otherwise its bytes, cut to
-  // the column's declared length by the caller.
-  void Row(const std::vector<std::string>& values, const std::vector<bool>& isNull);
+  // ENVCHANGE 8 (begin), 9 (commit) or 10 (rollback) of a transaction:
+  // the descriptor is the new value on begin and the old one otherwise.
+  void EnvChangeTransaction(std::uint8_t type, std::uint64_t descriptor);
+  // COLMETADATA of a result set.
+  void ColumnMetadata(const std::vector<ColumnDesc>& columns);
+  // ROW: one value per column, in the column's type.
+  void Row(const std::vector<ColumnDesc>& columns, const std::vector<Value>& values);
+  // RETURNSTATUS of a procedure.
+  void ReturnStatus(std::int32_t status);
+  // RETURNVALUE of an int output parameter.
+  void ReturnInt(const std::string& name, std::int32_t value);
+  // DONEPROC (0xFE) or DONEINPROC (0xFF), laid out as DONE.
+  void DoneToken(std::uint8_t token, std::uint16_t status, std::uint16_t curCmd, std::uint64_t rowCount);
+
+  // Takes DONE_MORE off the last DONE, DONEPROC or DONEINPROC written:
+  // it ends the reply.
+  void EndMore();
 
   const Bytes& bytes() const { return out_; }
-  void Clear() { out_.clear(); }
+  void Clear() {
+    out_.clear();
+    lastDone_ = std::string::npos;
+  }
 
  private:
   void U8(std::uint8_t v) { out_.push_back(v); }
@@ -130,6 +198,7 @@ class TokenWriter {
   void UsVarchar(const std::string& cp1252);  // 2-byte character count + UCS-2LE
   void Collation();
   Bytes out_;
+  std::size_t lastDone_ = std::string::npos;  // offset of the last DONE's status
 };
 
 }  // namespace tds

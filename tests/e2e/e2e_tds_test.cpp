@@ -15,11 +15,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <iomanip>
+#include <memory>
+#include <regex>
 #include <sstream>
+#include <thread>
 
 #include "e2e/harness.h"
 
@@ -83,6 +87,7 @@ class RawClient {
   }
   ~RawClient() { close(fd_); }
   bool connected() const { return connected_; }
+  int fd() const { return fd_; }
 
   void SendRaw(const std::string& bytes) {
     (void)send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -166,6 +171,295 @@ std::string Batch(const std::string& sql) {
                          0,  0, 0, 2, 0};  // ALL_HEADERS with a transaction descriptor
   headers += std::string(8, '\0') + std::string{1, 0, 0, 0};
   return headers + Ucs2(sql);
+}
+
+// The tokens of a reply without result sets (ENVCHANGE, ERROR, INFO,
+// RETURNSTATUS, RETURNVALUE of an int, the DONE kinds), as "type:value"
+// words: "E3:8" an ENVCHANGE of type 8, "AA:2627" an ERROR, "FD:1" a DONE
+// with its row count, "FF:0" a DONEINPROC, "FE:0" a DONEPROC, "79:0" a
+// return status, "AC:5" an output value; "?" where it cannot read on.
+std::vector<std::string> Tokens(const std::string& r) {
+  std::vector<std::string> out;
+  auto u8 = [&](std::size_t i) { return static_cast<unsigned char>(r[i]); };
+  auto le = [&](std::size_t i, int n) {
+    unsigned long long v = 0;
+    for (int k = 0; k < n; ++k)
+      v |= static_cast<unsigned long long>(u8(i + static_cast<std::size_t>(k))) << (8 * k);
+    return v;
+  };
+  std::size_t i = 0;
+  char buf[32];
+  while (i < r.size()) {
+    unsigned t = u8(i);
+    if (t == 0xE3 || t == 0xAA || t == 0xAB || t == 0xAD) {
+      std::size_t len = le(i + 1, 2);
+      unsigned long long v = t == 0xE3 ? u8(i + 3) : t == 0xAD ? 0 : le(i + 3, 4);
+      std::snprintf(buf, sizeof buf, "%02X:%llu", t, v);
+      i += 3 + len;
+    } else if (t == 0xFD || t == 0xFE || t == 0xFF) {
+      std::snprintf(buf, sizeof buf, "%02X:%llu", t, le(i + 5, 8));
+      i += 13;
+    } else if (t == 0x79) {
+      std::snprintf(buf, sizeof buf, "79:%llu", le(i + 1, 4));
+      i += 5;
+    } else if (t == 0xAC) {
+      std::size_t name = u8(i + 3) * 2;
+      std::size_t at = i + 4 + name + 1 + 4 + 2 + 2;  // status, user type, flags, INTN and its size
+      std::snprintf(buf, sizeof buf, "AC:%llu", le(at + 1, 4));
+      i = at + 5;
+    } else {
+      out.push_back("?");
+      break;
+    }
+    out.push_back(buf);
+  }
+  return out;
+}
+
+// Logs a raw client in with empty names (the listener then has no
+// credentials to check); true when the LOGINACK came.
+bool LogIn(RawClient& c) {
+  c.SendPacket(0x10, EmptyLogin7());
+  std::string r = c.Reply();
+  return !r.empty() && r.find('\xad') != std::string::npos;
+}
+
+std::string U16Le(std::size_t v) {
+  return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+}
+
+// An NVARCHAR(4000) RPC parameter.
+std::string NVarcharParam(const std::string& name, const std::string& value) {
+  std::string p = std::string(1, static_cast<char>(name.size())) + Ucs2(name) + '\0';
+  p += '\xe7' + U16Le(8000) + std::string{0x09, 0x04, '\xd0', 0x00, 0x34};
+  return p + U16Le(value.size() * 2) + Ucs2(value);
+}
+
+// An RPC request calling sp_executesql (procedure number 10).
+std::string ExecuteSql(const std::string& sql, const std::string& declarations,
+                       const std::string& params) {
+  std::string headers = {22, 0, 0, 0, 18, 0, 0, 0, 2, 0};
+  headers += std::string(8, '\0') + std::string{1, 0, 0, 0};
+  return headers + "\xff\xff" + U16Le(10) + U16Le(0) + NVarcharParam("", sql) +
+         NVarcharParam("", declarations) + params;
+}
+
+// A transaction manager request: 5 begin, 7 commit, 8 rollback.
+std::string Tm(int type) {
+  std::string headers = {22, 0, 0, 0, 18, 0, 0, 0, 2, 0};
+  headers += std::string(8, '\0') + std::string{1, 0, 0, 0};
+  std::string body = U16Le(static_cast<std::size_t>(type));
+  body += type == 5 ? std::string{0, 0}
+                    : std::string{0, 0};  // isolation level and name / name and flags
+  return headers + body;
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(TdsListener, SessionsRunSideBySideBoundedAndKranzelImportsMeanwhile) {
+  SKIP_WITHOUT_FREETDS();
+  Installation db(Path::Tds);
+  db.SetDsnAttribute("User", "");
+  db.SetDsnAttribute("Password", "");
+  int port = db.StartListener();
+
+  // Sixteen sessions at once, each answered; the seventeenth login is
+  // refused as SQL Server refuses it, the session's slot served again once
+  // one of them has gone.
+  std::vector<std::unique_ptr<RawClient>> clients;
+  for (int i = 0; i < 16; ++i) {
+    clients.push_back(std::make_unique<RawClient>(port));
+    ASSERT_TRUE(LogIn(*clients.back())) << "session " << i;
+  }
+  {
+    RawClient extra(port);
+    extra.SendPacket(0x10, EmptyLogin7());
+    EXPECT_THAT(Tokens(extra.Reply()), ::testing::Contains("AA:17809"));
+    EXPECT_TRUE(extra.ClosedByListener());
+  }
+  clients.resize(2);
+  bool loggedIn = false;
+  for (int i = 0; i < 50 && !loggedIn; ++i) {
+    RawClient again(port);
+    loggedIn = LogIn(again);
+    if (!loggedIn) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(loggedIn);
+
+  // The tool imports through the listener while one session sits idle,
+  // another reads and writes, and a third keeps its login coming, a packet
+  // every 2 s, but never ends it: that one is dropped once its login is not
+  // complete 10 s after the connect.
+  bool slowDropped = false;
+  double slowSeconds = 0;
+  std::thread slow([&] {
+    RawClient c(port);
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 9 && !slowDropped; ++i) {
+      c.SendPacket(0x10, std::string(1, '\0'), false);
+      std::this_thread::sleep_for(std::chrono::seconds(2));
+      char ch;
+      ssize_t k = recv(c.fd(), &ch, 1, MSG_DONTWAIT);
+      slowDropped = k == 0 || (k < 0 && errno == ECONNRESET);
+    }
+    slowSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  });
+
+  RawClient& idle = *clients[0];
+  RawClient& other = *clients[1];
+  other.SendPacket(0x01, Batch("SELECT COUNT(*) FROM QVSYSTEM.MGSST20P"));
+  EXPECT_FALSE(other.Reply().empty());
+  db.WriteFile("in/20P.txt", Line20P("TERM01", "1700") + Line20P("TERM02", "1800"));
+  auto r = db.RunCommand({KRANZEL_BIN, "in/20P.txt", "20P"});
+  EXPECT_EQ(r.exitCode, 0) << db.Stderr();
+  other.SendPacket(0x01,
+                   Batch("UPDATE QVSYSTEM.MGSST20P SET M20Ofb = '1900' WHERE M20Trm = 'TERM02'"));
+  EXPECT_THAT(Tokens(other.Reply()), ElementsAre("FD:1"));
+  EXPECT_EQ(db.Query("SELECT M20Trm, M20Ofb FROM QVSYSTEM.MGSST20P ORDER BY M20Trm"),
+            (std::vector<Row>{Row{"TERM01", "1700"}, Row{"TERM02", "1900"}}));
+  idle.SendPacket(0x01, Batch("SELECT 1"));
+  EXPECT_FALSE(idle.Reply().empty());
+  slow.join();
+  EXPECT_TRUE(slowDropped);
+  EXPECT_GE(slowSeconds, 9.0);
+  EXPECT_LE(slowSeconds, 14.0);
+  std::string log = Slurp(db.root + "/listener.log");
+  EXPECT_THAT(log, HasSubstr("closed: no login within 10 s"));
+  EXPECT_THAT(log, HasSubstr("every session is taken"));
+  clients.clear();
+  db.StopListener();
+}
+
+TEST(TdsListener, BatchesSetOptionsVariablesAndTransactions) {
+  SKIP_WITHOUT_FREETDS();
+#ifndef TSQL_BIN
+  GTEST_SKIP() << "skipped: FreeTDS's tsql (package freetds-bin) is not installed";
+#endif
+  Installation db(Path::Tds);
+  db.WriteFile("in/20P.txt", Line20P("TERM01", "1700"));
+  ASSERT_EQ(db.Run({"in/20P.txt", "20P"}).exitCode, 0);
+  db.Exec("UPDATE QVSYSTEM.MGSST20P SET M20Dat = CONVERT(datetime, '2024-03-05 14:30:00', 120)");
+  int port = db.StartListener();
+  std::string out = Tsql(
+      db, port, "geheim",
+      "SET ARITHABORT ON;SET CONCAT_NULL_YIELDS_NULL ON;SET ANSI_NULLS ON;SET ANSI_PADDING ON\n"
+      "SET TEXTSIZE 2147483647 SET QUOTED_IDENTIFIER ON set transaction isolation level read "
+      "committed\nSELECT @@SPID AS spid, SERVERPROPERTY('ProductVersion') AS v\ngo\n"
+      "BEGIN TRAN\nUPDATE QVSYSTEM.MGSST20P SET M20Ofb = '9999'\n"
+      "SELECT @@ROWCOUNT AS n, @@TRANCOUNT AS t\nROLLBACK TRAN\n"
+      "SELECT M20Ofb, M20Dat, @@TRANCOUNT AS t FROM QVSYSTEM.MGSST20P\ngo\n"
+      "SET FANCY_OPTION ON\ngo\nCOMMIT\ngo\nquit\n");
+  EXPECT_THAT(out, HasSubstr("spid\tv\n51\t16.0.2000.5\n"));
+  EXPECT_THAT(out, HasSubstr("n\tt\n1\t1\n"));
+  // The datetime travels as a datetime: tsql writes it in its own form.
+  EXPECT_THAT(out, HasSubstr("M20Ofb\tM20Dat\tt\n1700\tMar  5 2024 02:30PM\t0\n"));
+  EXPECT_THAT(out, HasSubstr("Msg 195 (severity 16, state 1)"));
+  EXPECT_THAT(out, HasSubstr("Msg 3902 (severity 16, state 1)"));
+
+  // A session that ends inside its transaction leaves nothing behind; the
+  // transaction manager's requests begin and roll back as a batch's do.
+  db.StopListener();
+  db.SetDsnAttribute("User", "");
+  db.SetDsnAttribute("Password", "");
+  port = db.StartListener();
+  {
+    RawClient c(port);
+    ASSERT_TRUE(LogIn(c));
+    c.SendPacket(0x01, Batch("BEGIN TRANSACTION; UPDATE QVSYSTEM.MGSST20P SET M20Ofb = '1111'"));
+    EXPECT_THAT(Tokens(c.Reply()), ElementsAre("E3:8", "FD:0", "FD:1"));
+  }
+  {
+    RawClient c(port);
+    ASSERT_TRUE(LogIn(c));
+    c.SendPacket(0x0E, Tm(5));
+    EXPECT_THAT(Tokens(c.Reply()), ElementsAre("E3:8", "FD:0"));
+    c.SendPacket(0x01, Batch("UPDATE QVSYSTEM.MGSST20P SET M20Ofb = '2222'"));
+    EXPECT_THAT(Tokens(c.Reply()), ElementsAre("FD:1"));
+    c.SendPacket(0x0E, Tm(8));
+    EXPECT_THAT(Tokens(c.Reply()), ElementsAre("E3:10", "FD:0"));
+  }
+  EXPECT_EQ(db.Query("SELECT M20Ofb FROM QVSYSTEM.MGSST20P"), std::vector<Row>{Row{"1700"}});
+  {
+    // A transaction that read before another session's commit cannot write
+    // over it: it ends as a deadlock victim, and the other's row stays.
+    RawClient a(port);
+    RawClient b(port);
+    ASSERT_TRUE(LogIn(a));
+    ASSERT_TRUE(LogIn(b));
+    a.SendPacket(0x01, Batch("BEGIN TRAN SELECT COUNT(*) FROM QVSYSTEM.MGSST20P"));
+    ASSERT_FALSE(a.Reply().empty());
+    b.SendPacket(0x01, Batch("UPDATE QVSYSTEM.MGSST20P SET M20Ofb = '3333'"));
+    EXPECT_THAT(Tokens(b.Reply()), ElementsAre("FD:1"));
+    a.SendPacket(0x01, Batch("UPDATE QVSYSTEM.MGSST20P SET M20Ofb = '4444' SELECT 1"));
+    EXPECT_THAT(Tokens(a.Reply()), ElementsAre("AA:1205", "FD:0", "E3:10"));
+  }
+  {
+    // Statement words inside a text or a comment start no statement; the
+    // SET of an UPDATE is its own.
+    RawClient c(port);
+    ASSERT_TRUE(LogIn(c));
+    c.SendPacket(
+        0x01,
+        Batch(
+            "UPDATE QVSYSTEM.MGSST20P SET M20Ofb = ';SET' /* DELETE ; */ WHERE M20Trm = 'TERM01'\n"
+            "-- SELECT 1;\nUPDATE QVSYSTEM.MGSST20P SET M20Ofb = 'x' WHERE M20Trm = 'BEGIN TRAN'"));
+    EXPECT_THAT(Tokens(c.Reply()), ElementsAre("FD:1", "FD:0"));
+  }
+  db.StopListener();
+  EXPECT_EQ(db.Query("SELECT M20Ofb FROM QVSYSTEM.MGSST20P"), std::vector<Row>{Row{";SET"}});
+  EXPECT_THAT(Slurp(db.root + "/listener.log"), HasSubstr("open transaction rolled back"));
+}
+
+TEST(TdsListener, RpcParametersAreBoundAndJournaled) {
+  SKIP_WITHOUT_FREETDS();
+  Installation db(Path::Tds);
+  db.WriteFile("in/20P.txt", Line20P("TERM01", "1700"));
+  ASSERT_EQ(db.Run({"in/20P.txt", "20P"}).exitCode, 0);
+  db.SetDsnAttribute("User", "");
+  db.SetDsnAttribute("Password", "");
+  int port = db.StartListener();
+  db.TakeJournal();
+  RawClient c(port);
+  ASSERT_TRUE(LogIn(c));
+  const std::string update = "UPDATE QVSYSTEM.MGSST20P SET M20Ofb = @ofb WHERE M20Trm = @trm";
+  // A value that would change the statement were it spliced into the text.
+  c.SendPacket(0x03,
+               ExecuteSql(update, "@ofb nvarchar(4), @trm nvarchar(255)",
+                          NVarcharParam("@ofb", "0000") + NVarcharParam("@trm", "x' OR 'a'='a")));
+  EXPECT_THAT(Tokens(c.Reply()), ElementsAre("FF:0", "79:0", "FE:0"));
+  c.SendPacket(0x03, ExecuteSql(update, "@ofb nvarchar(4), @trm nvarchar(255)",
+                                NVarcharParam("@ofb", "1900") + NVarcharParam("@trm", "TERM01")));
+  EXPECT_THAT(Tokens(c.Reply()), ElementsAre("FF:1", "79:0", "FE:0"));
+  c.SendPacket(0x03,
+               ExecuteSql("INSERT INTO QVSYSTEM.MGSST20P (M20Trm, M20Sch, M20Tg1, M20Zz2, M20Ofv) "
+                          "VALUES (@P1, 'A', '1', '12345', '0800')",
+                          "@P1 nvarchar(255)", NVarcharParam("", "TERM01")));
+  EXPECT_THAT(Tokens(c.Reply()), ElementsAre("AA:2627", "FF:0", "79:1", "FE:0"));
+  EXPECT_EQ(db.Query("SELECT M20Trm, M20Ofb FROM QVSYSTEM.MGSST20P"),
+            (std::vector<Row>{Row{"TERM01", "1900"}}));
+  EXPECT_THAT(
+      db.TakeJournal(),
+      ElementsAre(
+          "EXEC sp_executesql N'" + std::string("UPDATE QVSYSTEM.MGSST20P SET M20Ofb = @ofb WHERE "
+                                                "M20Trm = @trm', N'@ofb nvarchar(4), @trm "
+                                                "nvarchar(255)', @ofb = N'0000', @trm = N'x'' OR "
+                                                "''a''=''a'"),
+          "EXEC sp_executesql N'UPDATE QVSYSTEM.MGSST20P SET M20Ofb = @ofb WHERE M20Trm = @trm', "
+          "N'@ofb nvarchar(4), @trm nvarchar(255)', @ofb = N'1900', @trm = N'TERM01'",
+          "EXEC sp_executesql N'INSERT INTO QVSYSTEM.MGSST20P (M20Trm, M20Sch, M20Tg1, M20Zz2, "
+          "M20Ofv) VALUES (@P1, ''A'', ''1'', ''12345'', ''0800'')', N'@P1 nvarchar(255)', "
+          "N'TERM01'"));
+  // A catalog procedure is answered with an error the client reports.
+  std::string headers = {22, 0, 0, 0, 18, 0, 0, 0, 2, 0};
+  headers += std::string(8, '\0') + std::string{1, 0, 0, 0};
+  c.SendPacket(0x03, headers + U16Le(10) + Ucs2("sp_columns") + U16Le(0));
+  EXPECT_THAT(Tokens(c.Reply()), ElementsAre("AA:2812", "79:1", "FE:0"));
+  db.StopListener();
 }
 
 TEST(TdsListener, SameStatementsLeaveTheSameTableBytesOnBothPaths) {
