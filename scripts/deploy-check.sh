@@ -85,8 +85,9 @@ else
     [ ! -e "$thing" ] || fail "$thing exists and was not made by deploy-check: not touching it"
   done
   for name in kranzel upstream kranzel-in; do
-    ! id "$name" >/dev/null 2>&1 && ! getent group "$name" >/dev/null ||
+    if id "$name" >/dev/null 2>&1 || getent group "$name" >/dev/null; then
       fail "the account or group $name exists and was not made by deploy-check: not touching it"
+    fi
   done
   ! dpkg-query -W -f='${Status}' kranzel 2>/dev/null | grep -q "ok installed" ||
     fail "kranzel is installed and not by deploy-check: not touching it"
@@ -94,6 +95,7 @@ fi
 mkdir -p "$(dirname "$MARKER")"
 touch "$MARKER"
 if [ "${KRANZEL_DEPLOY_KEEP:-}" != 1 ]; then
+  # shellcheck disable=SC2154 # status is set inside the trap
   trap 'status=$?; remove_installation; exit $status' EXIT
 fi
 
