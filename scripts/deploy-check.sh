@@ -16,6 +16,7 @@
 #     delivered again once the database is fixed;
 #   - a wrong password: exit 99 with the line the page shows;
 #   - a record of the wrong length: exit 99 with the two-line message;
+#   - a delivery written in place, which the helper lets finish first;
 #   - FreeTDS against a closed port, an unknown host and a wrong login
 #     (through kranzel-standin-server, whose password stays out of the
 #     process list): the lines the page shows.
@@ -182,7 +183,7 @@ helper() {
   local program=/usr/bin/kranzel
   [ "${1:-}" = faketime ] && program=$FAST
   rc=0
-  runuser -u kranzel -- env KRANZEL_SETTLE_SECONDS=1 KRANZEL_PROGRAM="$program" \
+  runuser -u kranzel -- env KRANZEL_SETTLE_SECONDS="${SETTLE:-1}" KRANZEL_PROGRAM="$program" \
     sh -c 'umask 027; exec /usr/local/sbin/kranzel-deliveries' >"$BLOCKS/helper.err" 2>&1 || rc=$?
 }
 summary_last() { tail -n 1 "$RUNS" | jq -c "$1"; }
@@ -271,10 +272,22 @@ grep -A1 " Falsche Satzlaenge! 'PROBE05 " "$LOG" | tail -n 1 | grep -qx "' Laeng
   fail "the wrong length's message is not the two lines the page shows: $(grep -A1 'Falsche Satzlaenge' "$LOG" | tail -n 2)"
 grep -qF "' Laenge Soll/Ist (272/262)" "$PAGE" || fail "the page does not show the second line as the tool writes it"
 [ "$(summary_last .exit_code)" = 99 ] || fail "the summary does not show exit 99"
-# The last run of the type succeeds again, for the one-liners below.
-deliver 20P "$(record20p PROBE06)"
-helper
-[ "$rc" = 0 ] || fail "the corrected delivery ended with $rc"
+
+echo "== a delivery written in place: the helper waits until it stops growing"
+# Three records 0.3 s apart, into in/20P.txt itself; the helper, started
+# once the first is there, must import all three (and so the last run of the
+# type succeeds again, for the one-liners below).
+(cd "$WORKDIR" && runuser -u upstream -- sh -c "umask 027
+  for t in PROBE06 PROBE07 PROBE08; do
+    printf '%-255s%-2s%-1s%-5s%-4s%-4s\n' \$t A 1 12345 0800 1700 >> in/20P.txt; sleep 0.3
+  done") &
+writer=$!
+until [ -s "$WORKDIR/in/20P.txt" ]; do sleep 0.05; done
+SETTLE=2 helper
+wait "$writer"
+[ "$rc" = 0 ] || fail "the delivery written in place ended with $rc"
+tail -n 2 "$LOG" | grep -q " 3 von 3 Datensaetze in MGSST20P eingefuegt$" ||
+  fail "kranzel did not get the whole delivery: $(tail -n 2 "$LOG")"
 
 echo "== the page's log searches and one-liners"
 run_block "$(block_of logs)"
