@@ -33,7 +33,7 @@ KRANZEL_WINDOWS_TEST_PACKAGES=("${KRANZEL_WINDOWS_BUILD_PACKAGES[@]}" wine64)
 # Only scripts/package-check.sh and scripts/deploy-check.sh: the Debian
 # packages' build (debhelper over CMake), lintian, systemd-analyze for the
 # example units, jq for the page's one-liners, FreeTDS for its messages.
-KRANZEL_PACKAGING_PACKAGES=(debhelper fakeroot lintian systemd jq man-db tdsodbc freetds-bin)
+KRANZEL_PACKAGING_PACKAGES=(build-essential debhelper lintian systemd jq procps tdsodbc)
 
 # True when the Windows programs can be built and run here.
 have_windows_tools() {
