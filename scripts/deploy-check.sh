@@ -20,7 +20,7 @@
 #   - FreeTDS against a closed port, an unknown host and a wrong login
 #     (through kranzel-standin-server, whose password stays out of the
 #     process list): the lines the page shows.
-# The long waits of the failing runs are shortened with faketime, through
+# The long waits of the failing runs are shortened with libfaketime, through
 # the helper's KRANZEL_PROGRAM.
 #
 # It installs packages, creates the accounts kranzel and upstream, the group
@@ -34,7 +34,11 @@ set -euo pipefail
 source "$(dirname "$0")/common.sh"
 ensure_packages "${KRANZEL_PACKAGING_PACKAGES[@]}"
 
-fail() { echo "deploy-check: FAILED: $*" >&2; exit 1; }
+fail() {
+  echo "deploy-check: FAILED: $*" >&2
+  [ -z "${BLOCKS:-}" ] || echo "deploy-check: the page's blocks and their output are in $BLOCKS" >&2
+  exit 1
+}
 [ "$(id -u)" -eq 0 ] || fail "run it as root (it installs packages and creates accounts)"
 
 PAGE="$KRANZEL_ROOT/docs/deploy.md"
@@ -101,7 +105,8 @@ if [ "${KRANZEL_DEPLOY_KEEP:-}" != 1 ]; then
 fi
 
 # ---- the page's blocks ------------------------------------------------------
-BLOCKS=$(mktemp -d)
+# The blocks and their output; kept when a check fails.
+BLOCKS=$(mktemp -d /tmp/kranzel-deploy-check.XXXXXX)
 # Each block marked "<!-- deploy-check: KIND -->" becomes NN-KIND.sh.
 awk -v dir="$BLOCKS" '
   /^<!-- deploy-check: [a-z-]+ -->$/ { kind = $3; next }
@@ -192,7 +197,11 @@ page_line() { grep -o "\`$1[^\`]*\`" "$PAGE" | head -n 1 | tr -d '`'; }
 
 mkdir -p /usr/local/lib/kranzel-deploy-check
 FAST=/usr/local/lib/kranzel-deploy-check/kranzel-fast
-printf '#!/bin/sh\nexec faketime -f "+0 x1000" /usr/bin/kranzel "$@"\n' >"$FAST"
+# libfaketime preloaded directly: the faketime wrapper's named semaphore
+# collides with one that a killed faketime of the same process id left.
+LIBFAKETIME=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1
+[ -f "$LIBFAKETIME" ] || fail "$LIBFAKETIME is missing (package libfaketime)"
+printf '#!/bin/sh\nLD_PRELOAD=%s FAKETIME="+0 x1000" exec /usr/bin/kranzel "$@"\n' "$LIBFAKETIME" >"$FAST"
 chmod 0755 /usr/local/lib/kranzel-deploy-check "$FAST"
 
 echo "== a delivery whose rename fails is set aside, once"
@@ -333,14 +342,18 @@ if [ -e /usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so ]; then
   grep -qF " $shown" "$TDS/Valdura_php/log/kranzel.log" ||
     fail "an unknown host: the page shows '$shown', the log: $(sed -n 2p "$TDS/Valdura_php/log/kranzel.log")"
   # A wrong login, through the listener, whose password comes from standard input.
-  printf 'anders\n' | runuser -u kranzel -- kranzel-standin-server --port 0 --database "$DB" \
+  wrong="listener-$$-$RANDOM"
+  printf '%s\n' "$wrong" | runuser -u kranzel -- kranzel-standin-server --port 0 --database "$DB" \
     --user kranzel --password-file - >"$TDS/listener.out" 2>"$TDS/listener.err" &
   listener=$!
   for _ in $(seq 50); do grep -q listening "$TDS/listener.out" && break; sleep 0.1; done
   grep -q listening "$TDS/listener.out" || fail "kranzel-standin-server did not start: $(cat "$TDS/listener.err")"
-  ! ps -eo args | grep -v grep | grep -q -- "anders" || fail "the listener's password shows in the process list"
+  ! ps -eo args | grep -v grep | grep -q -- "$wrong" || fail "the listener's password shows in the process list"
+  server=$(pgrep -u kranzel -f 'kranzel-standin-server --port 0' | head -n 1)
+  grep -q -- "--password-file -" <<<"$(ps -o args= -p "$server")" ||
+    fail "the listener's command line is not the one started here"
   tds_run 127.0.0.1 "$(sed -n 's/.*127\.0\.0\.1://p' "$TDS/listener.out")"
-  kill "$listener"
+  kill "$server"
   wait "$listener" || true
   shown=$(page_line "ODBC: 42000 ")
   grep -qF " $shown" "$TDS/Valdura_php/log/kranzel.log" ||
@@ -350,4 +363,5 @@ else
   echo "   skipped: tdsodbc is not installed"
 fi
 
+rm -rf "$BLOCKS"
 echo "deploy-check: docs/deploy.md ran as written; deliveries, set-asides, recoveries, log, summary and one-liners as it says."
