@@ -361,6 +361,9 @@ class Bench {
       FreshDatabase();
       int port = FreePort();
       WriteOdbcIni(port);
+      // The listener takes its password from a file, never its command line.
+      const std::string passwordFile = root_ + "/listener.password";
+      Spit(passwordFile, std::string(kPassword) + "\n");
       pid_t pid = fork();
       if (pid == 0) {
         int err = open(Err().c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -369,7 +372,8 @@ class Bench {
           dup2(err, 2);
         }
         execl(server.c_str(), server.c_str(), "--port", std::to_string(port).c_str(), "--database", Database().c_str(),
-              "--user", kUser, "--password", kPassword, "--journal", Journal().c_str(), static_cast<char*>(nullptr));
+              "--user", kUser, "--password-file", passwordFile.c_str(), "--journal", Journal().c_str(),
+              static_cast<char*>(nullptr));
         _exit(127);
       }
       bool up = WaitForPort(port);

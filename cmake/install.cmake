@@ -1,12 +1,17 @@
-# What `cmake --install` puts where (GNU directories under the prefix):
-#   bin/                      kranzel, kranzel-ini, kranzel-check,
-#                             kranzel-standin, kranzel-standin-server
-#   <libdir>/odbc/            libkranzel_standin.so (the stand-in's ODBC driver,
-#                             where Debian keeps ODBC drivers)
-#   share/kranzel/            qvsystem.sql, odbcinst-standin.ini (template for
-#                             odbcinst -i -d -f)
-#   share/man/man1/           kranzel.1, kranzel-ini.1, kranzel-check.1
-#   share/doc/kranzel/        README.md, deploy.md, README.standin.md
+# What `cmake --install` puts where (GNU directories under the prefix). The
+# Debian packages (debian/) split the same files between kranzel and
+# kranzel-standin:
+#   bin/                      kranzel, kranzel-ini, kranzel-check        (kranzel)
+#                             kranzel-standin, kranzel-standin-server    (kranzel-standin)
+#   <libdir>/odbc/            libkranzel_standin.so, the stand-in's ODBC
+#                             driver, where Debian keeps ODBC drivers     (kranzel-standin)
+#   share/kranzel/            qvsystem.sql, odbcinst-standin.ini (the
+#                             driver's entry for odbcinst -i -d -f)       (kranzel-standin)
+#   share/man/man1/           one page per program
+#   share/doc/kranzel/        README.md, docs/*.md and standin/README.md in
+#                             the source tree's layout, so their links hold;
+#                             examples/ the delivery helper, the systemd
+#                             units and the cron line                     (kranzel)
 include(GNUInstallDirs)
 
 set(KRANZEL_DRIVER_DIR ${CMAKE_INSTALL_LIBDIR}/odbc)
@@ -31,13 +36,10 @@ Description = kranzel's SQL Server stand-in (SQLite)
 Driver = \${CMAKE_INSTALL_PREFIX}/${KRANZEL_DRIVER_DIR}/$<TARGET_FILE_NAME:kranzel_standin>
 \")
   ")
-  # The stand-in's programs find the driver library beside them in the tree
-  # and in <libdir>/odbc once installed.
-  file(RELATIVE_PATH KRANZEL_BIN_TO_DRIVER ${CMAKE_INSTALL_FULL_BINDIR}
-       ${CMAKE_INSTALL_PREFIX}/${KRANZEL_DRIVER_DIR})
+  # Both programs link the stand-in's engine statically: no search path for
+  # the driver library is needed.
   foreach(tool kranzel-standin kranzel-standin-server)
     if(TARGET ${tool})
-      set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/${KRANZEL_BIN_TO_DRIVER}")
       install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     endif()
   endforeach()
@@ -46,10 +48,15 @@ endif()
 install(FILES schema/qvsystem.sql DESTINATION ${KRANZEL_DATA_DIR})
 
 # Man pages: the version is filled in from project(VERSION).
-foreach(page kranzel.1 kranzel-ini.1 kranzel-check.1)
+foreach(page kranzel.1 kranzel-ini.1 kranzel-check.1 kranzel-standin.1 kranzel-standin-server.1)
   configure_file(docs/man/${page}.in ${PROJECT_BINARY_DIR}/man/${page} @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/man/${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 
-install(FILES README.md docs/deploy.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES standin/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README.standin.md)
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES docs/deploy.md docs/windows.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+install(FILES standin/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/standin)
+install(PROGRAMS docs/examples/kranzel-deliveries DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES docs/examples/kranzel-import.service docs/examples/kranzel-import.path
+              docs/examples/kranzel.cron
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)

@@ -52,6 +52,10 @@ KRANZEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # Windows groups only when they and Wine are present.
 KRANZEL_WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64 mingw-w64 msitools wixl)
 KRANZEL_WINDOWS_TEST_PACKAGES=("${KRANZEL_WINDOWS_BUILD_PACKAGES[@]}" wine64)
+# Only scripts/package-check.sh and scripts/deploy-check.sh: the Debian
+# packages' build (debhelper over CMake), lintian, systemd-analyze for the
+# example units, jq for the page's one-liners, FreeTDS for its messages.
+KRANZEL_PACKAGING_PACKAGES=(build-essential debhelper lintian systemd jq procps tdsodbc)
 
 # True when the Windows programs can be built and run here.
 have_windows_tools() {
@@ -77,4 +81,17 @@ build() {
   local dir="$1"; shift
   cmake -S "$KRANZEL_ROOT" -B "$dir" "$@" >/dev/null
   cmake --build "$dir" -j"$(nproc)"
+}
+
+# build_debian_packages DIR: builds kranzel and kranzel-standin (and their
+# -dbgsym packages) from a copy of the working tree in DIR/src, with
+# dpkg-buildpackage, which leaves the .deb files in DIR.
+build_debian_packages() {
+  local dir="$1"
+  rm -rf "$dir/src" "$dir"/*.deb "$dir"/*.ddeb "$dir"/*.changes "$dir"/*.buildinfo
+  mkdir -p "$dir/src"
+  tar -C "$KRANZEL_ROOT" --exclude='./build*' --exclude=./.git --exclude=./demo -cf - . |
+    tar -C "$dir/src" -xf -
+  (cd "$dir/src" && DEB_BUILD_OPTIONS="parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}" \
+    dpkg-buildpackage -b --no-sign)
 }

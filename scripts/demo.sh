@@ -40,9 +40,9 @@ export ODBCSYSINI="$DEMO/odbc"
 # real SQL Server. The DSN keeps its name; only its driver changes.
 if [ "${1:-}" = "--tds" ]; then
   ensure_packages "${KRANZEL_TDS_PACKAGES[@]}"
-  "$BIN/standin/tds/kranzel-standin-server" --port 0 --database "$DEMO/odbc/demo.sqlite" \
-    --user kranzel --password demo-passwort --journal "$DEMO/odbc/journal.sql" \
-    > "$DEMO/odbc/listener.out" 2> "$DEMO/odbc/listener.log" &
+  printf 'demo-passwort\n' | "$BIN/standin/tds/kranzel-standin-server" --port 0 \
+    --database "$DEMO/odbc/demo.sqlite" --user kranzel --password-file - \
+    --journal "$DEMO/odbc/journal.sql" > "$DEMO/odbc/listener.out" 2> "$DEMO/odbc/listener.log" &
   LISTENER=$!
   trap 'kill "$LISTENER" 2>/dev/null; wait "$LISTENER" 2>/dev/null || true' EXIT
   until grep -q listening "$DEMO/odbc/listener.out"; do kill -0 "$LISTENER"; sleep 0.1; done

@@ -1,10 +1,13 @@
 // kranzel-standin-server: serves a stand-in database over TDS on 127.0.0.1,
 // so the FreeTDS ODBC driver (and tsql, or any SQL Server client) reaches it.
 //
-//   kranzel-standin-server --port N --database FILE [--user U] [--password P]
-//                          [--control FILE] [--journal FILE] [--stall-ms N]
-//                          [--max-sessions N]
+//   kranzel-standin-server --port N --database FILE [--user U]
+//                          [--password-file FILE|-] [--control FILE] [--journal FILE]
+//                          [--stall-ms N] [--max-sessions N]
 //
+// The password comes from the first line of a file, or of standard input
+// with "-", never from the command line, where every local account would
+// read it in the process list.
 // --max-sessions: sessions served at once (default 16); a login beyond
 // them is refused with SQL Server's error 17809.
 // --port 0 lets the kernel pick a free port. Once listening, one line goes to
@@ -18,6 +21,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -30,10 +34,25 @@ volatile std::sig_atomic_t gStop = 0;
 void OnSignal(int) { gStop = 1; }
 
 int Usage() {
-  std::cerr << "usage: kranzel-standin-server --port N --database FILE [--user U] [--password P]\n"
-               "                              [--control FILE] [--journal FILE] [--stall-ms N]\n"
-               "                              [--max-sessions N]\n";
+  std::cerr << "usage: kranzel-standin-server --port N --database FILE [--user U]\n"
+               "                              [--password-file FILE|-] [--control FILE] [--journal FILE]\n"
+               "                              [--stall-ms N] [--max-sessions N]\n";
   return 2;
+}
+
+// The first line of the file (or of standard input for "-"), without its
+// line end; false when the file cannot be read or its first line is empty
+// (an empty password would let any password in).
+bool ReadPassword(const std::string& path, std::string& password) {
+  std::ifstream file;
+  if (path != "-") {
+    file.open(path, std::ios::binary);
+    if (!file) return false;
+  }
+  std::istream& in = path == "-" ? std::cin : file;
+  if (!std::getline(in, password) && !in.eof()) return false;
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  return !password.empty();
 }
 
 }  // namespace
@@ -55,8 +74,15 @@ int main(int argc, char** argv) {
       settings.database = v;
     } else if (a == "--user") {
       settings.user = v;
+    } else if (a == "--password-file") {
+      if (!ReadPassword(v, settings.password)) {
+        std::cerr << "kranzel-standin-server: no password in " << v << " (unreadable, or an empty first line)\n";
+        return 1;
+      }
     } else if (a == "--password") {
-      settings.password = v;
+      std::cerr << "kranzel-standin-server: --password is not accepted (the process list would show it); "
+                   "use --password-file FILE or --password-file - (standard input)\n";
+      return Usage();
     } else if (a == "--control") {
       settings.control = v;
     } else if (a == "--journal") {

@@ -211,7 +211,11 @@ int Installation::StartListener(const std::vector<std::string>& extraArgs) {
   for (const auto& [k, v] : extra_) {
     if (k == "Database") argv.insert(argv.end(), {"--database", v});
     if (k == "User") argv.insert(argv.end(), {"--user", v});
-    if (k == "Password") argv.insert(argv.end(), {"--password", v});
+    if (k == "Password") {
+      // Through a file: the listener refuses a password on its command line.
+      Spit(root + "/listener.password", v + "\n");
+      argv.insert(argv.end(), {"--password-file", root + "/listener.password"});
+    }
     if (k == "Journal") argv.insert(argv.end(), {"--journal", v});
     if (k == "Control") argv.insert(argv.end(), {"--control", v});
   }
