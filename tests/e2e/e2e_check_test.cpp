@@ -79,6 +79,7 @@ void ExpectStatementsEqualJournal(Installation& db, const std::string& file,
 }
 
 TEST(Check, CleanDeliveryOfEveryTypePassesAndItsStatementsAreTheImports) {
+  SKIP_UNDER_WINE_WITHOUT(KRANZEL_CHECK_BIN);
   Installation db;
   WriteSamples(db);
   for (const char* type : kTypes) {
@@ -101,6 +102,7 @@ TEST(Check, CleanDeliveryOfEveryTypePassesAndItsStatementsAreTheImports) {
 }
 
 TEST(Check, IdnStatementsOnMysqlAndMssqlInstallationsAreTheImports) {
+  SKIP_UNDER_WINE_WITHOUT(KRANZEL_CHECK_BIN);
   Installation db;
   WriteSamples(db);
   // An AswGvo of "none" takes the server's date on MYSQL installations.
@@ -117,6 +119,7 @@ TEST(Check, IdnStatementsOnMysqlAndMssqlInstallationsAreTheImports) {
 }
 
 TEST(Check, EachKindOfBadLineIsNamedAndTheImportFailsOnIt) {
+  SKIP_UNDER_WINE_WITHOUT(KRANZEL_CHECK_BIN);
   Installation db;
   WriteSamples(db);
   const std::string good = Lines(db.ReadFile("in/20P.txt"))[0] + "\n";   // 272 as read
@@ -168,6 +171,7 @@ TEST(Check, EachKindOfBadLineIsNamedAndTheImportFailsOnIt) {
 }
 
 TEST(Check, ValuesTheDatabaseRefusesAreNamedAndTheListStopsAtAHundred) {
+  SKIP_UNDER_WINE_WITHOUT(KRANZEL_CHECK_BIN);
   Installation db;
   WriteSamples(db);
   std::vector<std::string> mnd = Lines(db.ReadFile("in/MND.txt"));
@@ -230,6 +234,7 @@ std::string StepLine(const std::string& out, const std::string& step) {
 }
 
 TEST(Check, InstallationCheckPassesAndTellsEachFaultApartWithoutChangingAnything) {
+  SKIP_UNDER_WINE_WITHOUT(KRANZEL_CHECK_BIN);
   Installation db;
   WriteSamples(db);
   db.Run({"in/20P.txt", "20P"});  // a log and some rows to keep

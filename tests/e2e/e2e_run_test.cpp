@@ -229,6 +229,7 @@ TEST(Run, SwitchesCountOnlyInTheOrderUpdThenDebug) {
 }
 
 TEST(Run, LogIsRotatedWhenTheFirstLinePassesTheThreshold) {
+  SKIP_UNDER_WINE("the CR of each line counts on Windows (tests/wine checks that threshold)");
   Installation db;
   {
     std::ofstream log(db.LogPath(), std::ios::binary);

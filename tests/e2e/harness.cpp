@@ -133,10 +133,19 @@ bool AllCrLf(const std::string& text) {
   return true;
 }
 
-std::string DropCrBeforeLf(const std::string& text) {
+// A Windows program's text as the Linux build's: CR LF read as a line end,
+// and the installation's own paths, which the Windows build names as its
+// installations know them (..\..\Valdura_php\log\kranzel.log), in the Linux
+// build's form (../../Valdura_php/log/kranzel.log).
+std::string AsLinuxText(const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i)
     if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') out += text[i];
+  for (const auto& [windows, linux] :
+       {std::pair<std::string, std::string>{"..\\..\\Valdura_php\\log\\", "../../Valdura_php/log/"},
+        {"..\\..\\Files\\", "../../Files/"}})
+    for (std::size_t at = out.find(windows); at != std::string::npos; at = out.find(windows, at))
+      out.replace(at, windows.size(), linux);
   return out;
 }
 
@@ -453,7 +462,7 @@ RunResult Installation::Launch(const std::vector<std::string>& argv,
 std::string Installation::FromWindowsText(const std::string& text, const std::string& what) const {
   EXPECT_TRUE(AllCrLf(text)) << what << " of a Windows program has a line not ended by CR LF:\n"
                              << text;
-  return DropCrBeforeLf(text);
+  return AsLinuxText(text);
 }
 
 RunResult Installation::RunUnderWine(const std::string& exe, const std::vector<std::string>& args,
@@ -546,15 +555,19 @@ RunResult Installation::RunCommand(const std::vector<std::string>& argv,
 
 std::string Installation::Stderr() const {
   const std::string text = Slurp(root + "/stderr.txt");
-  return platform_ == Platform::Windows ? DropCrBeforeLf(text) : text;
+  return platform_ == Platform::Windows ? AsLinuxText(text) : text;
+}
+
+std::string Installation::ReadLog() const {
+  const std::string raw = Slurp(LogPath());
+  return platform_ == Platform::Windows ? FromWindowsText(raw, "the log") : raw;
 }
 
 std::string Installation::LogPath() const { return root + "/Valdura_php/log/kranzel.log"; }
 
 std::vector<std::string> Installation::LogMessages() const {
   std::vector<std::string> out;
-  const std::string raw = Slurp(LogPath());
-  std::istringstream in(platform_ == Platform::Windows ? FromWindowsText(raw, "the log") : raw);
+  std::istringstream in(ReadLog());
   std::string line;
   // A message with a line feed inside continues on a line of its own,
   // without a timestamp.

@@ -21,9 +21,10 @@
 // KRANZEL_WINDOWS_DIR) under Wine, on the same installation and database:
 // Wine's odbc32 hands every ODBC call to the host's unixODBC. Their console
 // output and log are read as the Linux build's once every line has been
-// checked to end in CR LF; a case that cannot apply to a Windows program
-// skips with its reason (SKIP_UNDER_WINE). All runs share one Wine prefix
-// (see WineSession).
+// checked to end in CR LF (the installation's paths, ..\..\Files\ and
+// ..\..\Valdura_php\log\, read as ../../Files/ and ../../Valdura_php/log/); a case that cannot
+// apply to a Windows program skips with its reason (SKIP_UNDER_WINE). All runs share one Wine
+// prefix (see WineSession).
 //
 // With KRANZEL_E2E_CAPTURE naming a directory, every installation also
 // appends what a user of the tool could see (each run's arguments, exit code
@@ -162,6 +163,9 @@ class Installation {
                          bool fast = true,
                          const std::vector<std::pair<std::string, std::string>>& env = {});
 
+  // The log as the Linux build writes it (a Windows program's read as such:
+  // see Run).
+  std::string ReadLog() const;
   // The log's messages without their timestamps, in order.
   std::vector<std::string> LogMessages() const;
   std::string LogPath() const;
@@ -176,7 +180,8 @@ class Installation {
  private:
   void WriteOdbcIni() const;
   // A Windows program's output as the Linux build's: checks that every line
-  // ends in CR LF, then drops the CRs.
+  // ends in CR LF, then drops the CRs and writes the installation's paths
+  // with slashes.
   std::string FromWindowsText(const std::string& text, const std::string& what) const;
   // Runs `argv` from workDir with the DSN's environment (and the listener
   // around it on the TDS path).
