@@ -129,7 +129,8 @@ TEST_F(Import20PTest, WrongRecordLengthFailsAllFiveAttempts) {
     expected.push_back(wrong.substr(0, wrong.find('\n')));
     expected.push_back(wrong.substr(wrong.find('\n') + 1));
   }
-  expected.push_back("Die Schnittstellendatei vom Dateityp '20P' konnte nicht importiert werden!");
+  expected.emplace_back(
+      "Die Schnittstellendatei vom Dateityp '20P' konnte nicht importiert werden!");
   EXPECT_EQ(db.LogMessages().size(), expected.size());
   const std::string all = db.ReadLog();
   std::size_t count = 0;

@@ -63,7 +63,7 @@ const char* k20PFailed =
 // The log after five attempts that each ended with `line`.
 std::vector<std::string> FiveTimes(const std::string& line, const char* failed) {
   std::vector<std::string> log(5, line);
-  log.push_back(failed);
+  log.emplace_back(failed);
   return log;
 }
 

@@ -35,18 +35,19 @@ bool HaveValgrind() { return std::system("valgrind --version >/dev/null 2>&1") =
 // faketime, as the other end-to-end runs, so a retry's pause passes quickly.
 int RunUnderValgrind(const e2e::Installation& inst, const std::vector<std::string>& args,
                      const std::string& report) {
-  std::vector<std::string> argv = {"faketime",
-                                   "-f",
-                                   "+0 x1000",
-                                   "valgrind",
-                                   "--quiet",
-                                   "--leak-check=full",
-                                   "--show-leak-kinds=all",
-                                   "--errors-for-leak-kinds=all",
-                                   "--error-exitcode=" + std::to_string(kValgrindError),
-                                   "--suppressions=" KRANZEL_SOURCE_DIR "/tests/e2e/valgrind.supp",
-                                   "--log-file=" + report,
-                                   KRANZEL_BIN};
+  std::vector<std::string> argv = {
+      "faketime",
+      "-f",
+      "+0 x1000",
+      "valgrind",
+      "--quiet",
+      "--leak-check=full",
+      "--show-leak-kinds=all",
+      "--errors-for-leak-kinds=all",
+      "--error-exitcode=" + std::to_string(kValgrindError),
+      std::string("--suppressions=") + KRANZEL_SOURCE_DIR + "/tests/e2e/valgrind.supp",
+      "--log-file=" + report,
+      KRANZEL_BIN};
   argv.insert(argv.end(), args.begin(), args.end());
   pid_t pid = fork();
   if (pid == 0) {

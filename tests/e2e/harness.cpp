@@ -2,10 +2,10 @@
 #include "e2e/harness.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <chrono>
 #include <cstdlib>
@@ -142,8 +142,8 @@ std::string AsLinuxText(const std::string& text) {
   for (std::size_t i = 0; i < text.size(); ++i)
     if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') out += text[i];
   for (const auto& [windows, linux] :
-       {std::pair<std::string, std::string>{"..\\..\\Valdura_php\\log\\", "../../Valdura_php/log/"},
-        {"..\\..\\Files\\", "../../Files/"}})
+       {std::pair<std::string, std::string>{R"(..\..\Valdura_php\log\)", "../../Valdura_php/log/"},
+        {R"(..\..\Files\)", "../../Files/"}})
     for (std::size_t at = out.find(windows); at != std::string::npos; at = out.find(windows, at))
       out.replace(at, windows.size(), linux);
   return out;
@@ -521,14 +521,14 @@ RunResult Installation::Run(const std::vector<std::string>& args, bool fast,
   // a wrapper that was killed, so a reused process id failed a random run.
   if (fast) {
     preload = preload.empty() ? FAKETIME_LIB : preload + ":" + FAKETIME_LIB;
-    argv.push_back("FAKETIME=+0 x1000");
+    argv.emplace_back("FAKETIME=+0 x1000");
   }
   if (!preload.empty()) argv.push_back("LD_PRELOAD=" + preload);
 #else
   if (!preload.empty()) argv.push_back("LD_PRELOAD=" + preload);
   if (fast) argv.insert(argv.end(), {"faketime", "-f", "+0 x1000"});
 #endif
-  argv.push_back(KRANZEL_BIN);
+  argv.emplace_back(KRANZEL_BIN);
   argv.insert(argv.end(), args.begin(), args.end());
   RunResult r = Launch(argv, OdbcEnvironment());
   r.raw = r.out;

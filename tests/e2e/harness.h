@@ -98,7 +98,7 @@ std::vector<std::pair<std::string, std::string>> WineEnvironment();
 #define SKIP_UNDER_WINE_WITHOUT(program)                      \
   if (::e2e::DefaultPlatform() == ::e2e::Platform::Windows && \
       ::e2e::WindowsProgram(program).empty())                 \
-  GTEST_SKIP() << "the Windows build has no counterpart of " << program << " (not built yet)"
+  GTEST_SKIP() << "the Windows build has no counterpart of " << (program) << " (not built yet)"
 
 class Installation {
  public:

@@ -103,7 +103,7 @@ std::vector<Row> Rows20P(const Installation& db) {
 
 TEST(Windows, BannerAndUsageAreTheLinuxTextWithCrLf) {
   Installation linux, windows;
-  for (auto args : {std::vector<std::string>{}, std::vector<std::string>{"in/20P.txt"}}) {
+  for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"in/20P.txt"}}) {
     RunResult expected = linux.Run(args, false);
     RunResult got = RunKranzelExe(windows, args);
     EXPECT_EQ(got.exitCode, 90);
@@ -167,7 +167,7 @@ TEST(Windows, WrongRecordLengthFailsAllFiveAttempts) {
   // The message carries the record line with its line feed: one message and
   // its continuation line per attempt, then the end of the run.
   ASSERT_EQ(messages.size(), 11u);
-  for (int attempt = 0; attempt < 5; ++attempt)
+  for (std::size_t attempt = 0; attempt < 5; ++attempt)
     EXPECT_EQ(messages[2 * attempt], "Falsche Satzlaenge! 'too short");
   EXPECT_EQ(messages.back(),
             "Die Schnittstellendatei vom Dateityp '20P' konnte nicht importiert werden!");
@@ -239,7 +239,7 @@ TEST(Windows, ConfigurationWrittenOnEitherPlatformReadsOnTheOther) {
                             {"DB_SYSTEM", "MSSQL"},
                             {"DATABASE", "KRANZELDB"}}) {
     RunResult set =
-        RunWine(windows, kKranzelIniExe, {"set", "..\\..\\Files\\Valdura.Ini", key, value});
+        RunWine(windows, kKranzelIniExe, {"set", R"(..\..\Files\Valdura.Ini)", key, value});
     EXPECT_EQ(set.exitCode, 0) << key;
   }
   const std::string written = Slurp(ini);
@@ -261,7 +261,7 @@ TEST(Windows, ConfigurationWrittenOnEitherPlatformReadsOnTheOther) {
   other.SetIni("PASS", "neu");
   other.SetDsnAttribute("Password", "neu");
   RunResult winGet = RunWine(other, kKranzelIniExe,
-                             {"get", "..\\..\\Files\\Valdura.Ini", "PASS", "--show-password"});
+                             {"get", R"(..\..\Files\Valdura.Ini)", "PASS", "--show-password"});
   EXPECT_EQ(winGet.exitCode, 0);
   EXPECT_EQ(winGet.out, "neu\r\n");
   EXPECT_EQ(
