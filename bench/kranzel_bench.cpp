@@ -420,12 +420,12 @@ class Bench {
   }
 
  private:
-  std::string Err() const { return root_ + "/stderr.txt"; }
-  std::string Log() const { return root_ + "/Valdura_php/log/kranzel.log"; }
-  std::string Database() const { return odbc_ + "/db.sqlite"; }
-  std::string Journal() const { return odbc_ + "/journal.sql"; }
-  std::string KranzelJournal(int d) const { return root_ + "/kranzel-" + std::to_string(d) + ".sql"; }
-  std::string Data(const Case& c, int d) const {
+  [[nodiscard]] std::string Err() const { return root_ + "/stderr.txt"; }
+  [[nodiscard]] std::string Log() const { return root_ + "/Valdura_php/log/kranzel.log"; }
+  [[nodiscard]] std::string Database() const { return odbc_ + "/db.sqlite"; }
+  [[nodiscard]] std::string Journal() const { return odbc_ + "/journal.sql"; }
+  [[nodiscard]] std::string KranzelJournal(int d) const { return root_ + "/kranzel-" + std::to_string(d) + ".sql"; }
+  [[nodiscard]] std::string Data(const Case& c, int d) const {
     return data_ + "/" + c.type + "-" + std::to_string(c.records) + "-" + std::to_string(d) + ".txt";
   }
 

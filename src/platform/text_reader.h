@@ -34,7 +34,7 @@ class TextReader {
   // Opens `path` for reading. Returns false when the file cannot be opened
   // or is not a regular file (a directory, a FIFO, a device).
   bool Open(const std::string& path);
-  bool IsOpen() const { return file_ != nullptr; }
+  [[nodiscard]] bool IsOpen() const { return file_ != nullptr; }
   void Close();
 
   // Reads the next line with a limit of `limit` characters (limit >= 1) into
@@ -44,15 +44,15 @@ class TextReader {
 
   // Whether a read failed since the file was opened, the operating system's
   // reason, and the path the file was opened with.
-  bool Failed() const { return failed_; }
-  const std::string& ErrorText() const { return error_; }
-  const std::string& Path() const { return path_; }
+  [[nodiscard]] bool Failed() const { return failed_; }
+  [[nodiscard]] const std::string& ErrorText() const { return error_; }
+  [[nodiscard]] const std::string& Path() const { return path_; }
 
   // The characters the last ReadLine consumed (those after a NUL byte and
   // the line end included), and whether it stopped after a line feed. A read
   // that consumed `limit` characters without a line feed cut a longer line.
-  std::size_t LastReadCount() const { return last_count_; }
-  bool LastReadEndedLine() const { return last_lf_; }
+  [[nodiscard]] std::size_t LastReadCount() const { return last_count_; }
+  [[nodiscard]] bool LastReadEndedLine() const { return last_lf_; }
 
   // Sets the position back to the beginning of the file; a Ctrl-Z or end of
   // file seen before no longer counts.

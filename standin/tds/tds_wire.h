@@ -118,7 +118,7 @@ class TokenWriter {
   // the column's declared length by the caller.
   void Row(const std::vector<std::string>& values, const std::vector<bool>& isNull);
 
-  const Bytes& bytes() const { return out_; }
+  [[nodiscard]] const Bytes& bytes() const { return out_; }
   void Clear() { out_.clear(); }
 
  private:

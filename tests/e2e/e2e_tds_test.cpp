@@ -77,7 +77,7 @@ class RawClient {
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   }
   ~RawClient() { close(fd_); }
-  bool connected() const { return connected_; }
+  [[nodiscard]] bool connected() const { return connected_; }
 
   void SendRaw(const std::string& bytes) {
     (void)send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);

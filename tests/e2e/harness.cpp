@@ -625,7 +625,8 @@ std::vector<Row> Installation::Query(const std::string& tsql) const {
   return rows;
 }
 
-void Installation::Exec(const std::string& tsql) const { Query(tsql); }
+// A statement run for its effect returns no rows worth keeping.
+void Installation::Exec(const std::string& tsql) const { static_cast<void>(Query(tsql)); }
 
 std::string Record(const std::vector<std::pair<std::string, int>>& fields) {
   std::string line;

@@ -116,8 +116,8 @@ class Installation {
   std::string journalPath;
   std::string controlPath;
 
-  bool ThroughTds() const { return path_ == Path::Tds; }
-  bool UnderWine() const { return platform_ == Platform::Windows; }
+  [[nodiscard]] bool ThroughTds() const { return path_ == Path::Tds; }
+  [[nodiscard]] bool UnderWine() const { return platform_ == Platform::Windows; }
 
   // Starts kranzel-standin-server on the database with the DSN's settings
   // and points the DSN at its port; returns the port. Run() does this itself.
@@ -125,7 +125,7 @@ class Installation {
   // Stops the listener with SIGTERM; throws unless it exits with 0.
   void StopListener();
   // The environment that makes unixODBC (and FreeTDS) use this installation.
-  std::vector<std::pair<std::string, std::string>> OdbcEnvironment() const;
+  [[nodiscard]] std::vector<std::pair<std::string, std::string>> OdbcEnvironment() const;
 
   // Rewrites odbc.ini with an attribute of the DSN set (e.g.
   // "NoRowCountMode", "freetds", or "Password"); an empty value removes it.
@@ -138,8 +138,8 @@ class Installation {
   // Writes a file at `path` relative to workDir; returns its path relative
   // to workDir (as passed to kranzel).
   std::string WriteFile(const std::string& path, const std::string& content);
-  bool Exists(const std::string& pathFromWorkDir) const;
-  std::string ReadFile(const std::string& pathFromWorkDir) const;
+  [[nodiscard]] bool Exists(const std::string& pathFromWorkDir) const;
+  [[nodiscard]] std::string ReadFile(const std::string& pathFromWorkDir) const;
 
   // Runs kranzel with `args` from workDir. With `fast`, under
   // faketime -f '+0 x1000' so the 10 s and 60 s pauses pass quickly. `env`
@@ -150,7 +150,7 @@ class Installation {
                 const std::vector<std::pair<std::string, std::string>>& env = {});
   static constexpr int kRunTimeoutSeconds = 120;
   // What the runs wrote to standard error, all of them in order.
-  std::string Stderr() const;
+  [[nodiscard]] std::string Stderr() const;
   // Runs any command line from workDir with the DSN's environment and the
   // extra environment `env`. Under Wine a program of the build (argv[0] is
   // KRANZEL_BIN, KRANZEL_INI_BIN or KRANZEL_CHECK_BIN) runs as its Windows
@@ -165,16 +165,16 @@ class Installation {
 
   // The log as the Linux build writes it (a Windows program's read as such:
   // see Run).
-  std::string ReadLog() const;
+  [[nodiscard]] std::string ReadLog() const;
   // The log's messages without their timestamps, in order.
-  std::vector<std::string> LogMessages() const;
-  std::string LogPath() const;
+  [[nodiscard]] std::vector<std::string> LogMessages() const;
+  [[nodiscard]] std::string LogPath() const;
   // Statements the stand-in received (journal), in order, then cleared.
   std::vector<std::string> TakeJournal();
 
   // Runs T-SQL directly on the stand-in database (not journaled, no faults)
   // and returns the rows.
-  std::vector<Row> Query(const std::string& tsql) const;
+  [[nodiscard]] std::vector<Row> Query(const std::string& tsql) const;
   void Exec(const std::string& tsql) const;
 
  private:
@@ -182,7 +182,7 @@ class Installation {
   // A Windows program's output as the Linux build's: checks that every line
   // ends in CR LF, then drops the CRs and writes the installation's paths
   // with slashes.
-  std::string FromWindowsText(const std::string& text, const std::string& what) const;
+  [[nodiscard]] std::string FromWindowsText(const std::string& text, const std::string& what) const;
   // Runs `argv` from workDir with the DSN's environment (and the listener
   // around it on the TDS path).
   RunResult Launch(const std::vector<std::string>& argv,
