@@ -21,13 +21,13 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <algorithm>
 #include <chrono>
@@ -92,6 +92,7 @@ Cost Spawn(const std::vector<std::string>& argv, const std::string& cwd, const s
     dup2(err, 2);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     execv(args[0], args.data());
@@ -101,7 +102,7 @@ Cost Spawn(const std::vector<std::string>& argv, const std::string& cwd, const s
   struct rusage usage {};
   if (wait4(pid, &status, 0, &usage) != pid) Die("wait4 failed");
   cost.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
   cost.cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   cost.maxRssKiB = usage.ru_maxrss;
   cost.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -152,12 +153,12 @@ void Write20P(const std::string& path, long records, int delivery) {
   std::string out;
   out.reserve(static_cast<size_t>(records) * 272);
   for (long i = 0; i < records; ++i) {
-    out += Pad(Num("TERMINAL-%06ld", i / 8), 255);         // M20Trm
-    out += Pad(Num("%02ld", 1 + (i % 8) / 2), 2);          // M20Sch
-    out += Pad(Num("%ld", 1 + i % 2), 1);                  // M20Tg1
-    out += "00001";                                        // M20Zz2
-    out += "0800";                                         // M20Ofv
-    out += Num("%04ld", (i * 7 + delivery * 13) % 10000);  // M20Ofb
+    out += Pad(Num("TERMINAL-%06ld", i / 8), 255);          // M20Trm
+    out += Pad(Num("%02ld", 1 + (i % 8) / 2), 2);           // M20Sch
+    out += Pad(Num("%ld", 1 + i % 2), 1);                   // M20Tg1
+    out += "00001";                                         // M20Zz2
+    out += "0800";                                          // M20Ofv
+    out += Num("%04ld", (i * 7 + delivery * 13L) % 10000);  // M20Ofb
     out += '\n';
   }
   Spit(path, out);
@@ -187,7 +188,7 @@ void WriteIdn(const std::string& path, long records, int delivery) {
     line += "01";                                                                 // AswAtp
     line += Pad(Num("Abteilung %ld", i % 20), 50);                                // AswAan
     line += "00";                                                                 // AswMta
-    line += Pad(Num("%ld", delivery * 100 + i % 1000), 10);                       // AswSal
+    line += Pad(Num("%ld", delivery * 100L + i % 1000), 10);                      // AswSal
     line += Pad("0", 5);                                                          // AswBk2
     line += Pad("1", 5);                                                          // AswSta
     line += Num("202401%02d083000", delivery);                                    // AswDat
@@ -328,7 +329,7 @@ class Bench {
                   "| standin_bench upsert stream: stand-in / libsqliteodbc (WAL, synchronous=NORMAL) | %ld | "
                   "%.1f µs/stmt | %.1f µs/stmt | – | %.2f | – |",
                   records, Median(standin), Median(peer), Median(ratio));
-    rows_.push_back(row);
+    rows_.emplace_back(row);
   }
 
   // The 20P 10k journals replayed through FreeTDS to the stand-in's TDS
@@ -336,7 +337,7 @@ class Bench {
   void MeasureFreeTds() {
     const std::string server = STANDIN_SERVER;
     if (server.empty() || !fs::exists(server)) {
-      notes_.push_back(
+      notes_.emplace_back(
           "FreeTDS round trip per statement: skipped, the TDS listener kranzel-standin-server is not "
           "part of this build.");
       return;
@@ -347,7 +348,7 @@ class Bench {
       return;
     }
     if (inProcessReplay_.empty() || !fs::exists(root_ + "/tds-1.sql")) {
-      notes_.push_back("FreeTDS round trip per statement: skipped, the 20P 10000 case did not run.");
+      notes_.emplace_back("FreeTDS round trip per statement: skipped, the 20P 10000 case did not run.");
       return;
     }
     long statements = 0;
@@ -405,7 +406,7 @@ class Bench {
                   "| (optional) FreeTDS round trip per statement: replay of 20P 10000 via listener / in process "
                   "| %ld | %.1f µs/stmt | %.1f µs/stmt | – | %.2f | – |",
                   statements, perTds, perLocal, perTds / perLocal);
-    rows_.push_back(row);
+    rows_.emplace_back(row);
   }
 
   void Print(int pairs, bool quick) const {
@@ -423,12 +424,12 @@ class Bench {
   }
 
  private:
-  std::string Err() const { return root_ + "/stderr.txt"; }
-  std::string Log() const { return root_ + "/Valdura_php/log/kranzel.log"; }
-  std::string Database() const { return odbc_ + "/db.sqlite"; }
-  std::string Journal() const { return odbc_ + "/journal.sql"; }
-  std::string KranzelJournal(int d) const { return root_ + "/kranzel-" + std::to_string(d) + ".sql"; }
-  std::string Data(const Case& c, int d) const {
+  [[nodiscard]] std::string Err() const { return root_ + "/stderr.txt"; }
+  [[nodiscard]] std::string Log() const { return root_ + "/Valdura_php/log/kranzel.log"; }
+  [[nodiscard]] std::string Database() const { return odbc_ + "/db.sqlite"; }
+  [[nodiscard]] std::string Journal() const { return odbc_ + "/journal.sql"; }
+  [[nodiscard]] std::string KranzelJournal(int d) const { return root_ + "/kranzel-" + std::to_string(d) + ".sql"; }
+  [[nodiscard]] std::string Data(const Case& c, int d) const {
     return data_ + "/" + c.type + "-" + std::to_string(c.records) + "-" + std::to_string(d) + ".txt";
   }
 
@@ -489,7 +490,7 @@ class Bench {
                   static_cast<double>(records) / Median(s.kranzelWall),
                   static_cast<double>(records) / Median(s.replayWall), Median(cpuRatio), Median(wallRatio),
                   Median(s.kranzelRss) / 1024);
-    rows_.push_back(row);
+    rows_.emplace_back(row);
   }
 
   static int FreePort() {

@@ -36,7 +36,7 @@ class MemFile {
     }
   }
   void Set(const std::string& text) { Set(text.data(), text.size()); }
-  const std::string& path() const { return path_; }
+  [[nodiscard]] const std::string& path() const { return path_; }
 
  private:
   int fd_ = -1;

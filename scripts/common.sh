@@ -20,8 +20,8 @@ KRANZEL_PACKAGES=(
 KRANZEL_STYLE_PACKAGES=(clang-format clang-tidy jq)
 # Only scripts/bench.sh: the peer driver of standin_bench.
 KRANZEL_BENCH_PACKAGES=(libsqliteodbc)
-# Optional: the production driver on Linux (FreeTDS ODBC) and its tsql, for
-# the end-to-end run through FreeTDS and `scripts/demo.sh --tds`.
+# The production driver on Linux (FreeTDS ODBC) and its tsql, for the
+# end-to-end run through FreeTDS and `scripts/demo.sh --tds`.
 KRANZEL_TDS_PACKAGES=(tdsodbc freetds-bin)
 # The client matrix of the TDS listener (tests TdsClients.*): pymssql, PHP's
 # pdo_dblib and odbc, Perl's DBD::Sybase; Node's tedious comes from the npm
@@ -46,16 +46,27 @@ ensure_client_matrix() {
 
 # What scripts/fuzz.sh needs besides: clang and its libFuzzer runtime.
 KRANZEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
-# Optional: the Windows build (mingw-w64 cross compiler, wixl from msitools
-# for the MSI) and Wine, which runs the Windows programs in the tests.
-# scripts/build-windows.sh installs the build's packages; the tests run the
-# Windows groups only when they and Wine are present.
+# The Windows build (mingw-w64 cross compiler, wixl from msitools for the
+# MSI) and Wine, which runs the Windows programs in the tests.
+# scripts/build-windows.sh installs the build's packages; scripts/test.sh
+# installs both.
 KRANZEL_WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64 mingw-w64 msitools wixl)
 KRANZEL_WINDOWS_TEST_PACKAGES=("${KRANZEL_WINDOWS_BUILD_PACKAGES[@]}" wine64)
 # Only scripts/package-check.sh and scripts/deploy-check.sh: the Debian
 # packages' build (debhelper over CMake), lintian, systemd-analyze for the
 # example units, jq for the page's one-liners, FreeTDS for its messages.
 KRANZEL_PACKAGING_PACKAGES=(build-essential debhelper lintian systemd jq procps tdsodbc)
+
+# Every package any script of the project needs: each KRANZEL_*_PACKAGES
+# list above (and any list added beside them), once each. scripts/test.sh
+# installs them all, so that no group of tests lacks its tools.
+all_packages() {
+  local name
+  for name in $(compgen -A variable | grep -E '^KRANZEL_[A-Z_]*PACKAGES$'); do
+    local -n list="$name"
+    printf '%s\n' "${list[@]}"
+  done | sort -u
+}
 
 # True when the Windows programs can be built and run here.
 have_windows_tools() {

@@ -1,20 +1,91 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: once in the normal
-# build and once with AddressSanitizer and UndefinedBehaviorSanitizer.
+# The one test command, the same that CI runs (.ci/run).
+#
+#   scripts/test.sh          installs every package a test needs (all lists
+#                            in scripts/common.sh) and runs every group: the
+#                            Windows build, the normal build with every test
+#                            (FreeTDS, valgrind and the Windows programs under
+#                            Wine included), the sanitizer build, the style
+#                            check, a short fuzz run, the package check and
+#                            the deployment check. A test that does not run
+#                            (its tools missing) fails the run.
+#   scripts/test.sh --quick  the inner loop: the normal build and its tests,
+#                            with nothing installed beyond the build's needs;
+#                            says what it left out.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
-ensure_packages
+cd "$KRANZEL_ROOT"
 
-# The Windows programs, for the tests that run them under Wine.
-if have_windows_tools; then
-  bash "$KRANZEL_ROOT/scripts/build-windows.sh" "$KRANZEL_ROOT/build-windows"
-else
-  echo "Windows build and its tests under Wine skipped: install ${KRANZEL_WINDOWS_TEST_PACKAGES[*]} to run them."
+quick=0
+case "${1:-}" in
+  --quick) quick=1 ;;
+  "") ;;
+  *)
+    echo "usage: scripts/test.sh [--quick]" >&2
+    exit 2
+    ;;
+esac
+
+times=()
+# group NAME COMMAND...: runs one group and notes how long it took.
+group() {
+  local name="$1" start=$SECONDS
+  shift
+  printf '\n==== %s\n' "$name"
+  "$@"
+  times+=("$(printf '  %-40s %5d s' "$name" $((SECONDS - start)))")
+}
+
+# tests DIR STRICT [ctest options...]: the build's tests. With STRICT, a test
+# that did not run (ctest's "Skipped" or "Not Run") fails the group.
+tests() {
+  local dir="$1" strict="$2"
+  shift 2
+  local out="$dir/ctest-output.txt"
+  (cd "$dir" && ctest --output-on-failure --no-tests=error -j"$(nproc)" "$@") 2>&1 | tee "$out"
+  if [ "$strict" = 1 ] && grep -q "The following tests did not run" "$out"; then
+    echo "FAILED: the tests listed above did not run; the full run runs every test." >&2
+    echo "Install what they name (scripts/common.sh lists it) or run scripts/test.sh as root." >&2
+    return 1
+  fi
+}
+
+if [ "$quick" = 1 ]; then
+  ensure_packages
+  group "normal build" build "$KRANZEL_ROOT/build" -DKRANZEL_TESTS=ON \
+    -DKRANZEL_WINDOWS_DIR="$KRANZEL_ROOT/build-windows"
+  group "normal build: tests (not under Wine)" tests "$KRANZEL_ROOT/build" 0 -LE wine
+  echo
+  echo "Quick run passed. Left out (scripts/test.sh runs them): the Windows build and its"
+  echo "tests under Wine, the sanitizer build, the style check, the fuzz run, the package"
+  echo "check and the deployment check; tests whose packages are missing were skipped (above)."
+  printf '%s\n' "${times[@]}"
+  exit 0
 fi
 
-build "$KRANZEL_ROOT/build" -DKRANZEL_TESTS=ON -DKRANZEL_WINDOWS_DIR="$KRANZEL_ROOT/build-windows"
-(cd "$KRANZEL_ROOT/build" && ctest --output-on-failure --no-tests=error -j"$(nproc)")
+mapfile -t packages < <(all_packages)
+ensure_packages "${packages[@]}"
 
-build "$KRANZEL_ROOT/build-sanitize" -DKRANZEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DKRANZEL_TESTS=ON
-(cd "$KRANZEL_ROOT/build-sanitize" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure --no-tests=error -j"$(nproc)")
-echo "All tests passed (normal and sanitizer builds)."
+group "Windows build" bash scripts/build-windows.sh "$KRANZEL_ROOT/build-windows"
+group "normal build" build "$KRANZEL_ROOT/build" -DKRANZEL_TESTS=ON \
+  -DKRANZEL_WINDOWS_DIR="$KRANZEL_ROOT/build-windows"
+group "normal build: every test, Wine included" tests "$KRANZEL_ROOT/build" 1
+# The sanitizer build leaves out only what cannot run in it: valgrind beside
+# the sanitizers, and the Windows programs (its stand-in driver cannot be
+# loaded into Wine).
+group "sanitizer build" build "$KRANZEL_ROOT/build-sanitize" -DKRANZEL_SANITIZE=ON \
+  -DCMAKE_BUILD_TYPE=Debug -DKRANZEL_TESTS=ON
+ASAN_OPTIONS=detect_leaks=1 group "sanitizer build: tests" \
+  tests "$KRANZEL_ROOT/build-sanitize" 1 -E '^(Valgrind\.|windows_under_wine$)'
+group "style check" bash scripts/check-style.sh
+group "fuzz run (20 s a target)" bash scripts/fuzz.sh 20
+group "package check" bash scripts/package-check.sh
+if [ -f scripts/deploy-check.sh ]; then
+  group "deployment check" bash scripts/deploy-check.sh
+else
+  echo "Deployment check: scripts/deploy-check.sh is not in this tree yet."
+fi
+
+echo
+echo "All tests passed: every group ran (${SECONDS} s in all)."
+printf '%s\n' "${times[@]}"

@@ -458,16 +458,16 @@ class Checker : public CycleObserver {
     shown_.push_back(std::move(s));
   }
 
-  long Records() const { return records_; }
-  long Rejected() const { return static_cast<long>(rejectedLines_.size()); }
-  long Unlisted() const { return unlisted_; }
-  const std::vector<Problem>& Problems() const { return problems_; }
-  const std::vector<Shown>& ShownRecords() const { return shown_; }
+  [[nodiscard]] long Records() const { return records_; }
+  [[nodiscard]] long Rejected() const { return static_cast<long>(rejectedLines_.size()); }
+  [[nodiscard]] long Unlisted() const { return unlisted_; }
+  [[nodiscard]] const std::vector<Problem>& Problems() const { return problems_; }
+  [[nodiscard]] const std::vector<Shown>& ShownRecords() const { return shown_; }
 
  private:
   // Where a line of the wrong length deviates, from what the reader says of
   // its last read.
-  std::string Where(const std::string& line, long actual) const {
+  [[nodiscard]] std::string Where(const std::string& line, long actual) const {
     const long length = static_cast<long>(line.size());
     std::string where;
     if (actual > readCount_) {

@@ -81,7 +81,7 @@ class RecordReader {
   // Reads the next record; false at the end. A last record without its
   // second line is not returned; its line is then in OrphanLine().
   bool Next(Record& record);
-  int OrphanLine() const { return orphanLine_; }
+  [[nodiscard]] int OrphanLine() const { return orphanLine_; }
 
  private:
   bool Read(std::string& text, std::size_t limit, int& startLine, bool& cut);

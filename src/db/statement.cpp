@@ -27,8 +27,8 @@ class StatementHandle {
   }
   StatementHandle(const StatementHandle&) = delete;
   StatementHandle& operator=(const StatementHandle&) = delete;
-  bool ok() const { return h_ != SQL_NULL_HSTMT; }
-  SQLHSTMT get() const { return h_; }
+  [[nodiscard]] bool ok() const { return h_ != SQL_NULL_HSTMT; }
+  [[nodiscard]] SQLHSTMT get() const { return h_; }
 
  private:
   SQLHSTMT h_ = SQL_NULL_HSTMT;

@@ -36,7 +36,7 @@ class TextReader {
   // Opens `path` for reading. Returns false when the file cannot be opened
   // or is not a regular file (a directory, a FIFO, a device).
   bool Open(const std::string& path);
-  bool IsOpen() const { return file_ != nullptr; }
+  [[nodiscard]] bool IsOpen() const { return file_ != nullptr; }
   void Close();
 
   // Reads the next line with a limit of `limit` characters (limit >= 1) into
@@ -46,9 +46,9 @@ class TextReader {
 
   // Whether a read failed since the file was opened, the operating system's
   // reason, and the path the file was opened with.
-  bool Failed() const { return failed_; }
-  const std::string& ErrorText() const { return error_; }
-  const std::string& Path() const { return path_; }
+  [[nodiscard]] bool Failed() const { return failed_; }
+  [[nodiscard]] const std::string& ErrorText() const { return error_; }
+  [[nodiscard]] const std::string& Path() const { return path_; }
 
   // Whether the file's size or time of last writing now differs from when
   // it was opened: a delivery still being written is no stable file.
@@ -57,8 +57,8 @@ class TextReader {
   // The characters the last ReadLine consumed (those after a NUL byte and
   // the line end included), and whether it stopped after a line feed. A read
   // that consumed `limit` characters without a line feed cut a longer line.
-  std::size_t LastReadCount() const { return last_count_; }
-  bool LastReadEndedLine() const { return last_lf_; }
+  [[nodiscard]] std::size_t LastReadCount() const { return last_count_; }
+  [[nodiscard]] bool LastReadEndedLine() const { return last_lf_; }
 
   // Reads on to the end of the line that the last ReadLine cut at its limit
   // and returns the characters it consumed there, the line end included (0

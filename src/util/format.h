@@ -101,8 +101,8 @@ class BasicCheckedFormat {
   }
   // No format: for a message that a step without a statement never writes.
   constexpr BasicCheckedFormat() = default;
-  constexpr const char* text() const { return text_; }
-  constexpr bool empty() const { return text_ == nullptr; }
+  [[nodiscard]] constexpr const char* text() const { return text_; }
+  [[nodiscard]] constexpr bool empty() const { return text_ == nullptr; }
 
  private:
   const char* text_ = nullptr;

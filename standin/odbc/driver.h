@@ -173,7 +173,7 @@ struct Stmt : Handle {
   // The column descriptions of the open result set (built once per result).
   const std::vector<ColumnInfo>& Columns();
   // Number of columns of the open result set (0 without one).
-  SQLSMALLINT ColumnCount() const;
+  [[nodiscard]] SQLSMALLINT ColumnCount() const;
 };
 
 // Handle checks: the pointer as a typed handle, or null when it is not one.

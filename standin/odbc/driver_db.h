@@ -25,7 +25,7 @@ class Database {
   // reports a database it cannot open.
   bool Open(const std::string& path, bool create, tsql::Error& err);
   void Close();
-  sqlite3* handle() const { return db_; }
+  [[nodiscard]] sqlite3* handle() const { return db_; }
 
  private:
   sqlite3* db_ = nullptr;

@@ -46,7 +46,7 @@ class Server {
   // false with `why` set when any of them fails (nothing is served then).
   bool Start(std::string& why);
   // The port bound by Start.
-  int port() const { return port_; }
+  [[nodiscard]] int port() const { return port_; }
   // Serves connections, each on a thread of its own, until `stop` becomes
   // non-zero (set by a signal handler; SIGINT and SIGTERM must be blocked
   // by the caller, the wait unblocks them); then ends every session (an

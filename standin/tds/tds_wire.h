@@ -183,7 +183,7 @@ class TokenWriter {
   // it ends the reply.
   void EndMore();
 
-  const Bytes& bytes() const { return out_; }
+  [[nodiscard]] const Bytes& bytes() const { return out_; }
   void Clear() {
     out_.clear();
     lastDone_ = std::string::npos;

@@ -65,7 +65,7 @@ struct CachedStatement {
 
   // True when a statement of this shape with these literal values
   // translates to this statement.
-  bool Matches(const std::vector<std::string_view>& vals) const;
+  [[nodiscard]] bool Matches(const std::vector<std::string_view>& vals) const;
 };
 
 class StatementCache {

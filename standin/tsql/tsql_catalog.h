@@ -30,11 +30,11 @@ struct ColumnInfo {
   bool hasDefault = false;
   bool collated = false;  // compares with the collation TSQL
 
-  bool IsText() const {
+  [[nodiscard]] bool IsText() const {
     return type == ColType::Char || type == ColType::VarChar || type == ColType::NChar || type == ColType::NVarChar;
   }
-  bool Padded() const { return type == ColType::Char || type == ColType::NChar; }
-  bool IsInt() const {
+  [[nodiscard]] bool Padded() const { return type == ColType::Char || type == ColType::NChar; }
+  [[nodiscard]] bool IsInt() const {
     return type == ColType::Int || type == ColType::SmallInt || type == ColType::BigInt || type == ColType::TinyInt ||
            type == ColType::Bit;
   }

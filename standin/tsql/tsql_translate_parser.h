@@ -117,12 +117,12 @@ class Parser {
 
   Error err;
   bool retry = false;  // a name was not found in a catalog that may be stale
-  std::size_t Pos() const { return pos_; }
+  [[nodiscard]] std::size_t Pos() const { return pos_; }
 
  private:
   // ---- tokens ----
-  const Token& Cur() const { return t_[pos_]; }
-  const Token& Peek(std::size_t k) const { return t_[pos_ + k < t_.size() ? pos_ + k : t_.size() - 1]; }
+  [[nodiscard]] const Token& Cur() const { return t_[pos_]; }
+  [[nodiscard]] const Token& Peek(std::size_t k) const { return t_[pos_ + k < t_.size() ? pos_ + k : t_.size() - 1]; }
   void Advance() {
     if (Cur().kind != Tok::End) ++pos_;
   }
@@ -139,7 +139,7 @@ class Parser {
   bool ExpectWord(const char* w) { return AcceptWord(w) || Fail(); }
   bool ExpectOp(const char* op) { return AcceptOp(op) || Fail(); }
 
-  std::string TokenText(const Token& t) const {
+  [[nodiscard]] std::string TokenText(const Token& t) const {
     if (t.kind == Tok::String || t.kind == Tok::NString || t.kind == Tok::QuotedIdent || t.kind == Tok::Ident) {
       return t.value;
     }
@@ -310,7 +310,7 @@ class Parser {
   // evaluates it once per statement.
   DateTime now_;
 
-  Expr Now() const {
+  [[nodiscard]] Expr Now() const {
     Expr e = ConstDateTime(now_);
     e.isNow = true;
     if (use_ != nullptr) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "e2e/harness.h"
 #include "e2e/import_expect.h"
@@ -131,10 +130,10 @@ TEST_F(Import20PTest, WrongRecordLengthFailsAllFiveAttempts) {
     expected.push_back(wrong.substr(0, wrong.find('\n')));
     expected.push_back(wrong.substr(wrong.find('\n') + 1));
   }
-  expected.push_back("Die Schnittstellendatei vom Dateityp '20P' konnte nicht importiert werden!");
+  expected.emplace_back(
+      "Die Schnittstellendatei vom Dateityp '20P' konnte nicht importiert werden!");
   EXPECT_EQ(db.LogMessages().size(), expected.size());
-  std::ifstream log(db.LogPath());
-  std::string all((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  const std::string all = db.ReadLog();
   std::size_t count = 0;
   for (std::size_t at = all.find(wrong); at != std::string::npos; at = all.find(wrong, at + 1))
     ++count;

@@ -80,6 +80,7 @@ void ExpectStatementsEqualJournal(Installation& db, const std::string& file,
 }
 
 TEST(Check, CleanDeliveryOfEveryTypePassesAndItsStatementsAreTheImports) {
+  SKIP_UNDER_WINE_WITHOUT(KRANZEL_CHECK_BIN);
   Installation db;
   WriteSamples(db);
   for (const char* type : kTypes) {
@@ -102,6 +103,7 @@ TEST(Check, CleanDeliveryOfEveryTypePassesAndItsStatementsAreTheImports) {
 }
 
 TEST(Check, IdnStatementsOnMysqlAndMssqlInstallationsAreTheImports) {
+  SKIP_UNDER_WINE_WITHOUT(KRANZEL_CHECK_BIN);
   Installation db;
   WriteSamples(db);
   // An AswGvo of "none" takes the server's date on MYSQL installations.
@@ -141,6 +143,7 @@ TEST(Check, RepeatedKeysAreUpdatedAsTheImportUpdatesThem) {
 }
 
 TEST(Check, AFifoIsRefusedAtOnceWithItsReason) {
+  SKIP_UNDER_WINE("Windows has no FIFO");
   Installation db;
   ASSERT_EQ(mkfifo((db.workDir + "/in/20P.txt").c_str(), 0600), 0);
   e2e::RunResult r = db.RunCommand({KRANZEL_CHECK_BIN, "in/20P.txt", "20P"});
@@ -152,6 +155,7 @@ TEST(Check, AFifoIsRefusedAtOnceWithItsReason) {
 }
 
 TEST(Check, EachKindOfBadLineIsNamedAndTheImportFailsOnIt) {
+  SKIP_UNDER_WINE_WITHOUT(KRANZEL_CHECK_BIN);
   Installation db;
   WriteSamples(db);
   const std::string good = Lines(db.ReadFile("in/20P.txt"))[0] + "\n";   // 272 as read
@@ -214,6 +218,7 @@ TEST(Check, EachKindOfBadLineIsNamedAndTheImportFailsOnIt) {
 }
 
 TEST(Check, ValuesTheDatabaseRefusesAreNamedAndTheListStopsAtAHundred) {
+  SKIP_UNDER_WINE_WITHOUT(KRANZEL_CHECK_BIN);
   Installation db;
   WriteSamples(db);
   std::vector<std::string> mnd = Lines(db.ReadFile("in/MND.txt"));
@@ -276,6 +281,7 @@ std::string StepLine(const std::string& out, const std::string& step) {
 }
 
 TEST(Check, InstallationCheckPassesAndTellsEachFaultApartWithoutChangingAnything) {
+  SKIP_UNDER_WINE_WITHOUT(KRANZEL_CHECK_BIN);
   Installation db;
   WriteSamples(db);
   db.Run({"in/20P.txt", "20P"});  // a log and some rows to keep

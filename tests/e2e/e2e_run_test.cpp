@@ -76,7 +76,7 @@ std::vector<std::string> FixedMessages(const Installation& db) {
 
 TEST(Run, TooFewArgumentsPrintsBannerUsageAndExits90) {
   Installation db;
-  for (auto args : {std::vector<std::string>{}, std::vector<std::string>{"in/20P.txt"}}) {
+  for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"in/20P.txt"}}) {
     auto r = db.Run(args, false);
     EXPECT_EQ(r.exitCode, 90);
     EXPECT_EQ(r.out, kBannerAndUsage);
@@ -229,10 +229,13 @@ TEST(Run, SwitchesCountOnlyInTheOrderUpdThenDebug) {
 }
 
 TEST(Run, LogIsRotatedWhenTheFirstLinePassesTheThreshold) {
+  SKIP_UNDER_WINE("the CR of each line counts on Windows (tests/wine checks that threshold)");
   Installation db;
   {
     std::ofstream log(db.LogPath(), std::ios::binary);
-    log << std::string(10485760, 'x');
+    std::string full;
+    full.assign(10485760, 'x');
+    log << full;
   }
   db.WriteFile("in/20P.txt", Line20P("T", "1"));
   ASSERT_EQ(db.Run({"in/20P.txt", "20P"}).exitCode, 0);

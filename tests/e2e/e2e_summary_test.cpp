@@ -127,6 +127,7 @@ TEST(RunSummary, EveryFailedExitWritesOneLine) {
 }
 
 TEST(RunSummary, SummaryThatCannotBeWrittenChangesNothingElse) {
+  SKIP_UNDER_WINE("Windows reports a directory in the summary's place in its own words");
   Installation db;
   fs::create_directory(SummaryPath(db));
   db.WriteFile("in/20P.txt", Line20P("T1"));
@@ -157,6 +158,7 @@ const std::string kUtf8Name =
 const std::string kUtf8NameJson = R"("in/Gr\u00fc\u00dfe\ud83d\udcc4.txt")";
 
 TEST(RunSummary, TextsAreEscaped) {
+  SKIP_UNDER_WINE("a Windows program cannot be given file names that are not Windows-1252 text");
   Installation db;
   db.WriteFile(kOddName, Line20P("T1"));
   ASSERT_EQ(db.Run({kOddName, "20P"}).exitCode, 0);

@@ -86,8 +86,8 @@ class RawClient {
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   }
   ~RawClient() { close(fd_); }
-  bool connected() const { return connected_; }
-  int fd() const { return fd_; }
+  [[nodiscard]] bool connected() const { return connected_; }
+  [[nodiscard]] int fd() const { return fd_; }
 
   void SendRaw(const std::string& bytes) {
     (void)send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);

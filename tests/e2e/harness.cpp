@@ -2,15 +2,18 @@
 #include "e2e/harness.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <stdexcept>
 
@@ -96,6 +99,151 @@ std::string AsanOptions() {
   return asan.empty() ? "verify_asan_link_order=0" : asan + ":verify_asan_link_order=0";
 }
 
+#ifndef KRANZEL_WINDOWS_DIR
+#define KRANZEL_WINDOWS_DIR ""
+#endif
+#ifndef KRANZEL_WINE
+#define KRANZEL_WINE ""
+#endif
+#ifndef KRANZEL_WINESERVER
+#define KRANZEL_WINESERVER ""
+#endif
+
+bool Found(const std::string& program) {
+  return !program.empty() && program.find("NOTFOUND") == std::string::npos &&
+         access(program.c_str(), X_OK) == 0;
+}
+
+std::string g_winePrefix;  // the WineSession's prefix, empty outside one
+
+// `argv` as one shell command line with the Wine environment in front.
+std::string WineShell(const std::vector<std::string>& argv) {
+  std::string line;
+  for (const auto& [k, v] : WineEnvironment()) line += k + "='" + v + "' ";
+  for (const std::string& a : argv) line += "'" + a + "' ";
+  return line;
+}
+
+// True when every line feed in `text` follows a carriage return and no
+// carriage return stands alone.
+bool AllCrLf(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) return false;
+    if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) return false;
+  }
+  return true;
+}
+
+// A Windows program's text as the Linux build's: CR LF read as a line end,
+// and the installation's own paths, which the Windows build names as its
+// installations know them (..\..\Valdura_php\log\kranzel.log), in the Linux
+// build's form (../../Valdura_php/log/kranzel.log).
+std::string AsLinuxText(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') out += text[i];
+  for (const auto& [windows, linux] :
+       {std::pair<std::string, std::string>{R"(..\..\Valdura_php\log\)", "../../Valdura_php/log/"},
+        {R"(..\..\Files\)", "../../Files/"}})
+    for (std::size_t at = out.find(windows); at != std::string::npos; at = out.find(windows, at))
+      out.replace(at, windows.size(), linux);
+  return out;
+}
+
+}  // namespace
+
+Platform DefaultPlatform() {
+  std::string v = Env("KRANZEL_E2E_WINE");
+  return v.empty() || v == "0" ? Platform::Linux : Platform::Windows;
+}
+
+std::string WindowsProgram(const std::string& linuxProgram) {
+  std::string name = fs::path(linuxProgram).filename().string() + ".exe";
+  std::string exe = std::string(KRANZEL_WINDOWS_DIR) + "/" + name;
+  return std::string(KRANZEL_WINDOWS_DIR).empty() || !fs::exists(exe) ? "" : exe;
+}
+
+std::string WineUnavailable() {
+#ifdef KRANZEL_SANITIZE_BUILD
+  return "the stand-in driver of a sanitizer build cannot be loaded into Wine";
+#endif
+  if (WindowsProgram(KRANZEL_BIN).empty())
+    return "no kranzel.exe in \"" KRANZEL_WINDOWS_DIR "\" (scripts/build-windows.sh makes one)";
+  if (!Found(KRANZEL_WINE)) return "Wine is not installed (package wine64)";
+  if (!Found(KRANZEL_WINESERVER)) return "wineserver is not installed (package wine64)";
+#ifndef FAKETIME_LIB
+  if (std::system("command -v faketime >/dev/null 2>&1") != 0)
+    return "faketime is not installed (package faketime)";
+#endif
+  return "";
+}
+
+std::vector<std::pair<std::string, std::string>> WineEnvironment() {
+  // mscoree and mshtml off: Wine would otherwise offer to install Mono and
+  // Gecko, which console programs do not need. NO_FAKE_STAT: the fake clock
+  // leaves the file times alone.
+  return {{"WINEPREFIX", g_winePrefix},
+          {"WINEDEBUG", "-all"},
+          {"WINEDLLOVERRIDES", "mscoree,mshtml="},
+          {"NO_FAKE_STAT", "1"}};
+}
+
+void WineSession::Register() {
+  static bool registered = false;
+  if (registered) return;
+  registered = true;
+  testing::AddGlobalTestEnvironment(new WineSession);
+}
+
+void WineSession::SetUp() {
+  if (const std::string why = WineUnavailable(); !why.empty()) {
+    // ctest reports exit 77 as skipped; scripts/test.sh fails on it.
+    std::cout << "Windows programs under Wine skipped: " << why << std::endl;
+    std::exit(77);
+  }
+  std::string tmpl = (fs::temp_directory_path() / "kranzel-wine-XXXXXX").string();
+  if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp");
+  g_winePrefix = tmpl;
+  auto start = std::chrono::steady_clock::now();
+  // The server first, on the real clock and persistent; then the prefix and
+  // the services every session starts, on the real clock too and with their
+  // output elsewhere (they outlive the boot, and a pipe they held open would
+  // never reach its end).
+  int server = std::system((WineShell({KRANZEL_WINESERVER, "-p"}) + ">/dev/null 2>&1").c_str());
+  int boot = std::system(
+      (WineShell({KRANZEL_WINE, "wineboot", "-i"}) + "</dev/null >/dev/null 2>&1").c_str());
+  // Wine updates a prefix whose stamp differs from its own files' times;
+  // none of these runs needs that, and an update in the middle of a run
+  // ends it ("configuration ... has been updated").
+  Spit(g_winePrefix + "/.update-timestamp", "disable\n");
+  auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::cout << "Wine prefix " << g_winePrefix << " ready in " << seconds << " s" << std::endl;
+  if (server != 0 || boot != 0)
+    throw std::runtime_error("the Wine prefix could not be made (wineserver " +
+                             std::to_string(server) + ", wineboot " + std::to_string(boot) + ")");
+}
+
+void WineSession::TearDown() {
+  if (g_winePrefix.empty()) return;
+  [[maybe_unused]] int killed =
+      std::system((WineShell({KRANZEL_WINESERVER, "-k"}) + ">/dev/null 2>&1").c_str());
+  std::error_code ec;
+  fs::remove_all(g_winePrefix, ec);
+  g_winePrefix.clear();
+  if (DefaultPlatform() == Platform::Windows) {
+    const testing::UnitTest* u = testing::UnitTest::GetInstance();
+    std::cout << "Windows programs under Wine: " << u->successful_test_count() << " cases passed, "
+              << u->failed_test_count() << " failed, " << u->skipped_test_count()
+              << " skipped as they cannot apply to them (reasons above)" << std::endl;
+  }
+}
+
+namespace {
+// KRANZEL_E2E_WINE brings the session to every test program of the harness.
+const bool kWineSessionRegistered = [] {
+  if (DefaultPlatform() == Platform::Windows) WineSession::Register();
+  return true;
+}();
 }  // namespace
 
 Path DefaultPath() {
@@ -113,7 +261,9 @@ std::string TdsUnavailable() {
 #endif
 }
 
-Installation::Installation(Path path) : path_(path) {
+Installation::Installation(Path path, Platform platform) : path_(path), platform_(platform) {
+  if (platform_ == Platform::Windows && g_winePrefix.empty())
+    throw std::runtime_error("a Windows installation needs the WineSession");
   if (path_ == Path::Tds && !TdsUnavailable().empty())
     throw std::runtime_error("KRANZEL_E2E_TDS: " + TdsUnavailable());
   std::string tmpl = (fs::temp_directory_path() / "kranzel-e2e-XXXXXX").string();
@@ -305,8 +455,73 @@ std::string Installation::ReadFile(const std::string& pathFromWorkDir) const {
   return Slurp((fs::path(workDir) / pathFromWorkDir).string());
 }
 
+RunResult Installation::Launch(const std::vector<std::string>& argv,
+                               const std::vector<std::pair<std::string, std::string>>& env) {
+  RunResult r;
+  if (path_ == Path::InProcess) {
+    r = Capture(argv, workDir, env, root + "/stderr.txt");
+  } else {
+    // A fresh listener per run reads the control file afresh, as a fresh
+    // kranzel process loads the in-process driver afresh.
+    StartListener();
+    r = Capture(argv, workDir, env, root + "/stderr.txt");
+    StopListener();
+  }
+  // Neither kranzel (0, 90, 99) nor kranzel-ini (0, 2) ends with 1: a 1
+  // comes from what runs in front of them (the fake clock, Wine), so say
+  // what they reported.
+  const bool check = std::any_of(argv.begin(), argv.end(), [](const std::string& a) {
+    return a.find("kranzel-check") != std::string::npos;
+  });
+  if (r.exitCode == 1 && !check)
+    std::cout << "exit 1 from " << argv.back() << "; standard error so far:\n"
+              << Slurp(root + "/stderr.txt") << std::endl;
+  return r;
+}
+
+std::string Installation::FromWindowsText(const std::string& text, const std::string& what) const {
+  EXPECT_TRUE(AllCrLf(text)) << what << " of a Windows program has a line not ended by CR LF:\n"
+                             << text;
+  return AsLinuxText(text);
+}
+
+RunResult Installation::RunUnderWine(const std::string& exe, const std::vector<std::string>& args,
+                                     bool fast,
+                                     const std::vector<std::pair<std::string, std::string>>& env) {
+  if (exe.empty()) throw std::runtime_error("no such Windows program in the build");
+  std::vector<std::string> argv = {"timeout", "-s", "KILL", std::to_string(kRunTimeoutSeconds),
+                                   "env"};
+  for (const auto& [k, v] : env) {
+    // A preload library of the host never reaches into a Windows program.
+    if (k == "LD_PRELOAD")
+      throw std::runtime_error("LD_PRELOAD cannot apply to a Windows program: skip the case");
+    argv.push_back(k + "=" + v);
+  }
+  for (const auto& [k, v] : WineEnvironment()) argv.push_back(k + "=" + v);
+  if (fast) {
+#ifdef FAKETIME_LIB
+    argv.insert(argv.end(), {"LD_PRELOAD=" FAKETIME_LIB, "FAKETIME=+0 x1000"});
+#else
+    argv.insert(argv.end(), {"faketime", "-f", "+0 x1000"});
+#endif
+  }
+  argv.insert(argv.end(), {KRANZEL_WINE, exe});
+  argv.insert(argv.end(), args.begin(), args.end());
+  RunResult r = Launch(argv, OdbcEnvironment());
+  r.raw = r.out;
+  return r;
+}
+
 RunResult Installation::Run(const std::vector<std::string>& args, bool fast,
                             const std::vector<std::pair<std::string, std::string>>& env) {
+  if (platform_ == Platform::Windows) {
+    RunResult r = RunUnderWine(WindowsProgram(KRANZEL_BIN), args, fast, env);
+    r.out = FromWindowsText(r.raw, "the standard output");
+    std::string line = "== run";
+    for (const std::string& a : args) line += " [" + a + "]";
+    Note(line + " -> " + std::to_string(r.exitCode) + "\n" + r.out + "\n");
+    return r;
+  }
   // The test's variables and the fake clock reach kranzel alone, through
   // env(1): timeout(1) keeps the real clock, so its limit is in real seconds.
   std::vector<std::string> argv = {"timeout", "-s", "KILL", std::to_string(kRunTimeoutSeconds),
@@ -326,25 +541,17 @@ RunResult Installation::Run(const std::vector<std::string>& args, bool fast,
   // a wrapper that was killed, so a reused process id failed a random run.
   if (fast) {
     preload = preload.empty() ? FAKETIME_LIB : preload + ":" + FAKETIME_LIB;
-    argv.push_back("FAKETIME=+0 x1000");
+    argv.emplace_back("FAKETIME=+0 x1000");
   }
   if (!preload.empty()) argv.push_back("LD_PRELOAD=" + preload);
 #else
   if (!preload.empty()) argv.push_back("LD_PRELOAD=" + preload);
   if (fast) argv.insert(argv.end(), {"faketime", "-f", "+0 x1000"});
 #endif
-  argv.push_back(KRANZEL_BIN);
+  argv.emplace_back(KRANZEL_BIN);
   argv.insert(argv.end(), args.begin(), args.end());
-  RunResult r;
-  if (path_ == Path::InProcess) {
-    r = Capture(argv, workDir, OdbcEnvironment(), root + "/stderr.txt");
-  } else {
-    // A fresh listener per run reads the control file afresh, as a fresh
-    // kranzel process loads the in-process driver afresh.
-    StartListener();
-    r = Capture(argv, workDir, OdbcEnvironment(), root + "/stderr.txt");
-    StopListener();
-  }
+  RunResult r = Launch(argv, OdbcEnvironment());
+  r.raw = r.out;
   std::string line = "== run";
   for (const std::string& a : args) line += " [" + a + "]";
   Note(line + " -> " + std::to_string(r.exitCode) + "\n" + r.out + "\n");
@@ -353,18 +560,34 @@ RunResult Installation::Run(const std::vector<std::string>& args, bool fast,
 
 RunResult Installation::RunCommand(const std::vector<std::string>& argv,
                                    const std::vector<std::pair<std::string, std::string>>& env) {
+  if (platform_ == Platform::Windows && !argv.empty() &&
+      (argv[0] == KRANZEL_BIN || argv[0] == KRANZEL_INI_BIN || argv[0] == KRANZEL_CHECK_BIN)) {
+    RunResult r = RunUnderWine(WindowsProgram(argv[0]), {argv.begin() + 1, argv.end()}, false, env);
+    r.out = FromWindowsText(r.raw, "the standard output");
+    return r;
+  }
   std::vector<std::pair<std::string, std::string>> all = OdbcEnvironment();
   all.insert(all.end(), env.begin(), env.end());
-  return Capture(argv, workDir, all, root + "/stderr.txt");
+  RunResult r = Capture(argv, workDir, all, root + "/stderr.txt");
+  r.raw = r.out;
+  return r;
 }
 
-std::string Installation::Stderr() const { return Slurp(root + "/stderr.txt"); }
+std::string Installation::Stderr() const {
+  const std::string text = Slurp(root + "/stderr.txt");
+  return platform_ == Platform::Windows ? AsLinuxText(text) : text;
+}
+
+std::string Installation::ReadLog() const {
+  const std::string raw = Slurp(LogPath());
+  return platform_ == Platform::Windows ? FromWindowsText(raw, "the log") : raw;
+}
 
 std::string Installation::LogPath() const { return root + "/Valdura_php/log/kranzel.log"; }
 
 std::vector<std::string> Installation::LogMessages() const {
   std::vector<std::string> out;
-  std::istringstream in(Slurp(LogPath()));
+  std::istringstream in(ReadLog());
   std::string line;
   // A message with a line feed inside continues on a line of its own,
   // without a timestamp.
@@ -408,7 +631,8 @@ std::vector<Row> Installation::Query(const std::string& tsql) const {
   return rows;
 }
 
-void Installation::Exec(const std::string& tsql) const { Query(tsql); }
+// A statement run for its effect returns no rows worth keeping.
+void Installation::Exec(const std::string& tsql) const { static_cast<void>(Query(tsql)); }
 
 std::string Record(const std::vector<std::pair<std::string, int>>& fields) {
   std::string line;

@@ -16,6 +16,16 @@
 // the database (as each run gets a fresh driver in the first path), and the
 // DSN attributes User, Password, Journal and Control become the listener's.
 //
+// KRANZEL_E2E_WINE=1 runs the Windows programs of the build instead
+// (kranzel.exe, kranzel-ini.exe and kranzel-check.exe from
+// KRANZEL_WINDOWS_DIR) under Wine, on the same installation and database:
+// Wine's odbc32 hands every ODBC call to the host's unixODBC. Their console
+// output and log are read as the Linux build's once every line has been
+// checked to end in CR LF (the installation's paths, ..\..\Files\ and
+// ..\..\Valdura_php\log\, read as ../../Files/ and ../../Valdura_php/log/); a case that cannot
+// apply to a Windows program skips with its reason (SKIP_UNDER_WINE). All runs share one Wine
+// prefix (see WineSession).
+//
 // With KRANZEL_E2E_CAPTURE naming a directory, every installation also
 // appends what a user of the tool could see (each run's arguments, exit code
 // and standard output, every statement the stand-in received, the log
@@ -26,11 +36,14 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 namespace e2e {
 
 struct RunResult {
   int exitCode = -1;
-  std::string out;  // standard output
+  std::string out;  // standard output (a Windows program's with LF line ends)
+  std::string raw;  // standard output as written (CR LF from a Windows program)
 };
 
 using Row = std::vector<std::string>;  // NULL reads as "<NULL>"
@@ -44,11 +57,54 @@ Path DefaultPath();
 // when it can.
 std::string TdsUnavailable();
 
+// The build whose programs an installation runs.
+enum class Platform { Linux, Windows };
+
+// The platform the environment asks for (KRANZEL_E2E_WINE).
+Platform DefaultPlatform();
+// Why the Windows programs cannot run under Wine here, empty when they can.
+std::string WineUnavailable();
+// The Windows program of a Linux program of the build (KRANZEL_BIN,
+// KRANZEL_INI_BIN, KRANZEL_CHECK_BIN), empty when it is not built.
+std::string WindowsProgram(const std::string& linuxProgram);
+
+// One Wine prefix for every Windows run of a test program, with one
+// wineserver on the real clock that stays up until TearDown. A wineserver
+// under the fake clock would shrink its own timers a thousandfold: it exits
+// a few milliseconds after its last client, racing the next client that
+// connects, and it kills a process that is still leaving 16 us after its last
+// thread ended; both ended runs with "Caught Killed" or a lost connection.
+// Only the Windows programs run under the fake clock; their pauses are
+// timed in the client process, so they are shortened all the same.
+// Registered by itself when KRANZEL_E2E_WINE is set; tests/wine registers it
+// always.
+class WineSession : public testing::Environment {
+ public:
+  void SetUp() override;
+  void TearDown() override;
+  // Registers one session for this test program (more calls do nothing).
+  static void Register();
+};
+// The environment of a Windows run: WINEPREFIX and Wine's settings.
+std::vector<std::pair<std::string, std::string>> WineEnvironment();
+
+// Skips the current test when the installation runs the Windows programs and
+// the case cannot apply to them (`reason` says why).
+#define SKIP_UNDER_WINE(reason)                             \
+  if (::e2e::DefaultPlatform() == ::e2e::Platform::Windows) \
+  GTEST_SKIP() << "cannot apply to the Windows programs: " << reason
+// Skips the current test under Wine when the Windows build lacks `program`'s
+// counterpart.
+#define SKIP_UNDER_WINE_WITHOUT(program)                      \
+  if (::e2e::DefaultPlatform() == ::e2e::Platform::Windows && \
+      ::e2e::WindowsProgram(program).empty())                 \
+  GTEST_SKIP() << "the Windows build has no counterpart of " << (program) << " (not built yet)"
+
 class Installation {
  public:
   // Builds the tree and the database. Credentials "kranzel"/"geheim" on DSN
   // "KRANZELDB"; the DSN writes the journal.
-  explicit Installation(Path path = DefaultPath());
+  explicit Installation(Path path = DefaultPath(), Platform platform = DefaultPlatform());
   ~Installation();
   Installation(const Installation&) = delete;
   Installation& operator=(const Installation&) = delete;
@@ -60,7 +116,8 @@ class Installation {
   std::string journalPath;
   std::string controlPath;
 
-  bool ThroughTds() const { return path_ == Path::Tds; }
+  [[nodiscard]] bool ThroughTds() const { return path_ == Path::Tds; }
+  [[nodiscard]] bool UnderWine() const { return platform_ == Platform::Windows; }
 
   // Starts kranzel-standin-server on the database with the DSN's settings
   // (and `extraArgs`) and points the DSN at its port; returns the port.
@@ -69,7 +126,7 @@ class Installation {
   // Stops the listener with SIGTERM; throws unless it exits with 0.
   void StopListener();
   // The environment that makes unixODBC (and FreeTDS) use this installation.
-  std::vector<std::pair<std::string, std::string>> OdbcEnvironment() const;
+  [[nodiscard]] std::vector<std::pair<std::string, std::string>> OdbcEnvironment() const;
 
   // Rewrites odbc.ini with an attribute of the DSN set (e.g.
   // "NoRowCountMode", "freetds", or "Password"); an empty value removes it.
@@ -82,8 +139,8 @@ class Installation {
   // Writes a file at `path` relative to workDir; returns its path relative
   // to workDir (as passed to kranzel).
   std::string WriteFile(const std::string& path, const std::string& content);
-  bool Exists(const std::string& pathFromWorkDir) const;
-  std::string ReadFile(const std::string& pathFromWorkDir) const;
+  [[nodiscard]] bool Exists(const std::string& pathFromWorkDir) const;
+  [[nodiscard]] std::string ReadFile(const std::string& pathFromWorkDir) const;
 
   // Runs kranzel with `args` from workDir. With `fast`, under
   // faketime -f '+0 x1000' so the 10 s and 60 s pauses pass quickly. `env`
@@ -94,26 +151,45 @@ class Installation {
                 const std::vector<std::pair<std::string, std::string>>& env = {});
   static constexpr int kRunTimeoutSeconds = 120;
   // What the runs wrote to standard error, all of them in order.
-  std::string Stderr() const;
+  [[nodiscard]] std::string Stderr() const;
   // Runs any command line from workDir with the DSN's environment and the
-  // extra environment `env` (the Windows build under Wine uses it).
+  // extra environment `env`. Under Wine a program of the build (argv[0] is
+  // KRANZEL_BIN, KRANZEL_INI_BIN or KRANZEL_CHECK_BIN) runs as its Windows
+  // counterpart, on the real clock.
   RunResult RunCommand(const std::vector<std::string>& argv,
                        const std::vector<std::pair<std::string, std::string>>& env = {});
+  // Runs the Windows program `exe` under Wine from workDir (with `fast`,
+  // under the fake clock); `out` and `raw` both hold what it wrote.
+  RunResult RunUnderWine(const std::string& exe, const std::vector<std::string>& args,
+                         bool fast = true,
+                         const std::vector<std::pair<std::string, std::string>>& env = {});
 
+  // The log as the Linux build writes it (a Windows program's read as such:
+  // see Run).
+  [[nodiscard]] std::string ReadLog() const;
   // The log's messages without their timestamps, in order.
-  std::vector<std::string> LogMessages() const;
-  std::string LogPath() const;
+  [[nodiscard]] std::vector<std::string> LogMessages() const;
+  [[nodiscard]] std::string LogPath() const;
   // Statements the stand-in received (journal), in order, then cleared.
   std::vector<std::string> TakeJournal();
 
   // Runs T-SQL directly on the stand-in database (not journaled, no faults)
   // and returns the rows.
-  std::vector<Row> Query(const std::string& tsql) const;
+  [[nodiscard]] std::vector<Row> Query(const std::string& tsql) const;
   void Exec(const std::string& tsql) const;
 
  private:
   void WriteOdbcIni() const;
+  // A Windows program's output as the Linux build's: checks that every line
+  // ends in CR LF, then drops the CRs and writes the installation's paths
+  // with slashes.
+  [[nodiscard]] std::string FromWindowsText(const std::string& text, const std::string& what) const;
+  // Runs `argv` from workDir with the DSN's environment (and the listener
+  // around it on the TDS path).
+  RunResult Launch(const std::vector<std::string>& argv,
+                   const std::vector<std::pair<std::string, std::string>>& env);
   Path path_;
+  Platform platform_;
   int listenerPid_ = -1;
   int listenerPort_ = 0;
   // Appends `text` to this test's capture file (KRANZEL_E2E_CAPTURE).

@@ -88,7 +88,7 @@ TEST_F(TextReaderTest, LineEndsAtNulByte) {
 }
 
 TEST_F(TextReaderTest, TellsHowTheReadEnded) {
-  std::ofstream(path_, std::ios::binary) << std::string("abcd\nx\0y\nend", 13);
+  std::ofstream(path_, std::ios::binary) << std::string("abcd\nx\0y\nend\0", 13);
   platform::TextReader reader;
   ASSERT_TRUE(reader.Open(path_));
   std::string line;

@@ -40,7 +40,7 @@ struct DriverEntryPoints {
   DriverEntryPoints(const DriverEntryPoints&) = delete;
   DriverEntryPoints& operator=(const DriverEntryPoints&) = delete;
 
-  bool Complete() const {
+  [[nodiscard]] bool Complete() const {
     return allocHandle != nullptr && freeHandle != nullptr && setEnvAttr != nullptr && driverConnect != nullptr &&
            disconnect != nullptr && execDirect != nullptr;
   }

@@ -2,9 +2,9 @@
 #include "standin/driver_test_util.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cstdlib>
 
 #include <atomic>
 #include <cstdio>
@@ -199,6 +199,8 @@ int DiagCount(SQLSMALLINT type, SQLHANDLE handle) {
 
 Connection::Connection(SQLINTEGER odbcVersion) {
   EXPECT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)));
+  // ODBC passes an integer attribute in the pointer argument.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
   SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(odbcVersion)), 0);
   EXPECT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc)));
 }

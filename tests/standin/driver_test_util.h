@@ -87,7 +87,7 @@ class Statement {
   SQLHSTMT h = SQL_NULL_HSTMT;
   SQLRETURN Exec(const std::string& sql);
   SQLLEN RowCount();
-  Diag FirstDiag() const { return standin_test::FirstDiag(SQL_HANDLE_STMT, h); }
+  [[nodiscard]] Diag FirstDiag() const { return standin_test::FirstDiag(SQL_HANDLE_STMT, h); }
 };
 
 using Row = std::vector<std::string>;  // NULL reads as "<NULL>"

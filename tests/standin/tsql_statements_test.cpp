@@ -167,7 +167,7 @@ TEST(TsqlStatements, Mgsst41pRowDifferingInVonIsAnotherRow) {
   std::vector<std::string> upd = {"1600"};
   upd.insert(upd.end(), key.begin(), key.end());
   std::vector<std::string> ins = key;
-  ins.push_back("1600");
+  ins.emplace_back("1600");
   EXPECT_RUNS(db, Fill(k41Update, upd), 0);
   EXPECT_RUNS(db, Fill(k41Insert, ins), 1);
   ins[6] = "0900";
@@ -244,7 +244,7 @@ std::vector<std::string> TswValues(const std::string& idn, const std::string& st
   std::vector<std::string> v = {idn, sto, "LIZ", "MND"};
   for (int i = 1; i <= 16; ++i) v.push_back("W" + std::to_string(i));
   for (int i = 1; i <= 10; ++i) v.push_back("F" + std::to_string(i));
-  if (withAmp) v.push_back("AMP");
+  if (withAmp) v.emplace_back("AMP");
   return v;
 }
 
@@ -252,7 +252,7 @@ TEST(TsqlStatements, O2002TswBothInsertFormsAndDelMarkSweep) {
   Db db;
   std::vector<std::string> a = TswValues("ID1", "S1", true);
   std::vector<std::string> upd(a.begin() + 1, a.end());
-  upd.push_back("ID1");
+  upd.emplace_back("ID1");
   EXPECT_RUNS(db, Fill(kTswUpdate, upd), 0);
   EXPECT_RUNS(db, Fill(kTswInsertAmp, a), 1);
   EXPECT_RUNS(db, Fill(kTswInsert, TswValues("ID2", "S2", false)), 1);

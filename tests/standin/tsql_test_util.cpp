@@ -2,8 +2,8 @@
 #include "tsql_test_util.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
+#include <cstdlib>
 
 #include <fstream>
 #include <sstream>

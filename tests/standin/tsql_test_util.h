@@ -30,15 +30,15 @@ class Db {
   Db(const Db&) = delete;
   Db& operator=(const Db&) = delete;
 
-  sqlite3* handle() const { return db_; }
-  const std::string& path() const { return path_; }
+  [[nodiscard]] sqlite3* handle() const { return db_; }
+  [[nodiscard]] const std::string& path() const { return path_; }
 
   // Translates and runs one T-SQL statement as the driver does.
-  Result Exec(const std::string& tsql) const;
+  [[nodiscard]] Result Exec(const std::string& tsql) const;
   // Rows of a query that must succeed (a failure fails the test).
-  std::vector<Row> Rows(const std::string& tsql) const;
+  [[nodiscard]] std::vector<Row> Rows(const std::string& tsql) const;
   // The single value of a query that must return one row of one column.
-  std::string Value(const std::string& tsql) const;
+  [[nodiscard]] std::string Value(const std::string& tsql) const;
   // Runs a T-SQL script (GO batches).
   bool Script(const std::string& script, tsql::Error& err) const;
 

@@ -5,17 +5,14 @@
 // user sees: statements, table rows, log messages, exit codes, and the
 // Windows line ends (CR LF) in the log and on the console.
 //
-// One throw-away WINEPREFIX serves the whole run (creating it costs tens of
-// seconds). Every Wine process runs under faketime, so the 10 s and 60 s
-// pauses pass quickly: the pause is timed by the wineserver, which each run
-// starts afresh under the same faketime (a server outlives its last client by
-// three of its own, accelerated, seconds).
+// One Wine prefix and one wineserver on the real clock serve the whole run
+// (e2e::WineSession); the Windows programs run under faketime, so the 10 s and
+// 60 s pauses pass quickly.
 //
 // Without the Windows programs, Wine or faketime the program says why and
 // exits with 77, which ctest reports as skipped.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <chrono>
 #include <cstdio>
@@ -38,69 +35,12 @@ namespace {
 
 const std::string kKranzelExe = KRANZEL_WINDOWS_DIR "/kranzel.exe";
 const std::string kKranzelIniExe = KRANZEL_WINDOWS_DIR "/kranzel-ini.exe";
-const std::string kWine = KRANZEL_WINE;
-const std::string kWineserver = KRANZEL_WINESERVER;
-
-std::string g_prefix;  // the WINEPREFIX of this run
-
-std::vector<std::pair<std::string, std::string>> WineEnv() {
-  // mscoree and mshtml off: Wine would otherwise offer to install Mono and
-  // Gecko, which the console programs do not need.
-  // NO_FAKE_STAT: faketime would otherwise shift the file times Wine
-  // compares to decide whether the prefix needs updating, and every run
-  // would update it again.
-  return {{"WINEPREFIX", g_prefix},
-          {"WINEDEBUG", "-all"},
-          {"WINEDLLOVERRIDES", "mscoree,mshtml="},
-          {"NO_FAKE_STAT", "1"}};
-}
-
-std::string Shell(const std::string& command) {
-  std::string env;
-  for (const auto& [k, v] : WineEnv()) env += k + "='" + v + "' ";
-  return env + command;
-}
-
-class WinePrefix : public ::testing::Environment {
- public:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "kranzel-wine-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    g_prefix = tmpl;
-    auto start = std::chrono::steady_clock::now();
-    int boot = std::system(Shell("'" + kWine + "' wineboot -i >/dev/null 2>&1").c_str());
-    // The boot's server runs on real time; the runs must start their own.
-    int wait = std::system(Shell("'" + kWineserver + "' -w").c_str());
-    auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::cout << "Wine prefix " << g_prefix << " ready in " << seconds << " s\n";
-    ASSERT_EQ(boot, 0);
-    ASSERT_EQ(wait, 0);
-  }
-  void TearDown() override {
-    if (g_prefix.empty()) return;
-    [[maybe_unused]] int killed =
-        std::system(Shell("'" + kWineserver + "' -k 2>/dev/null").c_str());
-    std::error_code ec;
-    fs::remove_all(g_prefix, ec);
-  }
-};
-
 // Runs a Windows program of the build under Wine from the installation's
 // x/y, like the scheduler starts kranzel.exe there. A run that has not
 // ended after Installation::kRunTimeoutSeconds of real time is killed (exit
 // 137), so a hang fails the test instead of holding it.
 RunResult RunWine(Installation& db, const std::string& exe, const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {
-      "timeout",  "-s",  "KILL", std::to_string(Installation::kRunTimeoutSeconds), "faketime", "-f",
-      "+0 x1000", kWine, exe};
-  argv.insert(argv.end(), args.begin(), args.end());
-  RunResult r = db.RunCommand(argv, WineEnv());
-  // No run here ends with 1 by the programs' own doing (kranzel.exe exits 0,
-  // 90 or 99; the kranzel-ini.exe commands run here succeed): say what the
-  // programs in front of them reported (see run_wine_tests.sh).
-  if (r.exitCode == 1)
-    std::cout << exe << " ended with 1; standard error:\n" << db.Stderr() << "\n";
-  return r;
+  return db.RunUnderWine(exe, args);
 }
 
 RunResult RunKranzelExe(Installation& db, const std::vector<std::string>& args) {
@@ -165,7 +105,7 @@ std::vector<Row> Rows20P(const Installation& db) {
 
 TEST(Windows, BannerAndUsageAreTheLinuxTextWithCrLf) {
   Installation linux, windows;
-  for (auto args : {std::vector<std::string>{}, std::vector<std::string>{"in/20P.txt"}}) {
+  for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"in/20P.txt"}}) {
     RunResult expected = linux.Run(args, false);
     RunResult got = RunKranzelExe(windows, args);
     EXPECT_EQ(got.exitCode, 90);
@@ -229,7 +169,7 @@ TEST(Windows, WrongRecordLengthFailsAllFiveAttempts) {
   // The message carries the record line with its line feed: one message and
   // its continuation line per attempt, then the end of the run.
   ASSERT_EQ(messages.size(), 11u);
-  for (int attempt = 0; attempt < 5; ++attempt)
+  for (std::size_t attempt = 0; attempt < 5; ++attempt)
     EXPECT_EQ(messages[2 * attempt], "Falsche Satzlaenge! 'too short");
   EXPECT_EQ(messages.back(),
             "Die Schnittstellendatei vom Dateityp '20P' konnte nicht importiert werden!");
@@ -322,7 +262,7 @@ TEST(Windows, ConfigurationWrittenOnEitherPlatformReadsOnTheOther) {
                             {"DB_SYSTEM", "MSSQL"},
                             {"DATABASE", "KRANZELDB"}}) {
     RunResult set =
-        RunWine(windows, kKranzelIniExe, {"set", "..\\..\\Files\\Valdura.Ini", key, value});
+        RunWine(windows, kKranzelIniExe, {"set", R"(..\..\Files\Valdura.Ini)", key, value});
     EXPECT_EQ(set.exitCode, 0) << key;
   }
   const std::string written = Slurp(ini);
@@ -344,7 +284,7 @@ TEST(Windows, ConfigurationWrittenOnEitherPlatformReadsOnTheOther) {
   other.SetIni("PASS", "neu");
   other.SetDsnAttribute("Password", "neu");
   RunResult winGet = RunWine(other, kKranzelIniExe,
-                             {"get", "..\\..\\Files\\Valdura.Ini", "PASS", "--show-password"});
+                             {"get", R"(..\..\Files\Valdura.Ini)", "PASS", "--show-password"});
   EXPECT_EQ(winGet.exitCode, 0);
   EXPECT_EQ(winGet.out, "neu\r\n");
   EXPECT_EQ(
@@ -357,32 +297,12 @@ TEST(Windows, ConfigurationWrittenOnEitherPlatformReadsOnTheOther) {
   EXPECT_THAT(Rows20P(other), ElementsAre(Row{"TERM02", "A", "1", "12345", "0800", "1700"}));
 }
 
-// Why the group cannot run here, or "" when it can.
-std::string MissingPrerequisite() {
-#ifdef KRANZEL_SANITIZE_BUILD
-  return "the stand-in driver of a sanitizer build cannot be loaded into Wine";
-#endif
-  if (!fs::exists(kKranzelExe) || !fs::exists(kKranzelIniExe))
-    return "no Windows build in " KRANZEL_WINDOWS_DIR " (scripts/build-windows.sh makes one)";
-  if (kWine.empty() || kWine.find("NOTFOUND") != std::string::npos)
-    return "Wine is not installed (package wine64)";
-  if (kWineserver.empty() || kWineserver.find("NOTFOUND") != std::string::npos)
-    return "wineserver is not installed (package wine64)";
-  if (std::system("command -v faketime >/dev/null 2>&1") != 0)
-    return "faketime is not installed (package faketime)";
-  return "";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  bool listing = ::testing::GTEST_FLAG(list_tests);
-  std::string missing = MissingPrerequisite();
-  if (!missing.empty() && !listing) {
-    std::cout << "Windows tests under Wine skipped: " << missing << "\n";
-    return 77;
-  }
-  if (!listing) ::testing::AddGlobalTestEnvironment(new WinePrefix);
+  // The session exits with 77 when the Windows build, Wine or faketime is
+  // missing.
+  if (!::testing::GTEST_FLAG(list_tests)) e2e::WineSession::Register();
   return RUN_ALL_TESTS();
 }
