@@ -327,8 +327,10 @@ TEST(Check, InstallationCheckPassesAndTellsEachFaultApartWithoutChangingAnything
   fs::rename(log, log + ".weg");
   r = db.RunCommand({KRANZEL_CHECK_BIN, "--installation"});
   EXPECT_EQ(r.exitCode, 1);
+  // Each build names the folder as its installations write it.
   EXPECT_THAT(StepLine(r.out, "log directory"),
-              HasSubstr(": failed - ../../Valdura_php/log: No such file"));
+              HasSubstr(db.UnderWine() ? ": failed - ..\\..\\Valdura_php\\log: No such file"
+                                       : ": failed - ../../Valdura_php/log: No such file"));
   EXPECT_THAT(StepLine(r.out, "connection"), HasSubstr(": ok"));
   fs::rename(log + ".weg", log);
 
