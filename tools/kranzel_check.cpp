@@ -333,7 +333,7 @@ class StatementReader {
   }
   // The position of the WHERE of the statement: the last one outside quoted
   // text, between blanks.
-  std::size_t FindWhere() const {
+  [[nodiscard]] std::size_t FindWhere() const {
     std::size_t found = std::string::npos;
     bool quoted = false;
     for (std::size_t i = 0; i + 5 <= t_.size(); ++i) {

@@ -146,7 +146,7 @@ class FileLock {
 
  private:
   // Whether the path still names the file held open.
-  bool StillNamed() const;
+  [[nodiscard]] bool StillNamed() const;
   std::intptr_t handle_ = -1;  // file descriptor (POSIX) or HANDLE (Windows)
   std::string path_;
 };

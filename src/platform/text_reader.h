@@ -52,7 +52,7 @@ class TextReader {
 
   // Whether the file's size or time of last writing now differs from when
   // it was opened: a delivery still being written is no stable file.
-  bool Changed() const;
+  [[nodiscard]] bool Changed() const;
 
   // The characters the last ReadLine consumed (those after a NUL byte and
   // the line end included), and whether it stopped after a line feed. A read

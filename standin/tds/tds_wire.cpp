@@ -483,9 +483,9 @@ namespace {
 class Reader {
  public:
   Reader(const Bytes& msg, std::size_t pos) : msg_(msg), pos_(pos) {}
-  bool Has(std::size_t n) const { return pos_ + n <= msg_.size(); }
-  bool AtEnd() const { return pos_ >= msg_.size(); }
-  std::size_t pos() const { return pos_; }
+  [[nodiscard]] bool Has(std::size_t n) const { return pos_ + n <= msg_.size(); }
+  [[nodiscard]] bool AtEnd() const { return pos_ >= msg_.size(); }
+  [[nodiscard]] std::size_t pos() const { return pos_; }
   bool U8(std::uint8_t& v) {
     if (!Has(1)) return false;
     v = msg_[pos_++];

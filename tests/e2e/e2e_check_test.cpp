@@ -172,14 +172,14 @@ TEST(Check, EachKindOfBadLineIsNamedAndTheImportFailsOnIt) {
   EXPECT_EQ(r.exitCode, 1);
   const std::vector<std::string> expected = {
       "in/20P.txt:2: wrong length 262, expected 272: the line ends at position 262",
-      "in/20P.txt:3: wrong length 100, expected 272: a NUL byte at position 101 ends the record "
-      "there",
-      "in/20P.txt:4: wrong length 275, expected 272: the line goes on past the longest record: "
-      "275 characters with its line end",
-      "in/20P.txt:5: wrong length 121, expected 272: a line feed inside the record at position "
-      "121 splits it over lines 5 and 6",
-      "in/20P.txt:6: wrong length 152, expected 272: the rest of line 5's record, after the line "
-      "feed inside it",
+      ("in/20P.txt:3: wrong length 100, expected 272: a NUL byte at position 101 ends the record "
+       "there"),
+      ("in/20P.txt:4: wrong length 275, expected 272: the line goes on past the longest record: "
+       "275 characters with its line end"),
+      ("in/20P.txt:5: wrong length 121, expected 272: a line feed inside the record at position "
+       "121 splits it over lines 5 and 6"),
+      ("in/20P.txt:6: wrong length 152, expected 272: the rest of line 5's record, after the line "
+       "feed inside it"),
   };
   std::vector<std::string> out = Lines(r.out);
   ASSERT_EQ(out.size(), 7u) << r.out;

@@ -162,8 +162,8 @@ TEST(Faults, DeliveryStillBeingWrittenIsReadAgainWhole) {
   // Upstream has written 100 of 200 records when the run starts, and the
   // rest once the run has read to the end of what was there.
   const std::string delivery = File20P("K", 200);
-  db.WriteFile("in/20P.txt", delivery.substr(0, 100 * 272));
-  db.WriteFile("rest.txt", delivery.substr(100 * 272));
+  db.WriteFile("in/20P.txt", delivery.substr(0, std::size_t{100} * 272));
+  db.WriteFile("rest.txt", delivery.substr(std::size_t{100} * 272));
   auto r =
       db.Run({"in/20P.txt", "20P"}, true,
              {{"LD_PRELOAD", READ_ERROR_SHIM}, {"KRANZEL_SHIM_APPEND", db.workDir + "/rest.txt"}});

@@ -80,7 +80,7 @@ class IdleSession {
         k > 8 && std::string(buf, static_cast<std::size_t>(k)).find('\xad') != std::string::npos;
   }
   ~IdleSession() { close(fd_); }
-  bool loggedIn() const { return loggedIn_; }
+  [[nodiscard]] bool loggedIn() const { return loggedIn_; }
 
  private:
   int fd_ = -1;
@@ -132,7 +132,7 @@ class TdsClients : public ::testing::Test {
 #define REQUIRE(cond, what)                                                       \
   do {                                                                            \
     if (!(cond))                                                                  \
-      GTEST_FAIL() << "missing: " << what                                         \
+      GTEST_FAIL() << "missing: " << (what)                                       \
                    << " (scripts/install-clients.sh installs the client matrix)"; \
   } while (0)
 
@@ -154,7 +154,7 @@ TEST_F(TdsClients, Tsql) {
   // Two at once: the second runs while the first is still connected.
   e2e::RunResult r = db_->RunCommand(
       {"sh", "-c",
-       "(sleep 1; printf 'SELECT 2 AS second\\ngo\\nquit\\n') | " +
+       R"((sleep 1; printf 'SELECT 2 AS second\ngo\nquit\n') | )" +
            std::string("TDSVER=7.4 tsql -H 127.0.0.1 -p ") + std::to_string(port_) +
            " -U kranzel -P geheim > second.txt 2>&1 & " + cmd + " 2>&1; wait; cat second.txt"});
   EXPECT_EQ(r.exitCode, 0);

@@ -203,15 +203,15 @@ std::vector<std::string> Tokens(const std::string& r) {
       std::snprintf(buf, sizeof buf, "79:%llu", le(i + 1, 4));
       i += 5;
     } else if (t == 0xAC) {
-      std::size_t name = u8(i + 3) * 2;
+      std::size_t name = std::size_t{u8(i + 3)} * 2;
       std::size_t at = i + 4 + name + 1 + 4 + 2 + 2;  // status, user type, flags, INTN and its size
       std::snprintf(buf, sizeof buf, "AC:%llu", le(at + 1, 4));
       i = at + 5;
     } else {
-      out.push_back("?");
+      out.emplace_back("?");
       break;
     }
-    out.push_back(buf);
+    out.emplace_back(buf);
   }
   return out;
 }
@@ -249,8 +249,7 @@ std::string Tm(int type) {
   std::string headers = {22, 0, 0, 0, 18, 0, 0, 0, 2, 0};
   headers += std::string(8, '\0') + std::string{1, 0, 0, 0};
   std::string body = U16Le(static_cast<std::size_t>(type));
-  body += type == 5 ? std::string{0, 0}
-                    : std::string{0, 0};  // isolation level and name / name and flags
+  body += std::string{0, 0};  // isolation level and name (begin) / name and flags (the others)
   return headers + body;
 }
 
@@ -653,7 +652,7 @@ class SilentServer {
       port_ = ntohs(a.sin_port);
   }
   ~SilentServer() { close(fd_); }
-  int port() const { return port_; }
+  [[nodiscard]] int port() const { return port_; }
 
  private:
   int fd_ = -1;

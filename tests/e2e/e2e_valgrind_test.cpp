@@ -40,7 +40,7 @@ int RunUnderValgrind(const e2e::Installation& inst, const std::vector<std::strin
   std::vector<std::string> argv = {
 #ifdef FAKETIME_LIB
       "env",
-      "LD_PRELOAD=" FAKETIME_LIB,
+      std::string("LD_PRELOAD=") + FAKETIME_LIB,
       "FAKETIME=+0 x1000",
 #else
       "faketime",

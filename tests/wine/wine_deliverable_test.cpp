@@ -16,7 +16,6 @@
 // with 77, which ctest reports as skipped.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <chrono>
@@ -94,7 +93,7 @@ std::string WinPath(const std::string& path) {
 // Runs a Windows command line under Wine in `dir` with the installation's
 // data source.
 RunResult Wine(Installation& db, const std::string& dir, const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {"sh", "-c", "cd \"$0\" && exec \"$@\"", dir, kWine};
+  std::vector<std::string> argv = {"sh", "-c", R"(cd "$0" && exec "$@")", dir, kWine};
   argv.insert(argv.end(), args.begin(), args.end());
   RunResult r = db.RunCommand(argv, WineEnv());
   if (r.exitCode >= 126)
@@ -148,19 +147,19 @@ std::vector<Row> Rows20P(const Installation& db) {
 // The step name and status of every step of kranzel-check --installation --json.
 std::vector<std::string> Steps(const std::string& json) {
   std::vector<std::string> out;
-  for (std::size_t at = 0; (at = json.find("{\"step\":\"", at)) != std::string::npos;) {
+  for (std::size_t at = 0; (at = json.find(R"({"step":")", at)) != std::string::npos;) {
     at += 9;
     const std::string name = json.substr(at, json.find('"', at) - at);
-    const std::size_t s = json.find("\"status\":\"", at) + 10;
+    const std::size_t s = json.find(R"("status":")", at) + 10;
     out.push_back(name + ": " + json.substr(s, json.find('"', s) - s));
   }
   return out;
 }
 
 std::string StepDetail(const std::string& json, const std::string& step) {
-  std::size_t at = json.find("{\"step\":\"" + step + "\"");
+  std::size_t at = json.find(R"({"step":")" + step + "\"");
   if (at == std::string::npos) return "";
-  at = json.find("\"detail\":\"", at) + 10;
+  at = json.find(R"("detail":")", at) + 10;
   return json.substr(at, json.find("\"}", at) - at);
 }
 
@@ -198,7 +197,7 @@ void SetFixedFileVersion(std::string& pe, unsigned major, unsigned minor, unsign
 std::vector<std::string> UninstallEntries(Installation& db) {
   RunResult r =
       Wine(db, db.workDir,
-           {"reg", "query", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", "/s"});
+           {"reg", "query", R"(HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall)", "/s"});
   std::vector<std::string> entries;
   std::istringstream in(r.out);
   std::string name;
@@ -310,9 +309,9 @@ TEST(Msi, InstallImportCheckUpgradeUninstall) {
   SetFixedFileVersion(next, 1, 0, 99);
   Spit(stage + "/kranzel.exe", next);
   const std::string upgradeMsi = db.root + "/kranzel-upgrade.msi";
-  RunResult wixl = db.RunCommand({"sh", "-c", "cd \"$0\" && exec \"$@\"", stage, kWixl, "-a", "x64",
-                                  "-D", "Version=1.0.99", "-o", upgradeMsi,
-                                  KRANZEL_SOURCE_DIR "/packaging/windows/kranzel.wxs"});
+  RunResult wixl = db.RunCommand(
+      {"sh", "-c", R"(cd "$0" && exec "$@")", stage, kWixl, "-a", "x64", "-D", "Version=1.0.99",
+       "-o", upgradeMsi, std::string(KRANZEL_SOURCE_DIR) + "/packaging/windows/kranzel.wxs"});
   ASSERT_EQ(wixl.exitCode, 0) << db.Stderr();
   // No VALDURAROOT: the upgrade finds the installed root itself.
   ASSERT_EQ(Wine(db, db.workDir, {"msiexec", "/i", WinPath(upgradeMsi), "/qn"}).exitCode, 0);
