@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/last_error_win.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -64,19 +65,6 @@ bool IsSingleAccount(PSID sid) {
 }
 
 constexpr ACCESS_MASK kReadRights = FILE_READ_DATA | GENERIC_READ | GENERIC_ALL;
-
-void SetErrnoFromLastError() {
-  switch (GetLastError()) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME: errno = ENOENT; break;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_WRITE_PROTECT: errno = EACCES; break;
-    default: errno = EIO; break;
-  }
-}
 
 }  // namespace
 

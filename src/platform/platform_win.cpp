@@ -4,6 +4,8 @@
 #ifdef _WIN32
 #include "platform/platform.h"
 
+#include "platform/last_error_win.h"
+
 #include <windows.h>
 
 #include <fcntl.h>
@@ -16,10 +18,6 @@
 
 namespace platform {
 
-namespace {
-
-// errno for the last Windows error, so callers that report strerror(errno)
-// say something true on both platforms.
 void SetErrnoFromLastError() {
   switch (GetLastError()) {
     case ERROR_FILE_NOT_FOUND:
@@ -27,12 +25,15 @@ void SetErrnoFromLastError() {
     case ERROR_INVALID_NAME: errno = ENOENT; break;
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION: errno = EACCES; break;
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT: errno = EACCES; break;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS: errno = EEXIST; break;
     default: errno = EIO; break;
   }
 }
+
+namespace {
 
 std::string LastErrorText() {
   DWORD code = GetLastError();
