@@ -107,21 +107,25 @@ TEST(DriverFaults, DropAfterNFailsLaterCallsWith08S01UntilReconnect) {
   dsn.SetControl("drop_after 2\n");
   Connection conn;
   ASSERT_EQ(conn.Connect(dsn.dsn), SQL_SUCCESS);
-  Statement one(conn.dbc);
-  EXPECT_EQ(one.Exec("SELECT 1"), SQL_SUCCESS);
-  Statement failed(conn.dbc);
-  EXPECT_EQ(failed.Exec("SELECT nothing FROM nowhere"), SQL_ERROR) << "a failure does not count";
-  Statement two(conn.dbc);
-  EXPECT_EQ(two.Exec(kMarkLike), SQL_NO_DATA) << "SQL_NO_DATA counts as executed";
-  Statement three(conn.dbc);
-  EXPECT_EQ(three.Exec("SELECT 1"), SQL_ERROR);
-  Diag d = three.FirstDiag();
-  EXPECT_EQ(d.sqlstate, "08S01");
-  EXPECT_EQ(d.native, 10054);
-  EXPECT_EQ(three.Exec("SELECT 1"), SQL_ERROR) << "stays dropped";
-  Statement refused(conn.dbc);
-  EXPECT_EQ(refused.allocResult, SQL_ERROR);
-  EXPECT_EQ(FirstDiag(SQL_HANDLE_DBC, conn.dbc).sqlstate, "08S01");
+  {
+    // The disconnect below frees every statement of the connection, so
+    // these handles must be gone before it.
+    Statement one(conn.dbc);
+    EXPECT_EQ(one.Exec("SELECT 1"), SQL_SUCCESS);
+    Statement failed(conn.dbc);
+    EXPECT_EQ(failed.Exec("SELECT nothing FROM nowhere"), SQL_ERROR) << "a failure does not count";
+    Statement two(conn.dbc);
+    EXPECT_EQ(two.Exec(kMarkLike), SQL_NO_DATA) << "SQL_NO_DATA counts as executed";
+    Statement three(conn.dbc);
+    EXPECT_EQ(three.Exec("SELECT 1"), SQL_ERROR);
+    Diag d = three.FirstDiag();
+    EXPECT_EQ(d.sqlstate, "08S01");
+    EXPECT_EQ(d.native, 10054);
+    EXPECT_EQ(three.Exec("SELECT 1"), SQL_ERROR) << "stays dropped";
+    Statement refused(conn.dbc);
+    EXPECT_EQ(refused.allocResult, SQL_ERROR);
+    EXPECT_EQ(FirstDiag(SQL_HANDLE_DBC, conn.dbc).sqlstate, "08S01");
+  }
 
   conn.Disconnect();
   ASSERT_EQ(conn.Connect(dsn.dsn), SQL_SUCCESS);
