@@ -13,7 +13,7 @@ namespace standin {
 
 namespace {
 
-SQLRETURN ServerError(Handle* h, tsql::Error& err) {
+SQLRETURN ServerError(Handle* h, Error& err) {
   std::string state = err.sqlstate.empty() ? "42000" : err.sqlstate;
   if (err.pending) {
     h->diag.Add(state, err.native, std::string());
@@ -58,26 +58,26 @@ ColumnInfo DescribeColumn(sqlite3_stmt* st, int i, bool haveRow) {
     // A table column: its declared type is SQL Server's, as the translator
     // wrote it. A text type without length (varchar(max)) is described with
     // the default size.
-    tsql::ColumnType t = tsql::ParseDeclaredType(decl);
+    ColumnType t = ParseDeclaredType(decl);
     long length = t.length >= 0 ? t.length : 255;
     switch (t.type) {
-      case tsql::ColType::DateTime:
+      case ColType::DateTime:
         setNumber(SQL_TYPE_TIMESTAMP, "datetime", 23, 23, 16);
         c.decimals = 3;
         break;
-      case tsql::ColType::Char:
-      case tsql::ColType::NChar: setText(SQL_CHAR, "char", length); break;
-      case tsql::ColType::VarChar:
-      case tsql::ColType::NVarChar: setText(SQL_VARCHAR, "varchar", length); break;
-      case tsql::ColType::BigInt: setNumber(SQL_BIGINT, "bigint", 19, 20, 8); break;
-      case tsql::ColType::SmallInt: setNumber(SQL_SMALLINT, "smallint", 5, 6, 2); break;
-      case tsql::ColType::TinyInt:
+      case ColType::Char:
+      case ColType::NChar: setText(SQL_CHAR, "char", length); break;
+      case ColType::VarChar:
+      case ColType::NVarChar: setText(SQL_VARCHAR, "varchar", length); break;
+      case ColType::BigInt: setNumber(SQL_BIGINT, "bigint", 19, 20, 8); break;
+      case ColType::SmallInt: setNumber(SQL_SMALLINT, "smallint", 5, 6, 2); break;
+      case ColType::TinyInt:
         setNumber(SQL_TINYINT, "tinyint", 3, 3, 1);
         c.isUnsigned = true;
         break;
-      case tsql::ColType::Int: setNumber(SQL_INTEGER, "int", 10, 11, 4); break;
-      case tsql::ColType::Bit: setNumber(SQL_BIT, "bit", 1, 1, 1); break;
-      case tsql::ColType::Other: setText(SQL_VARCHAR, "varchar", 255); break;
+      case ColType::Int: setNumber(SQL_INTEGER, "int", 10, 11, 4); break;
+      case ColType::Bit: setNumber(SQL_BIT, "bit", 1, 1, 1); break;
+      case ColType::Other: setText(SQL_VARCHAR, "varchar", 255); break;
     }
   } else {
     int type = haveRow ? sqlite3_column_type(st, i) : SQLITE_TEXT;
@@ -116,8 +116,8 @@ SQLRETURN Fetch(Stmt* s) {
   s->getDataColumn = 0;
   s->getDataOffset = 0;
   s->getDataDone = false;
-  tsql::Error err;
-  int r = StepRow(s->dbc->db.handle(), s->ex, s->text, err);
+  Error err;
+  int r = tsql::StepRow(s->dbc->db.handle(), s->ex, s->text, err);
   if (r < 0) {
     s->onRow = false;
     s->haveColumns = false;
@@ -328,8 +328,8 @@ SQLRETURN ExecuteText(Stmt* s, const std::string& text) {
                           std::to_string(native) + ".");
     }
   }
-  tsql::Error err;
-  if (!Execute(c->db.handle(), text, s->ex, err, true)) return ServerError(s, err);
+  Error err;
+  if (!tsql::Execute(c->db.handle(), text, s->ex, err, true)) return ServerError(s, err);
   if (c->faults != nullptr) c->faults->CountSuccess();
 
   if (s->ex.stmt != nullptr) {
@@ -339,7 +339,7 @@ SQLRETURN ExecuteText(Stmt* s, const std::string& text) {
   s->diag.rowCount = static_cast<SQLLEN>(s->ex.rowCount);
   // ODBC 3 drivers answer a searched UPDATE or DELETE that touched no row
   // with SQL_NO_DATA; ODBC 2 applications and FreeTDS get success instead.
-  bool rowsStatement = s->ex.kind == tsql::Kind::Update || s->ex.kind == tsql::Kind::Delete;
+  bool rowsStatement = s->ex.kind == Kind::Update || s->ex.kind == Kind::Delete;
   if (rowsStatement && s->ex.rowCount == 0 && !c->freetds &&
       c->env->odbcVersion >= static_cast<SQLINTEGER>(SQL_OV_ODBC3)) {
     return SQL_NO_DATA;

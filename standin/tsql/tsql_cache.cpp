@@ -23,7 +23,9 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "tsql.h"
 #include "tsql_catalog.h"
+#include "tsql_connection.h"
 #include "tsql_lex.h"
 #include "tsql_translate.h"
 #include "tsql_translate_parser.h"

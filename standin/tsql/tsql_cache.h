@@ -15,9 +15,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "tsql.h"
+#include "sql_types.h"
 
 namespace tsql {
+
+using standin::Kind;
 
 // A check of a literal's value whose outcome a translation depends on.
 struct LiteralCheck {

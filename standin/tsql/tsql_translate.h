@@ -6,8 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "tsql.h"
+#include "sql_types.h"
+#include "tsql_cache.h"
 #include "tsql_catalog.h"
+#include "tsql_connection.h"
 #include "tsql_lex.h"
 #include "tsql_values.h"
 
