@@ -92,12 +92,4 @@ class StatementCache {
   std::size_t count_ = 0;
 };
 
-struct Connection;
-
-// The WriteInfo of `text` from its cached translation, the literals of
-// `text` written in (CURRENT_TIMESTAMP as now, as a translation now would
-// write it). False when no translation of its shape is cached. The caller
-// holds `c.mu`.
-bool CachedWriteInfo(Connection& c, const std::string& text, WriteInfo& out);
-
 }  // namespace tsql

@@ -1,6 +1,6 @@
 // The T-SQL side of the stand-in: entry points of tsql.h. Setup lives with
 // the SQLite functions (tsql_functions.cpp), Prepare with the statement
-// cache (tsql_cache.cpp), Database and Execute in tsql_database.cpp, the
+// cache (tsql_prepare.cpp), Database and Execute in tsql_database.cpp, the
 // translation proper in tsql_translate*.cpp; here are Translate, MapError
 // (SQLite's failures as SQL Server's errors) and RunScript (DDL files with
 // GO).
@@ -13,10 +13,10 @@
 #include <string_view>
 #include <vector>
 
-#include "tsql_cache.h"
 #include "tsql_catalog.h"
 #include "tsql_connection.h"
 #include "tsql_lex.h"
+#include "tsql_prepare.h"
 #include "tsql_translate.h"
 #include "tsql_values.h"
 

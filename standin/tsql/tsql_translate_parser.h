@@ -1,7 +1,7 @@
 // Inside the T-SQL translator: the parser and what its parts share (the
 // types of expressions, literals, the helpers). The parser is one class whose
 // methods are spread over files by what they parse:
-//   tsql_translate.cpp       helpers, names, the statement dispatch
+//   tsql_translate_dispatch.cpp  helpers, names, the statement dispatch
 //   tsql_translate_expr.cpp  conversions and operators
 //   tsql_translate_primary.cpp  literals, columns, functions, CONVERT/CAST
 //   tsql_translate_data.cpp  SELECT, INSERT, UPDATE, DELETE, TRUNCATE
