@@ -296,7 +296,10 @@ class Parser {
   bool ParseDrop(Statement& out);
   bool ParseAlter(Statement& out);
   bool ParseColumnDef(ColumnDef& def, int column, const std::string& tableName);
-  bool ParseKeyColumns(KeyDef& key);
+  // The key list of a constraint or index, "(col [ASC|DESC], ...)", and the
+  // options after it. An index (`index`) may also name INCLUDE columns
+  // (ignored, as the stand-in has no covering indexes) but no filter.
+  bool ParseKeyColumns(KeyDef& key, bool index = false);
   void SkipOptions();
   bool ColumnSql(const ColumnDef& def, std::string& sql);
 
