@@ -277,6 +277,16 @@ SQLRETURN Stall(Stmt* s) {
   return s->Error("HYT00", 0, std::string(kDriverPrefix) + "Query timeout expired");
 }
 
+// The statement text of SQLExecDirect and SQLPrepare: SQL_SUCCESS, or the
+// error it records on `s`.
+SQLRETURN CheckStatementText(Stmt* s, const SQLCHAR* text, SQLINTEGER length) {
+  if (text == nullptr) return s->Error("HY009", 0, std::string(kDriverPrefix) + "Invalid use of null pointer");
+  if (length < 0 && length != SQL_NTS) {
+    return s->Error("HY090", 0, std::string(kDriverPrefix) + "Invalid string or buffer length");
+  }
+  return SQL_SUCCESS;
+}
+
 }  // namespace
 
 void Stmt::CloseCursor() {
@@ -357,12 +367,7 @@ SQLRETURN SQL_API SQLExecDirect(SQLHSTMT StatementHandle, SQLCHAR* StatementText
   Stmt* s = AsStmt(StatementHandle);
   if (s == nullptr) return SQL_INVALID_HANDLE;
   s->diag.Clear();
-  if (StatementText == nullptr) {
-    return s->Done(s->Error("HY009", 0, std::string(kDriverPrefix) + "Invalid use of null pointer"));
-  }
-  if (TextLength < 0 && TextLength != SQL_NTS) {
-    return s->Done(s->Error("HY090", 0, std::string(kDriverPrefix) + "Invalid string or buffer length"));
-  }
+  if (SQLRETURN rc = CheckStatementText(s, StatementText, TextLength); rc != SQL_SUCCESS) return s->Done(rc);
   s->prepared = false;
   return s->Done(ExecuteText(s, TextIn(StatementText, TextLength)));
 }
@@ -371,12 +376,7 @@ SQLRETURN SQL_API SQLPrepare(SQLHSTMT StatementHandle, SQLCHAR* StatementText, S
   Stmt* s = AsStmt(StatementHandle);
   if (s == nullptr) return SQL_INVALID_HANDLE;
   s->diag.Clear();
-  if (StatementText == nullptr) {
-    return s->Done(s->Error("HY009", 0, std::string(kDriverPrefix) + "Invalid use of null pointer"));
-  }
-  if (TextLength < 0 && TextLength != SQL_NTS) {
-    return s->Done(s->Error("HY090", 0, std::string(kDriverPrefix) + "Invalid string or buffer length"));
-  }
+  if (SQLRETURN rc = CheckStatementText(s, StatementText, TextLength); rc != SQL_SUCCESS) return s->Done(rc);
   // The statement runs (and is checked) on SQLExecute, as SQL Server's
   // drivers defer a prepare to the first execution.
   s->CloseCursor();

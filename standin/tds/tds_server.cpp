@@ -325,7 +325,35 @@ class Server::Session {
   Outcome RunEngine(const std::string& text, TokenWriter& w, std::uint8_t doneToken);
   Outcome Query(tsql::Execution& ex, const std::string& text, TokenWriter& w, std::uint8_t doneToken);
   Outcome SetStatement(const std::string& statement, TokenWriter& w, std::uint8_t doneToken);
+  // True when a fault of the control file ends the request without its
+  // reply: a dropped connection (closed; `keepOpen` false) or a stalled
+  // statement (no answer until the client cancels; `keepOpen` true).
+  bool EndedByFault(Outcome o, bool& keepOpen) {
+    if (o == Outcome::Drop) {
+      Close("dropped (control file: drop_after)");
+      keepOpen = false;
+      return true;
+    }
+    if (o == Outcome::Stall) {
+      server_.Log(peer_ + ": statement left unanswered (control file: stall_statement)");
+      keepOpen = true;
+      return true;
+    }
+    return false;
+  }
   void WriteError(TokenWriter& w, const standin::Error& err, std::uint8_t doneToken);
+  // Answers the statement with `err`: it failed, the batch goes on.
+  Outcome Failed(TokenWriter& w, const standin::Error& err, std::uint8_t doneToken) {
+    WriteError(w, err, doneToken);
+    return Outcome::Failed;
+  }
+  // The same with an error of the listener's own making.
+  Outcome Refuse(TokenWriter& w, std::uint8_t doneToken, int native, std::string message) {
+    standin::Error err;
+    err.native = native;
+    err.message = std::move(message);
+    return Failed(w, err, doneToken);
+  }
 
   // The session's transaction on its SQLite connection.
   bool BeginTran(TokenWriter& w, standin::Error& err);
@@ -634,11 +662,8 @@ Server::Session::Outcome Server::Session::RunOne(const std::string& statement,
     if (faults_->TakeDrop()) return Outcome::Drop;
     int native = 0;
     if (faults_->FailStatement(statement, native)) {
-      standin::Error err;
-      err.native = native;
-      err.message = "Statement failed on purpose (control file): native error " + std::to_string(native) + ".";
-      WriteError(w, err, doneToken);
-      return Outcome::Failed;
+      return Refuse(w, doneToken, native,
+                    "Statement failed on purpose (control file): native error " + std::to_string(native) + ".");
     }
   }
   standin::Error err;
@@ -649,42 +674,26 @@ Server::Session::Outcome Server::Session::RunOne(const std::string& statement,
     return Outcome::Ok;
   }
   Outcome o = Outcome::Ok;
-  switch (Classify(statement)) {
+  StmtKind kind = Classify(statement);
+  switch (kind) {
     case StmtKind::Set: o = SetStatement(statement, w, doneToken); break;
     case StmtKind::Begin:
-      if (!BeginTran(w, err)) {
-        WriteError(w, err, doneToken);
-        return Outcome::Failed;
-      }
-      w.DoneToken(doneToken, kDoneMore, 0, 0);
-      break;
     case StmtKind::Commit:
-      if (!CommitTran(w, err)) {
-        WriteError(w, err, doneToken);
-        return Outcome::Failed;
-      }
+      if (!(kind == StmtKind::Begin ? BeginTran(w, err) : CommitTran(w, err))) return Failed(w, err, doneToken);
       w.DoneToken(doneToken, kDoneMore, 0, 0);
       break;
     case StmtKind::Rollback:
       if (tranCount_ == 0) {
-        err.native = 3903;
-        err.message = "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.";
-        WriteError(w, err, doneToken);
-        return Outcome::Failed;
+        return Refuse(w, doneToken, 3903, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
       }
       RollbackTran(&w);
       w.DoneToken(doneToken, kDoneMore, 0, 0);
       break;
     case StmtKind::Save:
-      err.native = 50000;
-      err.message = "The stand-in does not keep savepoints (SAVE TRANSACTION); use BEGIN, COMMIT and ROLLBACK TRAN.";
-      WriteError(w, err, doneToken);
-      return Outcome::Failed;
+      return Refuse(w, doneToken, 50000,
+                    "The stand-in does not keep savepoints (SAVE TRANSACTION); use BEGIN, COMMIT and ROLLBACK TRAN.");
     case StmtKind::Engine: {
-      if (implicitTransactions_ && tranCount_ == 0 && !BeginTran(w, err)) {
-        WriteError(w, err, doneToken);
-        return Outcome::Failed;
-      }
+      if (implicitTransactions_ && tranCount_ == 0 && !BeginTran(w, err)) return Failed(w, err, doneToken);
       SessionValues values;
       values.spid = spid_;
       values.rowCount = rowCount_;
@@ -700,13 +709,7 @@ Server::Session::Outcome Server::Session::RunOne(const std::string& statement,
 Server::Session::Outcome Server::Session::SetStatement(const std::string& statement, TokenWriter& w,
                                                        std::uint8_t doneToken) {
   SetOption opt;
-  standin::Error err;
-  auto refuse = [&](int native, const std::string& text) {
-    err.native = native;
-    err.message = text;
-    WriteError(w, err, doneToken);
-    return Outcome::Failed;
-  };
+  auto refuse = [&](int native, std::string text) { return Refuse(w, doneToken, native, std::move(text)); };
   if (!ParseSet(statement, opt)) return refuse(102, "Incorrect syntax near 'SET'.");
   const std::string& o = opt.option;
   const std::string& v = opt.value;
@@ -842,14 +845,7 @@ bool Server::Session::Batch(const Bytes& msg) {
     return Reply(w);
   }
   const Outcome o = RunStatements(statements, {}, w, 0xFD);
-  if (o == Outcome::Drop) {
-    Close("dropped (control file: drop_after)");
-    return false;
-  }
-  if (o == Outcome::Stall) {
-    server_.Log(peer_ + ": statement left unanswered (control file: stall_statement)");
-    return true;
-  }
+  if (bool keepOpen = false; EndedByFault(o, keepOpen)) return keepOpen;
   w.EndMore();
   if (!Reply(w)) {
     Close("closed: reply not sent");
@@ -1108,14 +1104,7 @@ bool Server::Session::Rpc(const Bytes& msg) {
       server_.Log(peer_ + ": RPC " + name + " answered with an error");
       o = Outcome::Failed;
     }
-    if (o == Outcome::Drop) {
-      Close("dropped (control file: drop_after)");
-      return false;
-    }
-    if (o == Outcome::Stall) {
-      server_.Log(peer_ + ": statement left unanswered (control file: stall_statement)");
-      return true;
-    }
+    if (bool keepOpen = false; EndedByFault(o, keepOpen)) return keepOpen;
     if (!err.message.empty()) w.Error(err.native, 1, ClassOf(err.native), err.message, kServerName);
     w.ReturnStatus(o == Outcome::Ok ? 0 : 1);
     if (returnsHandle) {
