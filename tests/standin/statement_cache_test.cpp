@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "tsql.h"
 #include "standin/driver_test_util.h"
 #include "standin/tsql_test_util.h"
+#include "tsql.h"
 
 namespace {
 
