@@ -18,6 +18,7 @@
 
 namespace tsql {
 
+// The engine's errors and types, which every declaration here speaks.
 using standin::ColType;
 using standin::ColumnType;
 using standin::Error;
