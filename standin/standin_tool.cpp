@@ -15,7 +15,7 @@
 #include <sstream>
 #include <string>
 
-#include "driver_db.h"
+#include "tsql.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ int Usage() {
   return 2;
 }
 
-int Fail(const tsql::Error& err) {
+int Fail(const standin::Error& err) {
   std::cerr << "Msg " << err.native << ", Level 16, State 1, Line 1\n" << err.message << "\n";
   return 1;
 }
@@ -38,22 +38,22 @@ int Create(const std::string& dbPath, const std::string& ddlPath) {
   }
   std::ostringstream script;
   script << in.rdbuf();
-  standin::Database db;
-  tsql::Error err;
+  tsql::Database db;
+  standin::Error err;
   if (!db.Open(dbPath, true, err)) return Fail(err);
   if (!tsql::RunScript(db.handle(), script.str(), err)) return Fail(err);
   return 0;
 }
 
 int Exec(const std::string& dbPath, const std::string& text) {
-  standin::Database db;
-  tsql::Error err;
+  tsql::Database db;
+  standin::Error err;
   if (!db.Open(dbPath, false, err)) return Fail(err);
-  standin::Execution ex;
-  if (!standin::Execute(db.handle(), text, ex, err)) return Fail(err);
+  tsql::Execution ex;
+  if (!tsql::Execute(db.handle(), text, ex, err)) return Fail(err);
   std::string out;
   for (;;) {
-    int r = standin::StepRow(db.handle(), ex, text, err);
+    int r = tsql::StepRow(db.handle(), ex, text, err);
     if (r < 0) {
       std::fwrite(out.data(), 1, out.size(), stdout);
       return Fail(err);

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "driver_db.h"
 #include "faults.h"
 #include "journal.h"
+#include "tsql.h"
 
 namespace standin {
 
@@ -113,7 +113,7 @@ struct Dbc : Handle {
   ~Dbc();
   Env* env;
   bool connected = false;
-  Database db;
+  tsql::Database db;
   ConnectSettings settings;
   bool freetds = false;  // NoRowCountMode=freetds
   Journal journal;       // statements received, when the DSN names one
@@ -154,7 +154,7 @@ struct Stmt : Handle {
   Dbc* dbc;
   std::string text;  // the statement last prepared or executed
   bool prepared = false;
-  Execution ex;
+  tsql::Execution ex;
   bool onRow = false;  // a row has been fetched and is current
   bool haveColumns = false;
   std::vector<ColumnInfo> columns;

@@ -159,7 +159,7 @@ SQLRETURN ConnectWith(Dbc* c, const ConnectSettings& settings) {
     return c->Error("28000", 18456, std::string(kServerPrefix) + "Login failed for user '" + settings.uid + "'.");
   }
 
-  tsql::Error err;
+  Error err;
   if (!c->db.Open(settings.database, false, err)) {
     return c->Error(err.sqlstate, err.native, kServerPrefix + err.message);
   }

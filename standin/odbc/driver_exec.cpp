@@ -13,7 +13,7 @@ namespace standin {
 
 namespace {
 
-SQLRETURN ServerError(Handle* h, tsql::Error& err) {
+SQLRETURN ServerError(Handle* h, Error& err) {
   std::string state = err.sqlstate.empty() ? "42000" : err.sqlstate;
   if (err.pending) {
     h->diag.Add(state, err.native, std::string());
@@ -58,26 +58,26 @@ ColumnInfo DescribeColumn(sqlite3_stmt* st, int i, bool haveRow) {
     // A table column: its declared type is SQL Server's, as the translator
     // wrote it. A text type without length (varchar(max)) is described with
     // the default size.
-    tsql::ColumnType t = tsql::ParseDeclaredType(decl);
+    ColumnType t = ParseDeclaredType(decl);
     long length = t.length >= 0 ? t.length : 255;
     switch (t.type) {
-      case tsql::ColType::DateTime:
+      case ColType::DateTime:
         setNumber(SQL_TYPE_TIMESTAMP, "datetime", 23, 23, 16);
         c.decimals = 3;
         break;
-      case tsql::ColType::Char:
-      case tsql::ColType::NChar: setText(SQL_CHAR, "char", length); break;
-      case tsql::ColType::VarChar:
-      case tsql::ColType::NVarChar: setText(SQL_VARCHAR, "varchar", length); break;
-      case tsql::ColType::BigInt: setNumber(SQL_BIGINT, "bigint", 19, 20, 8); break;
-      case tsql::ColType::SmallInt: setNumber(SQL_SMALLINT, "smallint", 5, 6, 2); break;
-      case tsql::ColType::TinyInt:
+      case ColType::Char:
+      case ColType::NChar: setText(SQL_CHAR, "char", length); break;
+      case ColType::VarChar:
+      case ColType::NVarChar: setText(SQL_VARCHAR, "varchar", length); break;
+      case ColType::BigInt: setNumber(SQL_BIGINT, "bigint", 19, 20, 8); break;
+      case ColType::SmallInt: setNumber(SQL_SMALLINT, "smallint", 5, 6, 2); break;
+      case ColType::TinyInt:
         setNumber(SQL_TINYINT, "tinyint", 3, 3, 1);
         c.isUnsigned = true;
         break;
-      case tsql::ColType::Int: setNumber(SQL_INTEGER, "int", 10, 11, 4); break;
-      case tsql::ColType::Bit: setNumber(SQL_BIT, "bit", 1, 1, 1); break;
-      case tsql::ColType::Other: setText(SQL_VARCHAR, "varchar", 255); break;
+      case ColType::Int: setNumber(SQL_INTEGER, "int", 10, 11, 4); break;
+      case ColType::Bit: setNumber(SQL_BIT, "bit", 1, 1, 1); break;
+      case ColType::Other: setText(SQL_VARCHAR, "varchar", 255); break;
     }
   } else {
     int type = haveRow ? sqlite3_column_type(st, i) : SQLITE_TEXT;
@@ -116,8 +116,8 @@ SQLRETURN Fetch(Stmt* s) {
   s->getDataColumn = 0;
   s->getDataOffset = 0;
   s->getDataDone = false;
-  tsql::Error err;
-  int r = StepRow(s->dbc->db.handle(), s->ex, s->text, err);
+  Error err;
+  int r = tsql::StepRow(s->dbc->db.handle(), s->ex, s->text, err);
   if (r < 0) {
     s->onRow = false;
     s->haveColumns = false;
@@ -277,6 +277,16 @@ SQLRETURN Stall(Stmt* s) {
   return s->Error("HYT00", 0, std::string(kDriverPrefix) + "Query timeout expired");
 }
 
+// The statement text of SQLExecDirect and SQLPrepare: SQL_SUCCESS, or the
+// error it records on `s`.
+SQLRETURN CheckStatementText(Stmt* s, const SQLCHAR* text, SQLINTEGER length) {
+  if (text == nullptr) return s->Error("HY009", 0, std::string(kDriverPrefix) + "Invalid use of null pointer");
+  if (length < 0 && length != SQL_NTS) {
+    return s->Error("HY090", 0, std::string(kDriverPrefix) + "Invalid string or buffer length");
+  }
+  return SQL_SUCCESS;
+}
+
 }  // namespace
 
 void Stmt::CloseCursor() {
@@ -328,8 +338,8 @@ SQLRETURN ExecuteText(Stmt* s, const std::string& text) {
                           std::to_string(native) + ".");
     }
   }
-  tsql::Error err;
-  if (!Execute(c->db.handle(), text, s->ex, err, true)) return ServerError(s, err);
+  Error err;
+  if (!tsql::Execute(c->db.handle(), text, s->ex, err, true)) return ServerError(s, err);
   if (c->faults != nullptr) c->faults->CountSuccess();
 
   if (s->ex.stmt != nullptr) {
@@ -339,7 +349,7 @@ SQLRETURN ExecuteText(Stmt* s, const std::string& text) {
   s->diag.rowCount = static_cast<SQLLEN>(s->ex.rowCount);
   // ODBC 3 drivers answer a searched UPDATE or DELETE that touched no row
   // with SQL_NO_DATA; ODBC 2 applications and FreeTDS get success instead.
-  bool rowsStatement = s->ex.kind == tsql::Kind::Update || s->ex.kind == tsql::Kind::Delete;
+  bool rowsStatement = s->ex.kind == Kind::Update || s->ex.kind == Kind::Delete;
   if (rowsStatement && s->ex.rowCount == 0 && !c->freetds &&
       c->env->odbcVersion >= static_cast<SQLINTEGER>(SQL_OV_ODBC3)) {
     return SQL_NO_DATA;
@@ -357,12 +367,7 @@ SQLRETURN SQL_API SQLExecDirect(SQLHSTMT StatementHandle, SQLCHAR* StatementText
   Stmt* s = AsStmt(StatementHandle);
   if (s == nullptr) return SQL_INVALID_HANDLE;
   s->diag.Clear();
-  if (StatementText == nullptr) {
-    return s->Done(s->Error("HY009", 0, std::string(kDriverPrefix) + "Invalid use of null pointer"));
-  }
-  if (TextLength < 0 && TextLength != SQL_NTS) {
-    return s->Done(s->Error("HY090", 0, std::string(kDriverPrefix) + "Invalid string or buffer length"));
-  }
+  if (SQLRETURN rc = CheckStatementText(s, StatementText, TextLength); rc != SQL_SUCCESS) return s->Done(rc);
   s->prepared = false;
   return s->Done(ExecuteText(s, TextIn(StatementText, TextLength)));
 }
@@ -371,12 +376,7 @@ SQLRETURN SQL_API SQLPrepare(SQLHSTMT StatementHandle, SQLCHAR* StatementText, S
   Stmt* s = AsStmt(StatementHandle);
   if (s == nullptr) return SQL_INVALID_HANDLE;
   s->diag.Clear();
-  if (StatementText == nullptr) {
-    return s->Done(s->Error("HY009", 0, std::string(kDriverPrefix) + "Invalid use of null pointer"));
-  }
-  if (TextLength < 0 && TextLength != SQL_NTS) {
-    return s->Done(s->Error("HY090", 0, std::string(kDriverPrefix) + "Invalid string or buffer length"));
-  }
+  if (SQLRETURN rc = CheckStatementText(s, StatementText, TextLength); rc != SQL_SUCCESS) return s->Done(rc);
   // The statement runs (and is checked) on SQLExecute, as SQL Server's
   // drivers defer a prepare to the first execution.
   s->CloseCursor();

@@ -26,6 +26,7 @@
 
 #include "tds_batch.h"
 #include "tds_wire.h"
+#include "tsql.h"
 #include "tsql_lex.h"
 #include "tsql_values.h"
 
@@ -118,12 +119,12 @@ std::uint8_t ClassOf(int native) {
   }
 }
 
-std::uint16_t CurCmdOf(tsql::Kind kind) {
+std::uint16_t CurCmdOf(standin::Kind kind) {
   switch (kind) {
-    case tsql::Kind::Insert: return kCmdInsert;
-    case tsql::Kind::Update: return kCmdUpdate;
-    case tsql::Kind::Delete: return kCmdDelete;
-    case tsql::Kind::Select: return kCmdSelect;
+    case standin::Kind::Insert: return kCmdInsert;
+    case standin::Kind::Update: return kCmdUpdate;
+    case standin::Kind::Delete: return kCmdDelete;
+    case standin::Kind::Select: return kCmdSelect;
     default: return 0;
   }
 }
@@ -146,19 +147,19 @@ std::vector<ColumnDesc> DescribeColumns(sqlite3_stmt* st, bool haveRow) {
       c.length = length >= 1 && length <= most ? static_cast<std::uint16_t>(length) : most;
     };
     if (decl != nullptr && *decl != '\0') {
-      tsql::ColumnType t = tsql::ParseDeclaredType(decl);
+      standin::ColumnType t = standin::ParseDeclaredType(decl);
       switch (t.type) {
-        case tsql::ColType::Int: c.kind = ColKind::Int, c.length = 4; break;
-        case tsql::ColType::SmallInt: c.kind = ColKind::Int, c.length = 2; break;
-        case tsql::ColType::TinyInt: c.kind = ColKind::Int, c.length = 1; break;
-        case tsql::ColType::BigInt: c.kind = ColKind::Int, c.length = 8; break;
-        case tsql::ColType::Bit: c.kind = ColKind::Bit, c.length = 1; break;
-        case tsql::ColType::DateTime: c.kind = ColKind::DateTime, c.length = 8; break;
-        case tsql::ColType::Char: text(ColKind::Char, t.length, 8000); break;
-        case tsql::ColType::VarChar: text(ColKind::VarChar, t.length, 8000); break;
-        case tsql::ColType::NChar: text(ColKind::NChar, t.length, 4000); break;
-        case tsql::ColType::NVarChar: text(ColKind::NVarChar, t.length, 4000); break;
-        case tsql::ColType::Other: text(ColKind::VarChar, 8000, 8000); break;
+        case standin::ColType::Int: c.kind = ColKind::Int, c.length = 4; break;
+        case standin::ColType::SmallInt: c.kind = ColKind::Int, c.length = 2; break;
+        case standin::ColType::TinyInt: c.kind = ColKind::Int, c.length = 1; break;
+        case standin::ColType::BigInt: c.kind = ColKind::Int, c.length = 8; break;
+        case standin::ColType::Bit: c.kind = ColKind::Bit, c.length = 1; break;
+        case standin::ColType::DateTime: c.kind = ColKind::DateTime, c.length = 8; break;
+        case standin::ColType::Char: text(ColKind::Char, t.length, 8000); break;
+        case standin::ColType::VarChar: text(ColKind::VarChar, t.length, 8000); break;
+        case standin::ColType::NChar: text(ColKind::NChar, t.length, 4000); break;
+        case standin::ColType::NVarChar: text(ColKind::NVarChar, t.length, 4000); break;
+        case standin::ColType::Other: text(ColKind::VarChar, 8000, 8000); break;
       }
     } else {
       int type = haveRow ? sqlite3_column_type(st, i) : SQLITE_NULL;
@@ -187,7 +188,7 @@ std::vector<ColumnDesc> DescribeColumns(sqlite3_stmt* st, bool haveRow) {
 
 // Reads column `i` of the current row as column `c` travels. False with
 // `err` set when the value cannot travel so.
-bool ReadValue(sqlite3_stmt* st, int i, const ColumnDesc& c, Value& v, tsql::Error& err) {
+bool ReadValue(sqlite3_stmt* st, int i, const ColumnDesc& c, Value& v, standin::Error& err) {
   int type = sqlite3_column_type(st, i);
   v.text.clear();
   if (type == SQLITE_NULL) {
@@ -322,13 +323,41 @@ class Server::Session {
   Outcome RunOne(const std::string& statement, const std::map<std::string, Value>& params, TokenWriter& w,
                  std::uint8_t doneToken);
   Outcome RunEngine(const std::string& text, TokenWriter& w, std::uint8_t doneToken);
-  Outcome Query(standin::Execution& ex, const std::string& text, TokenWriter& w, std::uint8_t doneToken);
+  Outcome Query(tsql::Execution& ex, const std::string& text, TokenWriter& w, std::uint8_t doneToken);
   Outcome SetStatement(const std::string& statement, TokenWriter& w, std::uint8_t doneToken);
-  void WriteError(TokenWriter& w, const tsql::Error& err, std::uint8_t doneToken);
+  // True when a fault of the control file ends the request without its
+  // reply: a dropped connection (closed; `keepOpen` false) or a stalled
+  // statement (no answer until the client cancels; `keepOpen` true).
+  bool EndedByFault(Outcome o, bool& keepOpen) {
+    if (o == Outcome::Drop) {
+      Close("dropped (control file: drop_after)");
+      keepOpen = false;
+      return true;
+    }
+    if (o == Outcome::Stall) {
+      server_.Log(peer_ + ": statement left unanswered (control file: stall_statement)");
+      keepOpen = true;
+      return true;
+    }
+    return false;
+  }
+  void WriteError(TokenWriter& w, const standin::Error& err, std::uint8_t doneToken);
+  // Answers the statement with `err`: it failed, the batch goes on.
+  Outcome Failed(TokenWriter& w, const standin::Error& err, std::uint8_t doneToken) {
+    WriteError(w, err, doneToken);
+    return Outcome::Failed;
+  }
+  // The same with an error of the listener's own making.
+  Outcome Refuse(TokenWriter& w, std::uint8_t doneToken, int native, std::string message) {
+    standin::Error err;
+    err.native = native;
+    err.message = std::move(message);
+    return Failed(w, err, doneToken);
+  }
 
   // The session's transaction on its SQLite connection.
-  bool BeginTran(TokenWriter& w, tsql::Error& err);
-  bool CommitTran(TokenWriter& w, tsql::Error& err);
+  bool BeginTran(TokenWriter& w, standin::Error& err);
+  bool CommitTran(TokenWriter& w, standin::Error& err);
   void RollbackTran(TokenWriter* w);
 
   Server& server_;
@@ -342,7 +371,7 @@ class Server::Session {
   std::size_t packetSize_ = kDefaultPacket;
   standin::FaultState* faults_ = nullptr;
   std::string faultsError_;
-  standin::Database db_;
+  tsql::Database db_;
   // Session state: @@TRANCOUNT (the SQLite transaction is open while it is
   // above 0), the descriptor clients echo in their requests, the options.
   int tranCount_ = 0;
@@ -534,7 +563,7 @@ bool Server::Session::Login(const Bytes& msg) {
   bool userOk = s.user.empty() || EqualsNoCase(s.user, login.userName);
   bool passwordOk = s.password.empty() || s.password == login.password;
   if (!userOk || !passwordOk) return refuse(18456, 14, "Login failed for user '" + login.userName + "'.");
-  tsql::Error err;
+  standin::Error err;
   if (!db_.Open(s.database, false, err)) return refuse(4060, 11, err.message);
 
   w.EnvChange(1, server_.dbName_, "master");
@@ -552,12 +581,12 @@ bool Server::Session::Login(const Bytes& msg) {
   return true;
 }
 
-void Server::Session::WriteError(TokenWriter& w, const tsql::Error& err, std::uint8_t doneToken) {
+void Server::Session::WriteError(TokenWriter& w, const standin::Error& err, std::uint8_t doneToken) {
   w.Error(err.native, 1, ClassOf(err.native), err.message, kServerName);
   w.DoneToken(doneToken, kDoneError | kDoneMore, 0, 0);
 }
 
-bool Server::Session::BeginTran(TokenWriter& w, tsql::Error& err) {
+bool Server::Session::BeginTran(TokenWriter& w, standin::Error& err) {
   if (tranCount_ == 0) {
     char* msg = nullptr;
     if (sqlite3_exec(db_.handle(), "BEGIN", nullptr, nullptr, &msg) != SQLITE_OK) {
@@ -573,7 +602,7 @@ bool Server::Session::BeginTran(TokenWriter& w, tsql::Error& err) {
   return true;
 }
 
-bool Server::Session::CommitTran(TokenWriter& w, tsql::Error& err) {
+bool Server::Session::CommitTran(TokenWriter& w, standin::Error& err) {
   if (tranCount_ == 0) {
     err.native = 3902;
     err.message = "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.";
@@ -633,14 +662,11 @@ Server::Session::Outcome Server::Session::RunOne(const std::string& statement,
     if (faults_->TakeDrop()) return Outcome::Drop;
     int native = 0;
     if (faults_->FailStatement(statement, native)) {
-      tsql::Error err;
-      err.native = native;
-      err.message = "Statement failed on purpose (control file): native error " + std::to_string(native) + ".";
-      WriteError(w, err, doneToken);
-      return Outcome::Failed;
+      return Refuse(w, doneToken, native,
+                    "Statement failed on purpose (control file): native error " + std::to_string(native) + ".");
     }
   }
-  tsql::Error err;
+  standin::Error err;
   std::string body;
   if (SplitTranCountTest(statement, body)) {
     if (tranCount_ > 0) return RunOne(body, params, w, doneToken);
@@ -648,42 +674,26 @@ Server::Session::Outcome Server::Session::RunOne(const std::string& statement,
     return Outcome::Ok;
   }
   Outcome o = Outcome::Ok;
-  switch (Classify(statement)) {
+  StmtKind kind = Classify(statement);
+  switch (kind) {
     case StmtKind::Set: o = SetStatement(statement, w, doneToken); break;
     case StmtKind::Begin:
-      if (!BeginTran(w, err)) {
-        WriteError(w, err, doneToken);
-        return Outcome::Failed;
-      }
-      w.DoneToken(doneToken, kDoneMore, 0, 0);
-      break;
     case StmtKind::Commit:
-      if (!CommitTran(w, err)) {
-        WriteError(w, err, doneToken);
-        return Outcome::Failed;
-      }
+      if (!(kind == StmtKind::Begin ? BeginTran(w, err) : CommitTran(w, err))) return Failed(w, err, doneToken);
       w.DoneToken(doneToken, kDoneMore, 0, 0);
       break;
     case StmtKind::Rollback:
       if (tranCount_ == 0) {
-        err.native = 3903;
-        err.message = "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.";
-        WriteError(w, err, doneToken);
-        return Outcome::Failed;
+        return Refuse(w, doneToken, 3903, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
       }
       RollbackTran(&w);
       w.DoneToken(doneToken, kDoneMore, 0, 0);
       break;
     case StmtKind::Save:
-      err.native = 50000;
-      err.message = "The stand-in does not keep savepoints (SAVE TRANSACTION); use BEGIN, COMMIT and ROLLBACK TRAN.";
-      WriteError(w, err, doneToken);
-      return Outcome::Failed;
+      return Refuse(w, doneToken, 50000,
+                    "The stand-in does not keep savepoints (SAVE TRANSACTION); use BEGIN, COMMIT and ROLLBACK TRAN.");
     case StmtKind::Engine: {
-      if (implicitTransactions_ && tranCount_ == 0 && !BeginTran(w, err)) {
-        WriteError(w, err, doneToken);
-        return Outcome::Failed;
-      }
+      if (implicitTransactions_ && tranCount_ == 0 && !BeginTran(w, err)) return Failed(w, err, doneToken);
       SessionValues values;
       values.spid = spid_;
       values.rowCount = rowCount_;
@@ -699,13 +709,7 @@ Server::Session::Outcome Server::Session::RunOne(const std::string& statement,
 Server::Session::Outcome Server::Session::SetStatement(const std::string& statement, TokenWriter& w,
                                                        std::uint8_t doneToken) {
   SetOption opt;
-  tsql::Error err;
-  auto refuse = [&](int native, const std::string& text) {
-    err.native = native;
-    err.message = text;
-    WriteError(w, err, doneToken);
-    return Outcome::Failed;
-  };
+  auto refuse = [&](int native, std::string text) { return Refuse(w, doneToken, native, std::move(text)); };
   if (!ParseSet(statement, opt)) return refuse(102, "Incorrect syntax near 'SET'.");
   const std::string& o = opt.option;
   const std::string& v = opt.value;
@@ -748,9 +752,9 @@ Server::Session::Outcome Server::Session::SetStatement(const std::string& statem
 }
 
 Server::Session::Outcome Server::Session::RunEngine(const std::string& text, TokenWriter& w, std::uint8_t doneToken) {
-  standin::Execution ex;
-  tsql::Error err;
-  if (!standin::Execute(db_.handle(), text, ex, err)) {
+  tsql::Execution ex;
+  standin::Error err;
+  if (!tsql::Execute(db_.handle(), text, ex, err)) {
     rowCount_ = 0;
     bool inTran = tranCount_ > 0;
     if (inTran && (err.native == 1222 || xactAbort_)) {
@@ -785,7 +789,7 @@ Server::Session::Outcome Server::Session::RunEngine(const std::string& text, Tok
   return Outcome::Ok;
 }
 
-Server::Session::Outcome Server::Session::Query(standin::Execution& ex, const std::string& text, TokenWriter& w,
+Server::Session::Outcome Server::Session::Query(tsql::Execution& ex, const std::string& text, TokenWriter& w,
                                                 std::uint8_t doneToken) {
   sqlite3* db = db_.handle();
   std::vector<ColumnDesc> cols = DescribeColumns(ex.stmt, ex.rowPending);
@@ -799,8 +803,8 @@ Server::Session::Outcome Server::Session::Query(standin::Execution& ex, const st
   std::vector<Value> values(cols.size());
   std::uint16_t count = nocount_ ? 0 : kDoneCount;
   for (;;) {
-    tsql::Error err;
-    int r = standin::StepRow(db, ex, text, err);
+    standin::Error err;
+    int r = tsql::StepRow(db, ex, text, err);
     if (r > 0) {
       for (std::size_t i = 0; i < cols.size() && r > 0; ++i) {
         if (!ReadValue(ex.stmt, static_cast<int>(i), cols[i], values[i], err)) r = -1;
@@ -841,14 +845,7 @@ bool Server::Session::Batch(const Bytes& msg) {
     return Reply(w);
   }
   const Outcome o = RunStatements(statements, {}, w, 0xFD);
-  if (o == Outcome::Drop) {
-    Close("dropped (control file: drop_after)");
-    return false;
-  }
-  if (o == Outcome::Stall) {
-    server_.Log(peer_ + ": statement left unanswered (control file: stall_statement)");
-    return true;
-  }
+  if (bool keepOpen = false; EndedByFault(o, keepOpen)) return keepOpen;
   w.EndMore();
   if (!Reply(w)) {
     Close("closed: reply not sent");
@@ -865,7 +862,7 @@ bool Server::Session::TransactionManager(const Bytes& msg) {
     return false;
   }
   TokenWriter w;
-  tsql::Error err;
+  standin::Error err;
   bool ok = true;
   switch (tm.type) {
     case 5:  // TM_BEGIN_XACT
@@ -976,7 +973,7 @@ bool Server::Session::Rpc(const Bytes& msg) {
       }
       return params;
     };
-    tsql::Error err;
+    standin::Error err;
     Outcome o = Outcome::Ok;
     int handle = 0;
     bool returnsHandle = false;
@@ -1107,14 +1104,7 @@ bool Server::Session::Rpc(const Bytes& msg) {
       server_.Log(peer_ + ": RPC " + name + " answered with an error");
       o = Outcome::Failed;
     }
-    if (o == Outcome::Drop) {
-      Close("dropped (control file: drop_after)");
-      return false;
-    }
-    if (o == Outcome::Stall) {
-      server_.Log(peer_ + ": statement left unanswered (control file: stall_statement)");
-      return true;
-    }
+    if (bool keepOpen = false; EndedByFault(o, keepOpen)) return keepOpen;
     if (!err.message.empty()) w.Error(err.native, 1, ClassOf(err.native), err.message, kServerName);
     w.ReturnStatus(o == Outcome::Ok ? 0 : 1);
     if (returnsHandle) {
@@ -1171,8 +1161,8 @@ bool Server::Start(std::string& why) {
   }
   // Opened once here so that a file SQLite cannot use refuses the start;
   // every session opens its own connection.
-  tsql::Error err;
-  standin::Database probe;
+  standin::Error err;
+  tsql::Database probe;
   if (!probe.Open(settings_.database, false, err)) {
     why = err.message;
     return false;

@@ -15,7 +15,6 @@
 #include <string>
 #include <thread>
 
-#include "driver_db.h"
 #include "faults.h"
 #include "journal.h"
 

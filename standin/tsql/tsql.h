@@ -1,54 +1,36 @@
 // The T-SQL side of the SQL Server stand-in: turns the T-SQL statements the
 // tool (and an administrator's DDL file) sends into SQLite statements with
 // SQL Server's semantics, and SQLite's failures into SQL Server's errors.
-// The ODBC side (standin driver) calls only what is declared here.
+// The front ends (the ODBC driver, the TDS listener, kranzel-standin) call
+// only what is declared here; the parts of the translator include it for
+// the calls they make to each other, so it declares and includes nothing of
+// theirs.
 #pragma once
 
 #include <sqlite3.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "database.h"
+#include "sql_types.h"
+
 namespace tsql {
 
-// An error as SQL Server reports it.
-struct Error {
-  int native = 0;        // e.g. 102, 207, 208, 241, 242, 245, 515, 2627, 8152
-  std::string sqlstate;  // e.g. "42000", "42S22", "42S02", "22007", "22008", "22018", "23000", "22001"
-  std::string message;   // SQL Server's message text, e.g. "Invalid column name 'TswAmp'."
-  // Set instead of `message` when the text costs work that nobody may ask
-  // for (the duplicate-key message reads the statement's key values back):
-  // ResolveMessage fills `message` from it. It uses the database the error
-  // came from, so it must run before that database is closed.
-  std::function<std::string()> pending;
-};
+// The engine's errors and types, which every declaration here speaks.
+using standin::ColType;
+using standin::ColumnType;
+using standin::Error;
+using standin::Kind;
+using standin::ParseDeclaredType;
+using standin::ResolveMessage;
 
-// Fills `e.message` from `e.pending`, if set.
-void ResolveMessage(Error& e);
-
-// What a translated statement is.
-enum class Kind { Select, Insert, Update, Delete, Ddl, Other };
-
+// What Translate makes of a statement.
 struct Translation {
   std::string sql;  // one SQLite statement (empty: nothing to run)
   Kind kind = Kind::Other;
 };
-
-// The SQL Server types a table column of the stand-in can have.
-enum class ColType { Char, VarChar, NChar, NVarChar, Int, SmallInt, BigInt, TinyInt, Bit, DateTime, Other };
-
-struct ColumnType {
-  ColType type = ColType::Other;
-  long length = -1;  // characters of a text type; -1: max (or no text type)
-};
-
-// A column's SQL Server type from its declared type in the database, as the
-// translator writes it (varchar(10), char(11), varchar for varchar(max),
-// int, datetime, ...). The catalog and the driver's column descriptions
-// both read it here.
-ColumnType ParseDeclaredType(std::string_view decl);
 
 // Prepares a freshly opened database: registers the collation, the
 // functions the translations call, and anything else they rely on.
@@ -97,5 +79,56 @@ void ClearStatementCache(sqlite3* db);
 // Runs a T-SQL DDL script (CREATE SCHEMA / CREATE TABLE / GO separators /
 // comments) against `db`. Returns false with `err` set on the first failure.
 bool RunScript(sqlite3* db, const std::string& script, Error& err);
+
+// A database opened for T-SQL: the engine's database file with the
+// translator set up on it; the translations it keeps prepared are let go
+// before it closes. Closed by the destructor.
+class Database {
+ public:
+  Database() = default;
+  ~Database() { Close(); }
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  // Opens `path` (created when `create` is set, otherwise it must exist)
+  // and sets it up. Returns false with `err` set as SQL Server reports a
+  // database it cannot open.
+  bool Open(const std::string& path, bool create, Error& err);
+  void Close();
+  [[nodiscard]] sqlite3* handle() const { return file_.handle(); }
+
+ private:
+  standin::DatabaseFile file_;
+};
+
+// One executed T-SQL statement. For a query the first row has already been
+// stepped (so a failure of the first row is reported by Execute, as SQL
+// Server reports it on execution); `stmt` then stays open for fetching.
+struct Execution {
+  sqlite3_stmt* stmt = nullptr;  // open result set, or null
+  Prepared prepared;             // owns `stmt` (a statement of the connection's statement cache, or its own)
+  Kind kind = Kind::Other;
+  bool rowPending = false;  // the current row of `stmt` is not yet fetched
+  bool done = false;        // `stmt` has no more rows
+  long long rowCount = -1;  // rows touched by INSERT/UPDATE/DELETE, else -1
+
+  Execution() = default;
+  ~Execution() { Reset(); }
+  Execution(const Execution&) = delete;
+  Execution& operator=(const Execution&) = delete;
+  // Closes the result set.
+  void Reset();
+};
+
+// Translates and runs `text` on `db`. Returns false with `err` set when the
+// statement fails (nothing stays open then). With `deferMessage`, the
+// message of a duplicate key is left `err.pending` (ResolveMessage builds
+// it, before `db` is closed); the native error and SQLSTATE are set at once.
+bool Execute(sqlite3* db, const std::string& text, Execution& out, Error& err, bool deferMessage = false);
+
+// Steps the open result set to its next row: 1 a row, 0 the end (the result
+// set stays open for its column descriptions), -1 failure with `err` set
+// (the result set is closed).
+int StepRow(sqlite3* db, Execution& ex, const std::string& text, Error& err);
 
 }  // namespace tsql

@@ -15,9 +15,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "tsql.h"
+#include "sql_types.h"
 
 namespace tsql {
+
+using standin::Kind;
 
 // A check of a literal's value whose outcome a translation depends on.
 struct LiteralCheck {
@@ -89,13 +91,5 @@ class StatementCache {
   std::unordered_map<std::string, std::vector<std::shared_ptr<CachedStatement>>> shapes_;
   std::size_t count_ = 0;
 };
-
-struct Connection;
-
-// The WriteInfo of `text` from its cached translation, the literals of
-// `text` written in (CURRENT_TIMESTAMP as now, as a translation now would
-// write it). False when no translation of its shape is cached. The caller
-// holds `c.mu`.
-bool CachedWriteInfo(Connection& c, const std::string& text, WriteInfo& out);
 
 }  // namespace tsql

@@ -12,12 +12,6 @@ namespace tsql {
 
 namespace {
 
-std::mutex g_registryMu;
-std::unordered_map<sqlite3*, Connection*>& Registry() {
-  static auto* registry = new std::unordered_map<sqlite3*, Connection*>();
-  return *registry;
-}
-
 // Runs `sql` and calls `row` for every result row.
 template <typename F>
 bool Query(sqlite3* db, const std::string& sql, Error& err, F row) {
@@ -110,51 +104,6 @@ const KeyInfo* TableInfo::PrimaryKey() const {
   return nullptr;
 }
 
-ColumnType ParseDeclaredType(std::string_view decl) {
-  ColumnType t;
-  std::string d = Upper(decl);
-  std::size_t paren = d.find('(');
-  std::string base = d.substr(0, paren);
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  if (paren != std::string::npos && d.compare(paren + 1, 3, "MAX") != 0) {
-    t.length = 0;
-    for (std::size_t i = paren + 1; i < d.size() && d[i] >= '0' && d[i] <= '9'; ++i) {
-      t.length = t.length * 10 + (d[i] - '0');
-      if (t.length > 100000000) break;
-    }
-  }
-  if (base == "VARCHAR")
-    t.type = ColType::VarChar;
-  else if (base == "CHAR")
-    t.type = ColType::Char;
-  else if (base == "NVARCHAR")
-    t.type = ColType::NVarChar;
-  else if (base == "NCHAR")
-    t.type = ColType::NChar;
-  else if (base == "INT")
-    t.type = ColType::Int;
-  else if (base == "SMALLINT")
-    t.type = ColType::SmallInt;
-  else if (base == "BIGINT" || base == "INTEGER")
-    t.type = ColType::BigInt;
-  else if (base == "TINYINT")
-    t.type = ColType::TinyInt;
-  else if (base == "BIT")
-    t.type = ColType::Bit;
-  else if (base == "DATETIME")
-    t.type = ColType::DateTime;
-  else if (base == "TEXT" || base.find("CHAR") != std::string::npos || base.find("CLOB") != std::string::npos) {
-    // A table made outside the translator: text of any length.
-    t.type = ColType::VarChar;
-    t.length = -1;
-  }
-  if (t.type != ColType::VarChar && t.type != ColType::Char && t.type != ColType::NVarChar &&
-      t.type != ColType::NChar) {
-    t.length = -1;
-  }
-  return t;
-}
-
 bool Catalog::Load(sqlite3* db, Error& err) {
   tables_.clear();
   schemas_.clear();
@@ -182,7 +131,7 @@ bool Catalog::Load(sqlite3* db, Error& err) {
           if (sqlite3_column_int(st, 6) != 0) return;  // hidden column
           ColumnInfo c;
           c.name = Text(st, 1);
-          ColumnType declared = ParseDeclaredType(Text(st, 2));
+          standin::ColumnType declared = standin::ParseDeclaredType(Text(st, 2));
           c.type = declared.type;
           c.length = declared.length;
           c.notNull = sqlite3_column_int(st, 3) != 0;
@@ -278,30 +227,6 @@ const TableInfo* Catalog::FindTable(std::string_view schema, std::string_view na
 std::string Catalog::FindSchema(std::string_view schema) const {
   auto it = schemas_.find(Upper(schema));
   return it == schemas_.end() ? std::string() : it->second;
-}
-
-Connection* FindConnection(sqlite3* db) {
-  std::lock_guard<std::mutex> lock(g_registryMu);
-  auto it = Registry().find(db);
-  return it == Registry().end() ? nullptr : it->second;
-}
-
-void RegisterConnection(Connection* c) {
-  std::lock_guard<std::mutex> lock(g_registryMu);
-  Registry()[c->db] = c;
-}
-
-void UnregisterConnection(Connection* c) {
-  std::lock_guard<std::mutex> lock(g_registryMu);
-  auto it = Registry().find(c->db);
-  if (it != Registry().end() && it->second == c) Registry().erase(it);
-}
-
-void MarkStale(sqlite3* db) {
-  Connection* c = FindConnection(db);
-  if (c == nullptr) return;
-  std::lock_guard<std::mutex> lock(c->mu);
-  c->stale = true;
 }
 
 std::string DefaultConstraintName(const char* prefix, std::string_view schema, std::string_view table) {

@@ -11,16 +11,17 @@
 
 #include <sqlite3.h>
 
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
-#include "tsql.h"
-#include "tsql_cache.h"
+#include "sql_types.h"
 
 namespace tsql {
+
+using standin::ColType;
+using standin::Error;
 
 struct ColumnInfo {
   std::string name;  // as declared
@@ -79,30 +80,6 @@ class Catalog {
   std::unordered_map<std::string, std::string> schemas_;  // upper case -> as created
   bool hasSchemaTable_ = false;
 };
-
-// The translator's state of one SQLite connection.
-struct Connection {
-  sqlite3* db = nullptr;
-  std::mutex mu;  // one translation at a time
-  Catalog catalog;
-  bool stale = true;     // reload before the next use
-  StatementCache cache;  // translations of this catalog; cleared with every reload
-};
-
-// The state of `db`, created (with the collation and functions registered)
-// by Setup; null when Setup has not run on `db`.
-Connection* FindConnection(sqlite3* db);
-// Registry of connections, used by Setup and by the collation's destructor
-// that SQLite calls when the connection closes.
-void RegisterConnection(Connection* c);
-void UnregisterConnection(Connection* c);
-
-// The state of `db`, set up first when Setup has not run on it.
-Connection* Attach(sqlite3* db, Error& err);
-
-// Marks the catalog of `db` stale (after DDL or an error that shows the
-// schema changed under it).
-void MarkStale(sqlite3* db);
 
 // SQL Server's name for an unnamed constraint, e.g. PK__MGSST20P__1A2B3C4D5E6F7A8B.
 std::string DefaultConstraintName(const char* prefix, std::string_view schema, std::string_view table);

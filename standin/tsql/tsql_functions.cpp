@@ -12,6 +12,7 @@
 
 #include "tsql.h"
 #include "tsql_catalog.h"
+#include "tsql_connection.h"
 #include "tsql_values.h"
 
 namespace tsql {

@@ -21,7 +21,7 @@ void Parser::SkipOptions() {
   } while (depth > 0 && Cur().kind != Tok::End);
 }
 
-bool Parser::ParseKeyColumns(KeyDef& key) {
+bool Parser::ParseKeyColumns(KeyDef& key, bool index) {
   if (!ExpectOp("(")) return false;
   do {
     if (!IsName(Cur())) return Fail();
@@ -32,6 +32,13 @@ bool Parser::ParseKeyColumns(KeyDef& key) {
     key.descending.push_back(desc);
   } while (AcceptOp(","));
   if (!ExpectOp(")")) return false;
+  if (index) {
+    if (AcceptWord("INCLUDE")) {
+      if (!IsOp(Cur(), "(")) return Fail();
+      SkipOptions();
+    }
+    if (IsWord(Cur(), "WHERE")) return Fail();
+  }
   // WITH (index options), ON filegroup: accepted and ignored.
   if (IsWord(Cur(), "WITH") && IsOp(Peek(1), "(")) {
     Advance();
@@ -300,29 +307,7 @@ bool Parser::ParseCreateIndex(Statement& out) {
     }
   }
   KeyDef key;
-  if (!ExpectOp("(")) return false;
-  do {
-    if (!IsName(Cur())) return Fail();
-    key.cols.push_back(Cur().value);
-    Advance();
-    bool desc = AcceptWord("DESC");
-    if (!desc) AcceptWord("ASC");
-    key.descending.push_back(desc);
-  } while (AcceptOp(","));
-  if (!ExpectOp(")")) return false;
-  if (AcceptWord("INCLUDE")) {
-    if (!IsOp(Cur(), "(")) return Fail();
-    SkipOptions();
-  }
-  if (IsWord(Cur(), "WHERE")) return Fail();
-  if (IsWord(Cur(), "WITH") && IsOp(Peek(1), "(")) {
-    Advance();
-    SkipOptions();
-  }
-  if (AcceptWord("ON")) {
-    if (Cur().kind != Tok::Ident && Cur().kind != Tok::QuotedIdent) return Fail();
-    Advance();
-  }
+  if (!ParseKeyColumns(key, true)) return false;
   std::string list;
   for (std::size_t i = 0; i < key.cols.size(); ++i) {
     int idx = table->Find(key.cols[i]);

@@ -1,7 +1,7 @@
 // Inside the T-SQL translator: the parser and what its parts share (the
 // types of expressions, literals, the helpers). The parser is one class whose
 // methods are spread over files by what they parse:
-//   tsql_translate.cpp       helpers, names, the statement dispatch
+//   tsql_translate_dispatch.cpp  helpers, names, the statement dispatch
 //   tsql_translate_expr.cpp  conversions and operators
 //   tsql_translate_primary.cpp  literals, columns, functions, CONVERT/CAST
 //   tsql_translate_data.cpp  SELECT, INSERT, UPDATE, DELETE, TRUNCATE
@@ -296,7 +296,10 @@ class Parser {
   bool ParseDrop(Statement& out);
   bool ParseAlter(Statement& out);
   bool ParseColumnDef(ColumnDef& def, int column, const std::string& tableName);
-  bool ParseKeyColumns(KeyDef& key);
+  // The key list of a constraint or index, "(col [ASC|DESC], ...)", and the
+  // options after it. An index (`index`) may also name INCLUDE columns
+  // (ignored, as the stand-in has no covering indexes) but no filter.
+  bool ParseKeyColumns(KeyDef& key, bool index = false);
   void SkipOptions();
   bool ColumnSql(const ColumnDef& def, std::string& sql);
 

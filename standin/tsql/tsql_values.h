@@ -8,9 +8,11 @@
 #include <string>
 #include <string_view>
 
-#include "tsql.h"
+#include "sql_types.h"
 
 namespace tsql {
+
+using standin::Error;
 
 // ---- errors ---------------------------------------------------------------
 

@@ -10,13 +10,8 @@
 // a server cursor (sp_cursoropen, sp_cursorfetch). FreeTDS 1.3 has no
 // SQLDescribeParam, which odbc_prepare needs for a '?': statements here
 // carry no markers.
-function check($step, $ok, $detail = '') {
-    if (!$ok) {
-        echo "FAILED $step $detail\n";
-        exit(1);
-    }
-    echo "ok $step\n";
-}
+require __DIR__ . '/client_check.php';
+
 function connect_db() {
     $dsn = 'Driver=FreeTDS;Server=127.0.0.1;Port=' . getenv('PORT') . ';TDS_Version=7.4;ClientCharset=CP1252';
     return odbc_connect($dsn, 'kranzel', 'geheim');

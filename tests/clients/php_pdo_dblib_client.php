@@ -3,13 +3,8 @@
 // login, a typed SELECT, a zero-row and a one-row UPDATE, a duplicate key
 // (2627), a rollback, two sessions at once. Prints "ok STEP" for every step
 // passed; exits 1 at the first that fails. Environment: PORT.
-function check($step, $ok, $detail = '') {
-    if (!$ok) {
-        echo "FAILED $step $detail\n";
-        exit(1);
-    }
-    echo "ok $step\n";
-}
+require __DIR__ . '/client_check.php';
+
 function connect_db() {
     return new PDO('dblib:host=127.0.0.1:' . getenv('PORT'), 'kranzel', 'geheim');
 }

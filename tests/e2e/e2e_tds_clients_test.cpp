@@ -8,9 +8,6 @@
 // the package (scripts/install-clients.sh installs them all).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -18,6 +15,7 @@
 #include <regex>
 
 #include "e2e/harness.h"
+#include "e2e/tds_raw_client.h"
 
 using e2e::Installation;
 using e2e::Path;
@@ -31,61 +29,6 @@ namespace {
 
 const char* const kSteps[] = {"login", "typed-select", "update-0",    "update-1",
                               "2627",  "rollback",     "two-sessions"};
-
-std::string Ucs2(const std::string& ascii) {
-  std::string out;
-  for (char c : ascii) out += std::string{c, '\0'};
-  return out;
-}
-
-// A session that logs in with the installation's credentials and then
-// stays idle until the test ends.
-class IdleSession {
- public:
-  explicit IdleSession(int port) {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
-    timeval tv{20, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    // LOGIN7: the fixed part, then user name and password (each byte of
-    // the password with its nibbles swapped and XORed with 0xA5).
-    std::string user = Ucs2("kranzel");
-    std::string password = Ucs2("geheim");
-    for (char& c : password) {
-      auto b = static_cast<unsigned char>(c);
-      c = static_cast<char>((((b << 4) | (b >> 4)) & 0xFF) ^ 0xA5);
-    }
-    std::string m(94, '\0');
-    m[4] = 0x04, m[7] = 0x74;  // TDS 7.4
-    m[9] = 0x10;               // packet size 4096
-    for (int at = 36; at < 94; at += 4) m[static_cast<std::size_t>(at)] = 94;
-    m[40] = 94, m[42] = 7;                          // user name
-    m[44] = static_cast<char>(94 + 14), m[46] = 6;  // password
-    for (int at = 48; at < 94; at += 4)
-      m[static_cast<std::size_t>(at)] = static_cast<char>(94 + 14 + 12);
-    m += user + password;
-    m[0] = static_cast<char>(m.size());
-    std::size_t len = m.size() + 8;
-    std::string packet = {0x10, 1, static_cast<char>(len >> 8), static_cast<char>(len & 0xFF), 0, 0,
-                          1,    0};
-    packet += m;
-    (void)send(fd_, packet.data(), packet.size(), MSG_NOSIGNAL);
-    char buf[4096];
-    ssize_t k = recv(fd_, buf, sizeof buf, 0);
-    loggedIn_ =
-        k > 8 && std::string(buf, static_cast<std::size_t>(k)).find('\xad') != std::string::npos;
-  }
-  ~IdleSession() { close(fd_); }
-  [[nodiscard]] bool loggedIn() const { return loggedIn_; }
-
- private:
-  int fd_ = -1;
-  bool loggedIn_ = false;
-};
 
 // True when `program` is found on PATH.
 bool Have(const std::string& program) {
@@ -101,8 +44,9 @@ class TdsClients : public ::testing::Test {
         "INSERT INTO QVSYSTEM.MGSST20P (M20Trm, M20Sch, M20Tg1, M20Zz2, M20Ofv, M20Ofb, M20Dat) "
         "VALUES ('TERM01', 'A', '1', '12345', '0800', '1700', CURRENT_TIMESTAMP)");
     port_ = db_->StartListener();
-    idle_ = std::make_unique<IdleSession>(port_);
-    ASSERT_TRUE(idle_->loggedIn());
+    // A third session that logs in and sits idle until the test ends.
+    idle_ = std::make_unique<e2e::RawClient>(port_);
+    ASSERT_TRUE(idle_->LogIn("kranzel", "geheim"));
   }
   void TearDown() override {
     idle_.reset();
@@ -126,7 +70,7 @@ class TdsClients : public ::testing::Test {
 
   std::unique_ptr<Installation> db_;
   int port_ = 0;
-  std::unique_ptr<IdleSession> idle_;
+  std::unique_ptr<e2e::RawClient> idle_;
 };
 
 #define REQUIRE(cond, what)                                                       \

@@ -14,7 +14,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -26,10 +25,14 @@
 #include <thread>
 
 #include "e2e/harness.h"
+#include "e2e/tds_raw_client.h"
 
 using e2e::Installation;
+using e2e::Login7;
 using e2e::Path;
+using e2e::RawClient;
 using e2e::Row;
+using e2e::Ucs2;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
@@ -70,100 +73,6 @@ std::string Tsql(Installation& db, int port, const std::string& password,
   }
   return out;
 #endif
-}
-
-// A raw client of the listener, for packets no driver would send.
-class RawClient {
- public:
-  explicit RawClient(int port) {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    timeval tv{20, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  }
-  ~RawClient() { close(fd_); }
-  [[nodiscard]] bool connected() const { return connected_; }
-  [[nodiscard]] int fd() const { return fd_; }
-
-  void SendRaw(const std::string& bytes) {
-    (void)send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-  }
-  void SendPacket(std::uint8_t type, const std::string& payload, bool eom = true) {
-    std::size_t len = payload.size() + 8;
-    std::string p = {static_cast<char>(type),
-                     static_cast<char>(eom ? 1 : 0),
-                     static_cast<char>(len >> 8),
-                     static_cast<char>(len & 0xFF),
-                     0,
-                     0,
-                     1,
-                     0};
-    SendRaw(p + payload);
-  }
-  void EndWrites() { shutdown(fd_, SHUT_WR); }
-  // The reply message (packets up to EOM); empty when the listener closed
-  // the connection instead.
-  std::string Reply() {
-    std::string msg;
-    for (;;) {
-      std::string h = Read(8);
-      if (h.size() < 8) return "";
-      std::size_t len = (static_cast<unsigned char>(h[2]) << 8) | static_cast<unsigned char>(h[3]);
-      std::string data = Read(len - 8);
-      if (data.size() < len - 8) return "";
-      msg += data;
-      if (h[1] & 1) return msg;
-    }
-  }
-  // True when the listener has closed the connection by now (nothing to
-  // read yet is not a close).
-  bool ClosedWithoutWaiting() {
-    char c;
-    ssize_t k = recv(fd_, &c, 1, MSG_DONTWAIT);
-    return k == 0 || (k < 0 && errno == ECONNRESET);
-  }
-  // True when the listener closed the connection: end of file, or a reset
-  // when it closed with our bytes still unread (not a receive timeout).
-  bool ClosedByListener() {
-    char c;
-    ssize_t k = recv(fd_, &c, 1, 0);
-    return k == 0 || (k < 0 && errno == ECONNRESET);
-  }
-
- private:
-  std::string Read(std::size_t n) {
-    std::string out;
-    char buf[4096];
-    while (out.size() < n) {
-      ssize_t k = recv(fd_, buf, std::min(sizeof buf, n - out.size()), 0);
-      if (k <= 0) break;
-      out.append(buf, static_cast<std::size_t>(k));
-    }
-    return out;
-  }
-  int fd_ = -1;
-  bool connected_ = false;
-};
-
-// A LOGIN7 message with no names at all (the listener then expects none).
-std::string EmptyLogin7() {
-  std::string m(94, '\0');
-  m[0] = 94;
-  m[4] = 0x04, m[7] = 0x74;  // TDS 7.4
-  m[9] = 0x10;               // packet size 4096
-  for (int at = 36; at < 94; at += 4)
-    m[static_cast<std::size_t>(at)] = 94;  // empty fields at the end
-  return m;
-}
-
-std::string Ucs2(const std::string& ascii) {
-  std::string out;
-  for (char c : ascii) out += std::string{c, '\0'};
-  return out;
 }
 
 std::string Batch(const std::string& sql) {
@@ -216,14 +125,6 @@ std::vector<std::string> Tokens(const std::string& r) {
   return out;
 }
 
-// Logs a raw client in with empty names (the listener then has no
-// credentials to check); true when the LOGINACK came.
-bool LogIn(RawClient& c) {
-  c.SendPacket(0x10, EmptyLogin7());
-  std::string r = c.Reply();
-  return !r.empty() && r.find('\xad') != std::string::npos;
-}
-
 std::string U16Le(std::size_t v) {
   return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
 }
@@ -273,11 +174,11 @@ TEST(TdsListener, SessionsRunSideBySideBoundedAndKranzelImportsMeanwhile) {
   std::vector<std::unique_ptr<RawClient>> clients;
   for (int i = 0; i < 16; ++i) {
     clients.push_back(std::make_unique<RawClient>(port));
-    ASSERT_TRUE(LogIn(*clients.back())) << "session " << i;
+    ASSERT_TRUE(clients.back()->LogIn()) << "session " << i;
   }
   {
     RawClient extra(port);
-    extra.SendPacket(0x10, EmptyLogin7());
+    extra.SendPacket(0x10, Login7("", ""));
     EXPECT_THAT(Tokens(extra.Reply()), ::testing::Contains("AA:17809"));
     EXPECT_TRUE(extra.ClosedByListener());
   }
@@ -285,7 +186,7 @@ TEST(TdsListener, SessionsRunSideBySideBoundedAndKranzelImportsMeanwhile) {
   bool loggedIn = false;
   for (int i = 0; i < 50 && !loggedIn; ++i) {
     RawClient again(port);
-    loggedIn = LogIn(again);
+    loggedIn = again.LogIn();
     if (!loggedIn) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   EXPECT_TRUE(loggedIn);
@@ -302,9 +203,7 @@ TEST(TdsListener, SessionsRunSideBySideBoundedAndKranzelImportsMeanwhile) {
     for (int i = 0; i < 9 && !slowDropped; ++i) {
       c.SendPacket(0x10, std::string(1, '\0'), false);
       std::this_thread::sleep_for(std::chrono::seconds(2));
-      char ch;
-      ssize_t k = recv(c.fd(), &ch, 1, MSG_DONTWAIT);
-      slowDropped = k == 0 || (k < 0 && errno == ECONNRESET);
+      slowDropped = c.ClosedWithoutWaiting();
     }
     slowSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   });
@@ -368,13 +267,13 @@ TEST(TdsListener, BatchesSetOptionsVariablesAndTransactions) {
   port = db.StartListener();
   {
     RawClient c(port);
-    ASSERT_TRUE(LogIn(c));
+    ASSERT_TRUE(c.LogIn());
     c.SendPacket(0x01, Batch("BEGIN TRANSACTION; UPDATE QVSYSTEM.MGSST20P SET M20Ofb = '1111'"));
     EXPECT_THAT(Tokens(c.Reply()), ElementsAre("E3:8", "FD:0", "FD:1"));
   }
   {
     RawClient c(port);
-    ASSERT_TRUE(LogIn(c));
+    ASSERT_TRUE(c.LogIn());
     c.SendPacket(0x0E, Tm(5));
     EXPECT_THAT(Tokens(c.Reply()), ElementsAre("E3:8", "FD:0"));
     c.SendPacket(0x01, Batch("UPDATE QVSYSTEM.MGSST20P SET M20Ofb = '2222'"));
@@ -388,8 +287,8 @@ TEST(TdsListener, BatchesSetOptionsVariablesAndTransactions) {
     // over it: it ends as a deadlock victim, and the other's row stays.
     RawClient a(port);
     RawClient b(port);
-    ASSERT_TRUE(LogIn(a));
-    ASSERT_TRUE(LogIn(b));
+    ASSERT_TRUE(a.LogIn());
+    ASSERT_TRUE(b.LogIn());
     a.SendPacket(0x01, Batch("BEGIN TRAN SELECT COUNT(*) FROM QVSYSTEM.MGSST20P"));
     ASSERT_FALSE(a.Reply().empty());
     b.SendPacket(0x01, Batch("UPDATE QVSYSTEM.MGSST20P SET M20Ofb = '3333'"));
@@ -401,7 +300,7 @@ TEST(TdsListener, BatchesSetOptionsVariablesAndTransactions) {
     // Statement words inside a text or a comment start no statement; the
     // SET of an UPDATE is its own.
     RawClient c(port);
-    ASSERT_TRUE(LogIn(c));
+    ASSERT_TRUE(c.LogIn());
     c.SendPacket(
         0x01,
         Batch(
@@ -424,7 +323,7 @@ TEST(TdsListener, RpcParametersAreBoundAndJournaled) {
   int port = db.StartListener();
   db.TakeJournal();
   RawClient c(port);
-  ASSERT_TRUE(LogIn(c));
+  ASSERT_TRUE(c.LogIn());
   const std::string update = "UPDATE QVSYSTEM.MGSST20P SET M20Ofb = @ofb WHERE M20Trm = @trm";
   // A value that would change the statement were it spliced into the text.
   c.SendPacket(0x03,
@@ -540,7 +439,7 @@ TEST(TdsListener, BadPacketsCloseOnlyTheirConnection) {
   }
   {
     RawClient c(port);  // logged in: an RPC is answered with an error, an attention with DONE_ATTN
-    c.SendPacket(0x10, EmptyLogin7());
+    c.SendPacket(0x10, Login7("", ""));
     std::string login = c.Reply();
     ASSERT_FALSE(login.empty());
     EXPECT_NE(login.find('\xad'), std::string::npos);  // LOGINACK
@@ -561,7 +460,7 @@ TEST(TdsListener, BadPacketsCloseOnlyTheirConnection) {
   }
   {
     RawClient c(port);  // a request of more than 4 MiB
-    c.SendPacket(0x10, EmptyLogin7());
+    c.SendPacket(0x10, Login7("", ""));
     ASSERT_FALSE(c.Reply().empty());
     std::string chunk(32000, 'a');
     for (int i = 0; i < 140; ++i) c.SendPacket(0x01, chunk, false);
@@ -596,7 +495,7 @@ TEST(TdsListener, ATricklingClientIsDroppedWhenItsPacketIsLate) {
     ASSERT_TRUE(c.connected());
     std::size_t sent = 0;
     if (loggedIn) {
-      c.SendPacket(0x10, EmptyLogin7());
+      c.SendPacket(0x10, Login7("", ""));
       const std::string login = c.Reply();
       ASSERT_NE(login.find('\xad'), std::string::npos);  // LOGINACK
       c.SendRaw(packet.substr(0, 8));

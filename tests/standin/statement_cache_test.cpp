@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "driver_db.h"
 #include "standin/driver_test_util.h"
 #include "standin/tsql_test_util.h"
+#include "tsql.h"
 
 namespace {
 
@@ -36,17 +36,17 @@ class Engine {
   Outcome Run(const std::string& text) {
     Outcome o;
     ran_.clear();
-    standin::Execution ex;
-    o.ok = standin::Execute(db_.handle(), text, ex, o.error);
+    tsql::Execution ex;
+    o.ok = tsql::Execute(db_.handle(), text, ex, o.error);
     o.rows = ex.rowCount;
     o.sqlite = ran_;
     return o;
   }
 
   std::string Value(const std::string& query) {
-    standin::Execution ex;
+    tsql::Execution ex;
     tsql::Error err;
-    if (!standin::Execute(db_.handle(), query, ex, err) || ex.stmt == nullptr || !ex.rowPending) {
+    if (!tsql::Execute(db_.handle(), query, ex, err) || ex.stmt == nullptr || !ex.rowPending) {
       ADD_FAILURE() << query << ": " << err.message;
       return "";
     }
@@ -63,7 +63,7 @@ class Engine {
     return 0;
   }
   tsqltest::Db file_;  // creates the schema; its own handle stays unused
-  standin::Database db_;
+  tsql::Database db_;
   std::string ran_;
 };
 

@@ -122,8 +122,13 @@ TEST(TsqlScript, DdlErrorsCarrySqlServerNumbers) {
   fails("CREATE TABLE T (A int DEFAULT 'x')", 245);
   fails("CREATE TABLE T (A varchar(0))", 1001);
   fails("CREATE TABLE T (A int IDENTITY(1,1))", 102);
-  ASSERT_TRUE(db.Script("CREATE TABLE T (A int)\nGO\n", err)) << err.message;
+  ASSERT_TRUE(db.Script("CREATE TABLE T (A int, B int)\nGO\n", err)) << err.message;
   fails("CREATE TABLE dbo.t (A int)", 2714);
+  EXPECT_TRUE(db.Script("CREATE INDEX IX_T ON T (A DESC) INCLUDE (B) WITH (FILLFACTOR = 80) ON [PRIMARY]", err))
+      << err.message;
+  fails("CREATE INDEX IX_T ON T (B)", 1913);
+  fails("CREATE INDEX IX_F ON T (A) WHERE A > 0", 102);
+  fails("CREATE INDEX IX_C ON T (C)", 1911);
   fails("DROP TABLE dbo.Nope", 3701);
   EXPECT_TRUE(db.Script("DROP TABLE IF EXISTS dbo.Nope", err));
   EXPECT_TRUE(db.Script("DROP TABLE T", err)) << err.message;

@@ -1,27 +1,5 @@
-// The T-SQL translator: a recursive-descent parser over the tokens of one
-// statement that writes the SQLite statement as it goes. Every expression
-// carries its SQL Server type, so that comparisons get the default
-// collation (COLLATE TSQL) or a conversion of one side, '+' joins texts or
-// adds numbers, and a value stored into a column is converted to the
-// column's type with SQL Server's errors. Expressions of constants (the
-// values the tool writes) are folded here, so the SQLite statement holds
-// plain literals; a conversion that fails is left to a tsql_* function,
-// which reports the error when the statement runs, as SQL Server does.
-//
-// Statements understood:
-//   SELECT [DISTINCT] [TOP n] items [FROM table [alias]] [WHERE c]
-//          [GROUP BY e, ...] [HAVING c] [ORDER BY e [ASC|DESC], ...]
-//   INSERT [INTO] table [(cols)] VALUES (v, ...)[, (...)] | DEFAULT VALUES
-//   UPDATE table SET col = e, ... [WHERE c]
-//   DELETE [FROM] table [WHERE c]          TRUNCATE TABLE table
-//   CREATE SCHEMA s [AUTHORIZATION o]      CREATE TABLE t (...)
-//   CREATE [UNIQUE] INDEX i ON t (cols)    DROP TABLE [IF EXISTS] t
-//   ALTER TABLE t ADD coldef | DROP COLUMN c
-//   SET option ..., USE db (ignored)
-// Every statement commits on its own; there are no transactions.
-//
-// This file: the helpers the parser's parts share, names, and the dispatch
-// of a statement to its part.
+// The translator's parts that the others share: the helpers, names, and
+// the dispatch of a statement to its part.
 #include <time.h>  // NOLINT(modernize-deprecated-headers): localtime_r, gmtime_r, clock_gettime are POSIX
 
 #include <cstdio>

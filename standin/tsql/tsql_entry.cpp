@@ -1,7 +1,9 @@
-// The T-SQL side of the stand-in: the entry points of tsql.h. Setup
-// lives with the SQLite functions (tsql_functions.cpp), the translation
-// proper in tsql_translate*.cpp, ParseDeclaredType with the catalog; here are Translate, MapError (SQLite's
-// failures as SQL Server's errors) and RunScript (DDL files with GO).
+// The T-SQL side of the stand-in: entry points of tsql.h. Setup lives with
+// the SQLite functions (tsql_functions.cpp), Prepare with the statement
+// cache (tsql_prepare.cpp), Database and Execute in tsql_database.cpp, the
+// translation proper in tsql_translate*.cpp; here are Translate, MapError
+// (SQLite's failures as SQL Server's errors) and RunScript (DDL files with
+// GO).
 #include "tsql.h"
 
 #include <cerrno>
@@ -12,7 +14,9 @@
 #include <vector>
 
 #include "tsql_catalog.h"
+#include "tsql_connection.h"
 #include "tsql_lex.h"
+#include "tsql_prepare.h"
 #include "tsql_translate.h"
 #include "tsql_values.h"
 
@@ -314,19 +318,6 @@ bool RunBatch(sqlite3* db, Connection& c, const std::string& batch, Error& err) 
 }
 
 }  // namespace
-
-Connection* Attach(sqlite3* db, Error& err) {
-  Connection* c = FindConnection(db);
-  if (c != nullptr) return c;
-  if (!Setup(db, err)) return nullptr;
-  return FindConnection(db);
-}
-
-void ResolveMessage(Error& e) {
-  if (!e.pending) return;
-  e.message = e.pending();
-  e.pending = nullptr;
-}
 
 // Used while the catalog is read (with the connection's lock held): no
 // side effects on the catalog, unlike MapError.
