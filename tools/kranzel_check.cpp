@@ -22,6 +22,7 @@
 
 #include "check_installation.h"
 #include "check_report.h"
+#include "db/connection.h"
 #include "db/statement.h"
 #include "importers/date_text.h"
 #include "importers/importers.h"
@@ -361,25 +362,25 @@ std::string PendingTable;
 // sent and answers as the empty tables would, filled by the delivery alone:
 // an UPDATE finds a row only where the delivery inserted its key, so every
 // other upsert formats its INSERT too.
-int Sink(StatementKind kind, const std::string& text) {
+db::StatementResult Sink(db::StatementKind kind, const std::string& text) {
   if (Statements != nullptr) Statements->push_back(text);
-  if (kind == StatementKind::Update) {
+  if (kind == db::StatementKind::Update) {
     std::string table, key;
     PendingKey.clear();
-    if (!StatementReader(text).UpdateKey(table, key)) return 100;
-    if (InsertedKeys.count(table + ' ' + key) != 0) return 0;
+    if (!StatementReader(text).UpdateKey(table, key)) return db::StatementResult::NoRow();
+    if (InsertedKeys.count(table + ' ' + key) != 0) return db::StatementResult::Done(1);
     PendingTable = table;
     PendingKey = key;
-    return 100;
+    return db::StatementResult::NoRow();
   }
-  if ((kind == StatementKind::Insert || kind == StatementKind::LenientInsert) &&
+  if ((kind == db::StatementKind::Insert || kind == db::StatementKind::LenientInsert) &&
       !PendingKey.empty()) {
     std::string table;
     if (StatementReader(text).InsertTable(table) && table == PendingTable)
       InsertedKeys.insert(table + ' ' + PendingKey);
     PendingKey.clear();
   }
-  return 0;
+  return db::StatementResult::Done();
 }
 
 // Watches the import cycle: numbers the lines as the file has them, lets the
@@ -549,16 +550,19 @@ int CheckFile(const FileOptions& o) {
 
   std::vector<std::string> statements;
   Statements = o.statements ? &statements : nullptr;
-  SetStatementSink(Sink);
+  // A session without a connection: every statement goes to the sink.
+  db::Session session;
+  db::CaptureExecutor capture(Sink);
+  session.SetExecutor(&capture);
 
   Checker checker(*type, o.show);
   ImportContext context;
+  context.Db = &session;
   context.UpdateMode = o.update ? 1 : 0;
   context.DbSystemMysql = o.mysql;
   context.ServerDate = o.serverDate.empty() ? Today() : o.serverDate;
   context.Observer = &checker;
   const ImportResult result = type->import(reader, context);
-  SetStatementSink(nullptr);
 
   const bool readError = result == ImportResult::FileError;
   const bool fine = result == ImportResult::Imported && checker.Rejected() == 0;

@@ -163,10 +163,10 @@ int Get(const std::vector<std::string>& args) {
               << "'); see 'kranzel-ini check " << file << "'\n";
   }
   if (key == "PASS" && !showPassword) {
-    std::cout << "PASS is set (" << IniValue.size() << " characters); "
+    std::cout << "PASS is set (" << found.value.size() << " characters); "
               << "add --show-password to print it\n";
   } else {
-    std::cout << IniValue << "\n";
+    std::cout << found.value << "\n";
   }
   return kOk;
 }

@@ -161,6 +161,7 @@ LookupResult Lookup(const std::string& section, const std::string& key, std::int
     IniValue = record.value;
     if (record.section == section || record.key == key || record.number == number) {
       IniValue = PlainText(DecryptHex(record.value, kIniKey));
+      result.value = IniValue;
       result.matched = true;
       result.record = record;
       return result;
@@ -174,5 +175,5 @@ LookupResult Lookup(const std::string& section, const std::string& key, std::int
 
 void ReadIniValue(const std::string& section, const std::string& key, std::int32_t number,
                   const std::string& path) {
-  ini::Lookup(section, key, number, path);
+  (void)ini::Lookup(section, key, number, path);
 }

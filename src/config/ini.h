@@ -97,11 +97,12 @@ struct LookupResult {
   bool opened = false;
   bool matched = false;
   Record record;
+  std::string value;  // the record's value decrypted (as IniValue holds it)
 };
 
 // ReadIniValue with its outcome told: fills the four Ini* fields exactly as
 // ReadIniValue does and also returns what it found.
-LookupResult Lookup(const std::string& section, const std::string& key, std::int32_t number,
-                    const std::string& path);
+[[nodiscard]] LookupResult Lookup(const std::string& section, const std::string& key,
+                                  std::int32_t number, const std::string& path);
 
 }  // namespace ini

@@ -14,31 +14,31 @@ std::string& RTrim(std::string& text) {
   return text;
 }
 
-long LinesCounted = 0;
-
 namespace {
 
 bool Runs(When when, const ImportContext& context) {
   return when == When::Always || (when == When::UnlessUpdateMode && !context.UpdateMode);
 }
 
-// Runs a mark or a sweep; 0 and 100 are fine, anything else is logged.
+// Runs a mark or a sweep; done and no row are fine, anything else is logged.
 bool RunStep(const TableStep& step, const ImportContext& context) {
   if (step.run == nullptr || !Runs(step.when, context)) return true;
-  int rc = step.run();
-  if (rc == 0 || rc == 100) return true;
-  LogF(step.failure, static_cast<long>(rc));
+  const db::StatementResult result = step.run(*context.Db);
+  if (result.done() || result.noRow()) return true;
+  LogF(step.failure, db::LoggedNumber(result));
   return false;
 }
 
-void LogWriteFailure(const ImportCycle& c, int rc, const Record& record, const std::string& line) {
+void LogWriteFailure(const ImportCycle& c, const db::StatementResult& result, const Record& record,
+                     const std::string& line) {
+  const long rc = db::LoggedNumber(result);
   if (!c.writeFailureWithLine.empty()) {
-    LogF(c.writeFailureWithLine, rc, line.c_str());
+    LogF(c.writeFailureWithLine, static_cast<int>(rc), line.c_str());
   } else if (!c.writeFailureWithField.empty()) {
-    LogF(c.writeFailureWithField, static_cast<long>(rc), record[c.failureField].c_str());
+    LogF(c.writeFailureWithField, rc, record[c.failureField].c_str());
   } else {
     assert(!c.writeFailure.empty());
-    LogF(c.writeFailure, static_cast<long>(rc));
+    LogF(c.writeFailure, rc);
   }
 }
 
@@ -60,15 +60,16 @@ bool ReadFailed(const platform::TextReader& file) {
   return false;
 }
 
-ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& context,
+ImportResult RunImportCycle(platform::TextReader& file, ImportContext& context,
                             const ImportCycle& given) {
+  assert(context.Db != nullptr);
   ImportCycle cycle = given;
   if (cycle.prepare) cycle.prepare(file, cycle);
   assert(!cycle.lengths.empty() && cycle.write && !cycle.countLine.empty());
   // A departure may have read already (the SLD form from the first line).
   if (ReadFailed(file)) return ImportResult::FileError;
 
-  long& counted = LinesCounted;
+  long& counted = context.State.LinesCounted;
   counted = 0;
   long written = 0;
   if (!RunStep(cycle.mark, context)) return ImportResult::DatabaseError;
@@ -123,9 +124,9 @@ ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& con
       }
     }
     if (observer != nullptr) observer->Cut(record, cycle.fields);
-    int rc = cycle.write(record);
-    if (rc != 0) {
-      LogWriteFailure(cycle, rc, record, LineBuf);
+    const db::StatementResult result = cycle.write(*context.Db, record);
+    if (!result.done()) {
+      LogWriteFailure(cycle, result, record, LineBuf);
       return ImportResult::DatabaseError;
     }
     ++written;

@@ -13,7 +13,7 @@
 #include "importers/cycle.h"
 #include "platform/text_reader.h"
 
-using Importer = ImportResult (*)(platform::TextReader& file, const ImportContext& context);
+using Importer = ImportResult (*)(platform::TextReader& file, ImportContext& context);
 
 // One file type.
 struct FileType {
@@ -37,18 +37,18 @@ std::span<const FileType* const> FileTypes();
 // The file type of `code`, or nullptr when there is none.
 const FileType* FindFileType(const std::string& code);
 
-ImportResult Import20P(platform::TextReader& file, const ImportContext& context);
-ImportResult Import35P(platform::TextReader& file, const ImportContext& context);
-ImportResult Import41P(platform::TextReader& file, const ImportContext& context);
-ImportResult ImportMnd(platform::TextReader& file, const ImportContext& context);
-ImportResult ImportIdn(platform::TextReader& file, const ImportContext& context);
-ImportResult ImportSld(platform::TextReader& file, const ImportContext& context);
-ImportResult ImportKst(platform::TextReader& file, const ImportContext& context);
-ImportResult ImportBkl(platform::TextReader& file, const ImportContext& context);
-ImportResult ImportFtg(platform::TextReader& file, const ImportContext& context);
-ImportResult ImportMst(platform::TextReader& file, const ImportContext& context);
-ImportResult ImportMdt(platform::TextReader& file, const ImportContext& context);
-ImportResult ImportFcd(platform::TextReader& file, const ImportContext& context);
+ImportResult Import20P(platform::TextReader& file, ImportContext& context);
+ImportResult Import35P(platform::TextReader& file, ImportContext& context);
+ImportResult Import41P(platform::TextReader& file, ImportContext& context);
+ImportResult ImportMnd(platform::TextReader& file, ImportContext& context);
+ImportResult ImportIdn(platform::TextReader& file, ImportContext& context);
+ImportResult ImportSld(platform::TextReader& file, ImportContext& context);
+ImportResult ImportKst(platform::TextReader& file, ImportContext& context);
+ImportResult ImportBkl(platform::TextReader& file, ImportContext& context);
+ImportResult ImportFtg(platform::TextReader& file, ImportContext& context);
+ImportResult ImportMst(platform::TextReader& file, ImportContext& context);
+ImportResult ImportMdt(platform::TextReader& file, ImportContext& context);
+ImportResult ImportFcd(platform::TextReader& file, ImportContext& context);
 
 // Each importer's entry of the table, defined beside its importer.
 extern const FileType kFileType20P;

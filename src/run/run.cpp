@@ -4,9 +4,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
+#include "config/ini.h"
 #include "db/connection.h"
-#include "db/driver_counts.h"
 #include "db/statement.h"
 #include "importers/importers.h"
 #include "log/log.h"
@@ -61,15 +62,17 @@ std::string Upper(const char* arg) {
 // import dates records with it, so a failed query is logged there, with
 // the driver's diagnostic, beside the messages of the run.
 void ReadServerDate(ImportContext& context) {
+  db::Session& session = *context.Db;
   std::string serverTimestamp;
-  const int rc = SQL_GetServerTimestamp(serverTimestamp);
+  const db::StatementResult rc = db::SQL_GetServerTimestamp(session, serverTimestamp);
   context.ServerDate = DateOfTimestamp(serverTimestamp);
-  if (!context.DbSystemMysql || (rc == 0 && !context.ServerDate.empty())) return;
-  const std::string diagnostic = DiagRec.SqlState.empty()
+  if (!context.DbSystemMysql || (rc.done() && !context.ServerDate.empty())) return;
+  const db::DiagRecord& diag = session.diag;
+  const std::string diagnostic = diag.SqlState.empty()
                                      ? std::string("keine Diagnose vom ODBC-Treiber")
-                                     : DiagRec.SqlState + " " + DiagRec.Message;
+                                     : diag.SqlState + " " + diag.Message;
   LogF("Serverzeit konnte nicht gelesen werden, Fehler: %ld. ODBC: %s (nativer Fehler %ld)",
-       static_cast<long>(rc), diagnostic.c_str(), static_cast<long>(DiagRec.NativeError));
+       db::LoggedNumber(rc), diagnostic.c_str(), static_cast<long>(diag.NativeError));
 }
 
 // The exit code of an import result.
@@ -79,13 +82,14 @@ int ExitCode(ImportResult result) {
 
 // Completes the run summary at one of the run's exits and appends it beside
 // the log; returns `exitCode` unchanged, whatever becomes of the summary.
-int Finish(RunSummary& summary, int exitCode) {
+int Finish(RunSummary& summary, const ImportContext& context, int exitCode) {
+  const db::Session& session = *context.Db;
   summary.end = SummaryTime();
-  summary.records = LinesCounted;
-  summary.inserted = AttemptCounts.inserted;
-  summary.updated = AttemptCounts.updated;
-  summary.deleted = AttemptCounts.deleted;
-  summary.nativeError = LastNativeError;
+  summary.records = context.State.LinesCounted;
+  summary.inserted = session.counts.inserted;
+  summary.updated = session.counts.updated;
+  summary.deleted = session.counts.deleted;
+  summary.nativeError = session.lastNativeError;
   summary.exitCode = exitCode;
   WriteRunSummary(summary, platform::NativePath("../../Valdura_php/log/kranzel-runs.jsonl"),
                   platform::NativePath("../../Valdura_php/log/kranzel-runs.old"));
@@ -99,13 +103,14 @@ int Finish(RunSummary& summary, int exitCode) {
 // counts the attempts begun.
 int ImportWithAttempts(const std::string& work, const std::string& fileType, ImportContext& context,
                        int& attempts) {
+  db::Session& session = *context.Db;
   ImportResult last = ImportResult::FileError;
   platform::TextReader stream;
   for (int attempt = 1; attempt <= kImportAttempts; ++attempt) {
     // The summary tells of the last attempt only.
     attempts = attempt;
-    AttemptCounts = DriverCounts();
-    LinesCounted = 0;
+    session.counts = db::DriverCounts();
+    context.State.LinesCounted = 0;
     // The IDN import of a MYSQL installation cannot go without the server's
     // date: after a failed query (a deadlock, a lost connection) the next
     // attempt, on the connection made again, asks once more.
@@ -126,21 +131,21 @@ int ImportWithAttempts(const std::string& work, const std::string& fileType, Imp
     }
     if (last == ImportResult::Imported) {
       LogF("Die Schnittstellendatei vom Dateityp '%s' wurde importiert!", fileType.c_str());
-      dbDisconnect();
+      db::dbDisconnect(session);
       break;
     }
     if (attempt == kImportAttempts) {
       LogF("Die Schnittstellendatei vom Dateityp '%s' konnte nicht importiert werden!",
            fileType.c_str());
-      dbDisconnect();
+      db::dbDisconnect(session);
       break;
     }
-    if (last == ImportResult::DatabaseError && dbReconnect() == 0) {
+    if (last == ImportResult::DatabaseError && !db::dbReconnect(session)) {
       LogF(
           "Die Schnittstellendatei vom Dateityp '%s' konnte auf Grund von "
           "DB-Verbindungproblemen nicht importiert werden.",
           fileType.c_str());
-      dbDisconnect();
+      db::dbDisconnect(session);
       break;
     }
     stream.Close();
@@ -151,6 +156,28 @@ int ImportWithAttempts(const std::string& work, const std::string& fileType, Imp
 }
 
 }  // namespace
+
+DatabaseConfig ReadDatabaseConfig() {
+  const std::string path = platform::NativePath(kIniPath);
+  DatabaseConfig config;
+  config.credentials.User = ini::Lookup("", "LOGIN", 0, path).value;
+  config.credentials.Password = ini::Lookup("", "PASS", 0, path).value;
+  config.dbSystem = ini::Lookup("", "DB_SYSTEM", 0, path).value;
+  std::string database = ini::Lookup("", "DATABASE", 0, path).value;
+  if (!database.empty() && database.size() <= kMaxDataSource)
+    config.credentials.DataSource = std::move(database);
+  return config;
+}
+
+void LogConfigUnreadable() {
+  const std::string path = platform::NativePath(kIniPath);
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  if (f != nullptr) {
+    std::fclose(f);
+    return;
+  }
+  LogF("Konfigurationsdatei %s nicht lesbar: %s", path.c_str(), std::strerror(errno));
+}
 
 std::string& StrUpper(std::string& text) {
   for (std::size_t i = text.size(); i-- > 0;)
@@ -209,10 +236,16 @@ int RunKranzel(int argc, char** argv) {
     TakeRunLocks(FindFileType(type) != nullptr ? type : std::string(), WorkName(argv[1]), locks);
   }
 
-  if (dbLogin() != 0 && dbReconnect() == 0) return Finish(summary, kExitFailed);
+  // The session is closed at every exit from here on.
+  DatabaseConfig config = ReadDatabaseConfig();
+  db::Session session(std::move(config.credentials));
+  context.Db = &session;
+  if (!db::dbLogin(session)) {
+    LogConfigUnreadable();
+    if (!db::dbReconnect(session)) return Finish(summary, context, kExitFailed);
+  }
 
-  std::string dbSystem = DbSystem;
-  context.DbSystemMysql = StrUpper(dbSystem) == "MYSQL";
+  context.DbSystemMysql = StrUpper(config.dbSystem) == "MYSQL";
   ReadServerDate(context);
 
   // The source replaces an older work file in one step; when the source is
@@ -227,9 +260,9 @@ int RunKranzel(int argc, char** argv) {
     // this working directory) and why it could not be moved.
     LogF("Quelldatei %s nicht nach %s umbenannt: %s", source.c_str(), work.c_str(),
          reason != 0 ? std::strerror(reason) : "unbekannter Grund");
-    return Finish(summary, kExitUsage);
+    return Finish(summary, context, kExitUsage);
   }
 
   const std::string fileType = Upper(argv[2]).substr(0, 3);
-  return Finish(summary, ImportWithAttempts(work, fileType, context, summary.attempts));
+  return Finish(summary, context, ImportWithAttempts(work, fileType, context, summary.attempts));
 }

@@ -108,13 +108,14 @@ namespace {
 TEST(StatementFormatTest, SameTextAsPrintfWithApostrophesDoubled) {
   const std::string nul("ab\0'c", 5);
   EXPECT_EQ(
-      (sqlfmt::FormatEscaped<std::string, const char*, int, short, long, long long, std::string>(
+      (db::sqlfmt::FormatEscaped<std::string, const char*, int, short, long, long long,
+                                 std::string>(
           "A='%s' B='%s' %d %hd %ld %lld 100%% '%s'", std::string("O'Neil''s"), "", -2147483647 - 1,
           static_cast<short>(-32768), -9223372036854775807L - 1, 123456789012345LL, nul)),
       "A='O''Neil''''s' B='' -2147483648 -32768 -9223372036854775808 123456789012345 "
       "100% 'ab'");
-  EXPECT_EQ(sqlfmt::FormatEscaped<int>("%hd", 70000), "4464");
-  EXPECT_EQ(sqlfmt::FormatEscaped<std::string>("'%s'", std::string(300, '\'')),
+  EXPECT_EQ(db::sqlfmt::FormatEscaped<int>("%hd", 70000), "4464");
+  EXPECT_EQ(db::sqlfmt::FormatEscaped<std::string>("'%s'", std::string(300, '\'')),
             "'" + std::string(600, '\'') + "'");
 }
 
