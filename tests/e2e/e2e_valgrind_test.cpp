@@ -110,6 +110,10 @@ TEST(Valgrind, ImportsLeakNothing) {
   EXPECT_EQ(RunUnderValgrind(inst, {"in/20P.txt", "20P", "UPD"}, report), 0) << Slurp(report);
   EXPECT_EQ(inst.Query("SELECT COUNT(*) FROM QVSYSTEM.MGSST20P").at(0).at(0), "3");
 
-  // No source file: the run ends early, its connection open.
+  // The two exits with 90 after the connection was made, no source file and
+  // an unknown file type: the session closes the connection there too, so
+  // nothing of it is left behind.
   EXPECT_EQ(RunUnderValgrind(inst, {"in/missing.txt", "20P"}, report), 90) << Slurp(report);
+  inst.WriteFile("in/XYZ.txt", Line20P("TERM05", "00005", "0200"));
+  EXPECT_EQ(RunUnderValgrind(inst, {"in/XYZ.txt", "XYZ"}, report), 90) << Slurp(report);
 }
