@@ -24,7 +24,9 @@
 
 #include "platform/text_reader.h"
 
-// The outcome of the latest lookup, cleared at the start of each lookup.
+// Process-wide: the outcome of the latest ReadIniValue, cleared at the
+// start of each lookup. ReadIniValue leaves its result here, as it always
+// has; the tool's own code reads ini::Lookup's result instead.
 extern std::string IniSection;  // at most 200 characters
 extern std::string IniKey;      // at most 200 characters
 extern std::int32_t IniNumber;

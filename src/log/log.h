@@ -7,7 +7,9 @@
 
 #include "util/format.h"
 
-// Run-wide log settings, set by the run before its first message.
+// Process-wide: the log settings, set by the run before its first message
+// (the log's other process-wide state is beside their definitions, in
+// log.cpp).
 extern int DebugFlag;           // 1: messages go to standard output, no file
 extern std::string LogPath;     // "../../Valdura_php/log/kranzel.log"
 extern std::string OldLogPath;  // "../../Valdura_php/log/kranzel.old"

@@ -74,7 +74,8 @@ void AppendCharacter(std::string& out, char32_t c) {
 // A count, or null for -1 (no count reported).
 std::string Count(long n) { return n < 0 ? "null" : std::to_string(n); }
 
-// Set once the summary's failure has been said on standard error.
+// The run summary's one piece of process-wide state: set once the
+// summary's failure has been said on standard error.
 bool SummaryFailureReported = false;
 
 }  // namespace
