@@ -119,9 +119,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static fuzz::MemFile file;
   static bool ready = false;
   if (!ready) {
-    LogPath = "/dev/null";
-    OldLogPath = "/dev/null";
-    DebugFlag = 0;
+    klog::LogPath = "/dev/null";
+    klog::OldLogPath = "/dev/null";
+    klog::DebugFlag = 0;
     ready = true;
   }
   const Importer importer = kImporters[data[0] % 12];

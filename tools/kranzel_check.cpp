@@ -653,9 +653,9 @@ int CheckFile(const FileOptions& o) {
 int main(int argc, char** argv) {
   // Code shared with kranzel logs through WriteLog; nothing of a check may
   // reach an installation's kranzel.log.
-  DebugFlag = 0;
-  LogPath = platform::kNullDevice;
-  OldLogPath = platform::kNullDevice;
+  klog::DebugFlag = 0;
+  klog::LogPath = platform::kNullDevice;
+  klog::OldLogPath = platform::kNullDevice;
 
   std::vector<std::string> args(argv + 1, argv + argc);
   bool json = false, installation = false;
@@ -673,9 +673,9 @@ int main(int argc, char** argv) {
       // For kranzel-deliveries.cmd, which has no other way to write a line
       // as kranzel does (timestamp, line end, rotation).
       if (i + 1 >= args.size()) return UsageError("--log needs TEXT");
-      LogPath = platform::NativePath("../../Valdura_php/log/kranzel.log");
-      OldLogPath = platform::NativePath("../../Valdura_php/log/kranzel.old");
-      WriteLog(args[i + 1]);
+      klog::LogPath = platform::NativePath("../../Valdura_php/log/kranzel.log");
+      klog::OldLogPath = platform::NativePath("../../Valdura_php/log/kranzel.old");
+      klog::WriteLog(args[i + 1]);
       return kWouldSucceed;
     } else if (a == "--json") {
       json = true;

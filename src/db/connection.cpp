@@ -63,7 +63,7 @@ void Session::Close() {
 
 bool dbLogin(Session& session) {
   if (dbConnect(session)) return true;
-  LogF("Datenbankverbindung fehlgeschlagen, Fehler: %d", static_cast<int>(kConnectFailed));
+  klog::LogF("Datenbankverbindung fehlgeschlagen, Fehler: %d", static_cast<int>(kConnectFailed));
   LogConnectDiag(session);
   return false;
 }
@@ -82,12 +82,12 @@ void dbDisconnect(Session& session) { session.Close(); }
 bool dbReconnect(Session& session) {
   for (long attempt = 1; attempt <= kReconnectAttempts; ++attempt) {
     dbDisconnect(session);
-    LogF("%ld. Versuch zur Wiederherstellung der Datenbankverbindung!", attempt);
+    klog::LogF("%ld. Versuch zur Wiederherstellung der Datenbankverbindung!", attempt);
     if (dbConnect(session)) {
-      LogF("Die Verbindung zur Datenbank wurde wiederhergestellt!");
+      klog::LogF("Die Verbindung zur Datenbank wurde wiederhergestellt!");
       return true;
     }
-    LogF("Fehler dbConnect(dbReconnect)! RC: %ld Versuch-Nr.: %ld", kConnectFailed, attempt);
+    klog::LogF("Fehler dbConnect(dbReconnect)! RC: %ld Versuch-Nr.: %ld", kConnectFailed, attempt);
     LogConnectDiag(session);
     platform::SleepMs(kReconnectPauseMs);
   }
@@ -107,8 +107,8 @@ void dbLogDiag(const Session& session, const DiagRecord& diag) {
        !c.Password.empty() && (at = message.find(c.Password, at)) != std::string::npos; at += 3)
     message.replace(at, c.Password.size(), "***");
   const std::string dsn = c.DataSource.empty() ? "kein DSN" : "DSN " + c.DataSource;
-  LogF("ODBC: %s (nativer Fehler %ld, %s)", message.c_str(), static_cast<long>(diag.NativeError),
-       dsn.c_str());
+  klog::LogF("ODBC: %s (nativer Fehler %ld, %s)", message.c_str(),
+             static_cast<long>(diag.NativeError), dsn.c_str());
 }
 
 DiagRecord dbConnectDiag(Session& session) {

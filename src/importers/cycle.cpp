@@ -25,7 +25,7 @@ bool RunStep(const TableStep& step, const ImportContext& context) {
   if (step.run == nullptr || !Runs(step.when, context)) return true;
   const db::StatementResult result = step.run(*context.Db);
   if (result.done() || result.noRow()) return true;
-  LogF(step.failure, db::LoggedNumber(result));
+  klog::LogF(step.failure, db::LoggedNumber(result));
   return false;
 }
 
@@ -33,12 +33,12 @@ void LogWriteFailure(const ImportCycle& c, const db::StatementResult& result, co
                      const std::string& line) {
   const long rc = db::LoggedNumber(result);
   if (!c.writeFailureWithLine.empty()) {
-    LogF(c.writeFailureWithLine, static_cast<int>(rc), line.c_str());
+    klog::LogF(c.writeFailureWithLine, static_cast<int>(rc), line.c_str());
   } else if (!c.writeFailureWithField.empty()) {
-    LogF(c.writeFailureWithField, rc, record[c.failureField].c_str());
+    klog::LogF(c.writeFailureWithField, rc, record[c.failureField].c_str());
   } else {
     assert(!c.writeFailure.empty());
-    LogF(c.writeFailure, rc);
+    klog::LogF(c.writeFailure, rc);
   }
 }
 
@@ -46,15 +46,15 @@ void LogWriteFailure(const ImportCycle& c, const db::StatementResult& result, co
 
 bool ReadFailed(const platform::TextReader& file) {
   if (file.Failed()) {
-    LogF("Fehler beim Lesen der Datei %s: %s", file.Path().c_str(), file.ErrorText().c_str());
+    klog::LogF("Fehler beim Lesen der Datei %s: %s", file.Path().c_str(), file.ErrorText().c_str());
     return true;
   }
   // Lines appended after the end was read would never be imported, and the
   // sweep would delete their rows: a delivery still being written is read
   // again by the next attempt.
   if (file.Changed()) {
-    LogF("Fehler beim Lesen der Datei %s: die Datei wurde waehrend des Lesens geaendert",
-         file.Path().c_str());
+    klog::LogF("Fehler beim Lesen der Datei %s: die Datei wurde waehrend des Lesens geaendert",
+               file.Path().c_str());
     return true;
   }
   return false;
@@ -98,7 +98,7 @@ ImportResult RunImportCycle(platform::TextReader& file, ImportContext& context,
         std::find(cycle.lengths.begin(), cycle.lengths.end(), length) == cycle.lengths.end()) {
       const long actual = overlong > 0 ? overlong : length;
       if (observer != nullptr && observer->WrongLength(LineBuf, actual, cycle.lengths)) continue;
-      LogF(cycle.lengthMessage, LineBuf.c_str(), limit, actual);
+      klog::LogF(cycle.lengthMessage, LineBuf.c_str(), limit, actual);
       return ImportResult::WrongLength;
     }
     for (std::size_t i = 0; i < cycle.fields.size(); ++i) {
@@ -135,7 +135,7 @@ ImportResult RunImportCycle(platform::TextReader& file, ImportContext& context,
   if (ReadFailed(file)) return ImportResult::FileError;
 
   if (!RunStep(cycle.sweep, context)) return ImportResult::DatabaseError;
-  LogF(cycle.countLine, written, counted);
+  klog::LogF(cycle.countLine, written, counted);
   if (cycle.after) cycle.after(counted);
   return ImportResult::Imported;
 }

@@ -107,14 +107,15 @@ ImportResult Import35P(platform::TextReader& file, ImportContext& context) {
                ++zlsUpdated;
                return Outcome::Passed;
              }
-             LogF("Fehler in SQL_Qvs401Zls_Update(): %d Satz: '%s' ",
-                  static_cast<int>(db::LoggedNumber(rc)), line.c_str());
+             klog::LogF("Fehler in SQL_Qvs401Zls_Update(): %d Satz: '%s' ",
+                        static_cast<int>(db::LoggedNumber(rc)), line.c_str());
              return rc.noRow() ? Outcome::Passed : Outcome::Failed;
            },
        .countLine = "%ld von %ld Datensaetze in MGSST35P eingefuegt",
        .after =
            [&zlsUpdated](long counted) {
-             LogF("%ld von %ld Datensaetze als Update QVS401ZLS eingefuegt", zlsUpdated, counted);
+             klog::LogF("%ld von %ld Datensaetze als Update QVS401ZLS eingefuegt", zlsUpdated,
+                        counted);
            }});
 }
 

@@ -173,7 +173,7 @@ ImportResult ImportIdn(platform::TextReader& file, ImportContext& context) {
   // Without the server's date the MYSQL rule would store NULL for AswGvo,
   // a key, and every later import would insert those records again.
   if (context.DbSystemMysql && context.ServerDate.empty()) {
-    LogF("Kein Serverdatum fuer die IDN-Datensaetze (DB_SYSTEM MYSQL): Import abgebrochen");
+    klog::LogF("Kein Serverdatum fuer die IDN-Datensaetze (DB_SYSTEM MYSQL): Import abgebrochen");
     return ImportResult::DatabaseError;
   }
   return RunImportCycle(

@@ -11,6 +11,8 @@
 #include "platform/platform.h"
 #include "util/format.h"
 
+namespace klog {
+
 // The log's process-wide state, all of it here: the run's settings
 // (declared in log.h) and what has been said once on standard error.
 int DebugFlag = 0;
@@ -109,3 +111,5 @@ void WriteLog(const std::string& text) {
   const int reason = AppendRotated(LogPath, OldLogPath, platform::TextLineEnds(line));
   if (reason != 0) ReportLogFailure(LogPath, reason);
 }
+
+}  // namespace klog

@@ -7,6 +7,10 @@
 
 #include "util/format.h"
 
+// Named klog, not log: a namespace log at global scope would clash with the
+// C library's log().
+namespace klog {
+
 // Process-wide: the log settings, set by the run before its first message
 // (the log's other process-wide state is beside their definitions, in
 // log.cpp).
@@ -42,3 +46,5 @@ template <typename... Args>
 void LogF(util::FormatString<Args...> format, const Args&... args) {
   WriteLog(util::Format<Args...>(format, args...));
 }
+
+}  // namespace klog

@@ -71,8 +71,8 @@ void ReadServerDate(ImportContext& context) {
   const std::string diagnostic = diag.SqlState.empty()
                                      ? std::string("keine Diagnose vom ODBC-Treiber")
                                      : diag.SqlState + " " + diag.Message;
-  LogF("Serverzeit konnte nicht gelesen werden, Fehler: %ld. ODBC: %s (nativer Fehler %ld)",
-       db::LoggedNumber(rc), diagnostic.c_str(), static_cast<long>(diag.NativeError));
+  klog::LogF("Serverzeit konnte nicht gelesen werden, Fehler: %ld. ODBC: %s (nativer Fehler %ld)",
+             db::LoggedNumber(rc), diagnostic.c_str(), static_cast<long>(diag.NativeError));
 }
 
 // The exit code of an import result.
@@ -117,31 +117,31 @@ int ImportWithAttempts(const std::string& work, const std::string& fileType, Imp
     if (attempt > 1 && context.DbSystemMysql && context.ServerDate.empty() && fileType == "IDN")
       ReadServerDate(context);
     if (!stream.Open(work)) {
-      LogF("Oeffnen der Datei fehlgeschlagen.");
+      klog::LogF("Oeffnen der Datei fehlgeschlagen.");
       last = ImportResult::FileError;
     } else {
       // The type is looked up only once the work file is open.
       const FileType* type = FindFileType(fileType);
       if (type == nullptr) {
-        LogF("unbekannter Dateityp %s!", fileType.c_str());
+        klog::LogF("unbekannter Dateityp %s!", fileType.c_str());
         stream.Close();
         return kExitUsage;
       }
       last = type->import(stream, context);
     }
     if (last == ImportResult::Imported) {
-      LogF("Die Schnittstellendatei vom Dateityp '%s' wurde importiert!", fileType.c_str());
+      klog::LogF("Die Schnittstellendatei vom Dateityp '%s' wurde importiert!", fileType.c_str());
       db::dbDisconnect(session);
       break;
     }
     if (attempt == kImportAttempts) {
-      LogF("Die Schnittstellendatei vom Dateityp '%s' konnte nicht importiert werden!",
-           fileType.c_str());
+      klog::LogF("Die Schnittstellendatei vom Dateityp '%s' konnte nicht importiert werden!",
+                 fileType.c_str());
       db::dbDisconnect(session);
       break;
     }
     if (last == ImportResult::DatabaseError && !db::dbReconnect(session)) {
-      LogF(
+      klog::LogF(
           "Die Schnittstellendatei vom Dateityp '%s' konnte auf Grund von "
           "DB-Verbindungproblemen nicht importiert werden.",
           fileType.c_str());
@@ -176,7 +176,7 @@ void LogConfigUnreadable() {
     std::fclose(f);
     return;
   }
-  LogF("Konfigurationsdatei %s nicht lesbar: %s", path.c_str(), std::strerror(errno));
+  klog::LogF("Konfigurationsdatei %s nicht lesbar: %s", path.c_str(), std::strerror(errno));
 }
 
 std::string& StrUpper(std::string& text) {
@@ -208,8 +208,8 @@ int RunKranzel(int argc, char** argv) {
   }
 
   // The switches count only in the order "UPD" then "/D".
-  if (args == 3) DebugFlag = Upper(argv[3]) == "/D";
-  if (args >= 4) DebugFlag = Upper(argv[4]) == "/D";
+  if (args == 3) klog::DebugFlag = Upper(argv[3]) == "/D";
+  if (args >= 4) klog::DebugFlag = Upper(argv[4]) == "/D";
   ImportContext context;
   if (args >= 3) context.UpdateMode = Upper(argv[3]) == "UPD";
 
@@ -225,8 +225,8 @@ int RunKranzel(int argc, char** argv) {
   summary.type = Upper(argv[2]).substr(0, 3);
   summary.updateMode = context.UpdateMode != 0;
 
-  LogPath = platform::NativePath("../../Valdura_php/log/kranzel.log");
-  OldLogPath = platform::NativePath("../../Valdura_php/log/kranzel.old");
+  klog::LogPath = platform::NativePath("../../Valdura_php/log/kranzel.log");
+  klog::OldLogPath = platform::NativePath("../../Valdura_php/log/kranzel.old");
 
   // Runs of one file type or on one work file wait for each other, before
   // the connection (a waiting run holds none) and before the rename.
@@ -255,11 +255,11 @@ int RunKranzel(int argc, char** argv) {
   errno = 0;
   if (!platform::RenameReplace(source, work)) {
     const int reason = errno;
-    LogF("Quelldatei auf Server nicht gefunden.");
+    klog::LogF("Quelldatei auf Server nicht gefunden.");
     // Added beside the message above: the path looked for (as given, from
     // this working directory) and why it could not be moved.
-    LogF("Quelldatei %s nicht nach %s umbenannt: %s", source.c_str(), work.c_str(),
-         reason != 0 ? std::strerror(reason) : "unbekannter Grund");
+    klog::LogF("Quelldatei %s nicht nach %s umbenannt: %s", source.c_str(), work.c_str(),
+               reason != 0 ? std::strerror(reason) : "unbekannter Grund");
     return Finish(summary, context, kExitUsage);
   }
 

@@ -36,7 +36,7 @@ std::string AbsolutePath(const std::string& path) {
 void Report(const std::string& message) {
   std::fprintf(stderr, "kranzel: %s\n", message.c_str());
   std::fflush(stderr);
-  WriteLog(message);
+  klog::WriteLog(message);
 }
 
 void Take(platform::FileLock& lock, const std::string& path, const std::string& what) {
@@ -45,7 +45,7 @@ void Take(platform::FileLock& lock, const std::string& path, const std::string& 
     platform::FileLock::Status status = lock.TryLock(path, error);
     if (status == platform::FileLock::Status::Locked) return;
     if (status == platform::FileLock::Status::Busy) {
-      LogF("Warte auf Sperre fuer %s (%s)", what.c_str(), path.c_str());
+      klog::LogF("Warte auf Sperre fuer %s (%s)", what.c_str(), path.c_str());
       status = lock.Wait(error);
       if (status == platform::FileLock::Status::Locked) return;
       // Busy: the lock file was removed while we waited; the one the path

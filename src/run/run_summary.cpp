@@ -111,7 +111,7 @@ std::string SummaryTime() { return platform::LocalTimeText("%Y-%m-%dT%H:%M:%S");
 void WriteRunSummary(const RunSummary& summary, const std::string& path,
                      const std::string& oldPath) {
   // A line feed on every platform: the file is read by JSON Lines tools.
-  const int reason = AppendRotated(path, oldPath, RunSummaryJson(summary) + "\n");
+  const int reason = klog::AppendRotated(path, oldPath, RunSummaryJson(summary) + "\n");
   if (reason == 0 || SummaryFailureReported) return;
   SummaryFailureReported = true;
   std::fprintf(stderr, "kranzel: Laufuebersicht %s kann nicht geschrieben werden: %s\n",
