@@ -86,7 +86,7 @@ std::string StatusError(const std::error_code& ec) {
 // The configuration file: there, a regular readable file, not readable by
 // others; then its records as kranzel's lookups find them.
 bool CheckConfiguration() {
-  const std::string path = platform::NativePath(kIniPath);
+  const std::string path = platform::NativePath(config::kIniPath);
   std::error_code ec;
   const fs::file_status st = fs::status(path, ec);
   if (!fs::exists(st)) {
@@ -112,15 +112,15 @@ bool CheckConfiguration() {
     Report("configuration file", Status::Ok, path + ", " + readers.summary + who);
   }
 
-  std::vector<ini::Finding> findings;
+  std::vector<config::ini::Finding> findings;
   std::string error;
-  if (!ini::Check(path, findings, error)) {
+  if (!config::ini::Check(path, findings, error)) {
     Report("configuration records", Status::Failed, error);
     return false;
   }
   if (!findings.empty()) {
     std::string detail;
-    for (const ini::Finding& f : findings) {
+    for (const config::ini::Finding& f : findings) {
       if (!detail.empty()) detail += "; ";
       detail += (f.line > 0 ? "line " + std::to_string(f.line) + ": " : "") + f.message;
     }
@@ -226,7 +226,8 @@ void CheckDatabase(bool configured) {
     return;
   }
   // Read exactly as kranzel reads them (all four again below).
-  const std::string dsn = ini::Lookup("", "DATABASE", 0, platform::NativePath(kIniPath)).value;
+  const std::string dsn =
+      config::ini::Lookup("", "DATABASE", 0, platform::NativePath(config::kIniPath)).value;
   if (dsn.empty() || dsn.size() > 40) {
     Report("data source", Status::Failed,
            "the DATABASE value has " + std::to_string(dsn.size()) +
@@ -240,8 +241,8 @@ void CheckDatabase(bool configured) {
   }
   // kranzel's own reading of the configuration and login; its log lines go
   // nowhere (see main). The session disconnects when it ends.
-  const DatabaseConfig config = ReadDatabaseConfig();
-  db::Session session(config.credentials);
+  const DatabaseConfig settings = ReadDatabaseConfig();
+  db::Session session(settings.credentials);
   const std::string& user = session.credentials().User;
   if (!db::dbLogin(session)) {
     const db::DiagRecord d = db::dbConnectDiag(session);
@@ -250,7 +251,7 @@ void CheckDatabase(bool configured) {
     return;
   }
   Report("connection", Status::Ok,
-         "as user " + user + " to DSN " + dsn + " (DB_SYSTEM " + config.dbSystem + ")");
+         "as user " + user + " to DSN " + dsn + " (DB_SYSTEM " + settings.dbSystem + ")");
 
   std::string timestamp;
   const db::StatementResult rc = db::SQL_GetServerTimestamp(session, timestamp);

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace config {
+
 // Process-wide: the one cipher state (the config folder's only other
 // process-wide state is ReadIniValue's four result fields, ini.h): P-array
 // (words 0-17) and the four S-boxes (words 18-273, 274-529, 530-785,
@@ -37,3 +39,5 @@ std::string PlainText(const std::string& decrypted);
 
 // The fixed key under which the configuration file's values are stored.
 inline constexpr const char* kIniKey = "QUENTAR";
+
+}  // namespace config

@@ -16,6 +16,8 @@
 
 #include "config/cipher.h"
 
+namespace config {
+
 std::string IniSection;
 std::string IniKey;
 std::int32_t IniNumber = 0;
@@ -177,3 +179,5 @@ void ReadIniValue(const std::string& section, const std::string& key, std::int32
                   const std::string& path) {
   (void)ini::Lookup(section, key, number, path);
 }
+
+}  // namespace config

@@ -24,6 +24,8 @@
 
 #include "platform/text_reader.h"
 
+namespace config {
+
 // Process-wide: the outcome of the latest ReadIniValue, cleared at the
 // start of each lookup. ReadIniValue leaves its result here, as it always
 // has; the tool's own code reads ini::Lookup's result instead.
@@ -108,3 +110,5 @@ struct LookupResult {
                                   std::int32_t number, const std::string& path);
 
 }  // namespace ini
+
+}  // namespace config

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace ini {
+namespace config::ini {
 
 // The longest data-source name that reaches a database: kranzel takes a
 // DATABASE value of 1 to 40 characters, but the ODBC driver manager refuses
@@ -40,4 +40,4 @@ struct Finding {
 // record without its second line. Returns false when the file cannot be read.
 bool Check(const std::string& path, std::vector<Finding>& findings, std::string& error);
 
-}  // namespace ini
+}  // namespace config::ini

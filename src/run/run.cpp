@@ -158,19 +158,19 @@ int ImportWithAttempts(const std::string& work, const std::string& fileType, Imp
 }  // namespace
 
 DatabaseConfig ReadDatabaseConfig() {
-  const std::string path = platform::NativePath(kIniPath);
-  DatabaseConfig config;
-  config.credentials.User = ini::Lookup("", "LOGIN", 0, path).value;
-  config.credentials.Password = ini::Lookup("", "PASS", 0, path).value;
-  config.dbSystem = ini::Lookup("", "DB_SYSTEM", 0, path).value;
-  std::string database = ini::Lookup("", "DATABASE", 0, path).value;
+  const std::string path = platform::NativePath(config::kIniPath);
+  DatabaseConfig settings;
+  settings.credentials.User = config::ini::Lookup("", "LOGIN", 0, path).value;
+  settings.credentials.Password = config::ini::Lookup("", "PASS", 0, path).value;
+  settings.dbSystem = config::ini::Lookup("", "DB_SYSTEM", 0, path).value;
+  std::string database = config::ini::Lookup("", "DATABASE", 0, path).value;
   if (!database.empty() && database.size() <= kMaxDataSource)
-    config.credentials.DataSource = std::move(database);
-  return config;
+    settings.credentials.DataSource = std::move(database);
+  return settings;
 }
 
 void LogConfigUnreadable() {
-  const std::string path = platform::NativePath(kIniPath);
+  const std::string path = platform::NativePath(config::kIniPath);
   std::FILE* f = std::fopen(path.c_str(), "r");
   if (f != nullptr) {
     std::fclose(f);
@@ -237,15 +237,15 @@ int RunKranzel(int argc, char** argv) {
   }
 
   // The session is closed at every exit from here on.
-  DatabaseConfig config = ReadDatabaseConfig();
-  db::Session session(std::move(config.credentials));
+  DatabaseConfig settings = ReadDatabaseConfig();
+  db::Session session(std::move(settings.credentials));
   context.Db = &session;
   if (!db::dbLogin(session)) {
     LogConfigUnreadable();
     if (!db::dbReconnect(session)) return Finish(summary, context, kExitFailed);
   }
 
-  context.DbSystemMysql = StrUpper(config.dbSystem) == "MYSQL";
+  context.DbSystemMysql = StrUpper(settings.dbSystem) == "MYSQL";
   ReadServerDate(context);
 
   // The source replaces an older work file in one step; when the source is
