@@ -241,7 +241,7 @@ void CheckDatabase(bool configured) {
   }
   // kranzel's own reading of the configuration and login; its log lines go
   // nowhere (see main). The session disconnects when it ends.
-  const DatabaseConfig settings = ReadDatabaseConfig();
+  const run::DatabaseConfig settings = run::ReadDatabaseConfig();
   db::Session session(settings.credentials);
   const std::string& user = session.credentials().User;
   if (!db::dbLogin(session)) {

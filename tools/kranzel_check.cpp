@@ -126,7 +126,7 @@ std::string Refusal(Conversion conversion, const std::string& value) {
       if (value.size() == 14 && AllDigits(value, 0, 14) && ValidDate(value) &&
           Number(value, 8, 2) < 24 && Number(value, 10, 2) < 60 && Number(value, 12, 2) < 60)
         return {};
-      return "not a date and time YYYYMMDDHHMMSS (sent as '" + DateTimeText(value) +
+      return "not a date and time YYYYMMDDHHMMSS (sent as '" + importers::DateTimeText(value) +
              "', converted with style 120)";
     case Conversion::Int: {
       std::size_t i = value.find_first_not_of(' ');
@@ -385,9 +385,9 @@ db::StatementResult Sink(db::StatementKind kind, const std::string& text) {
 
 // Watches the import cycle: numbers the lines as the file has them, lets the
 // cycle go on past a wrong length, and checks each cut record.
-class Checker : public CycleObserver {
+class Checker : public importers::CycleObserver {
  public:
-  Checker(const FileType& type, bool show) : type_(type), show_(show) {}
+  Checker(const importers::FileType& type, bool show) : type_(type), show_(show) {}
 
   void Read(const platform::TextReader& file, const std::string& line) override {
     line_ = nextLine_;
@@ -434,7 +434,7 @@ class Checker : public CycleObserver {
     return true;
   }
 
-  void Cut(const Record& record, std::span<const Field> fields) override {
+  void Cut(const importers::Record& record, std::span<const importers::Field> fields) override {
     for (std::size_t i = 0; i < fields.size(); ++i) {
       for (const Converted& c : kConversions) {
         if (std::strcmp(c.type, type_.code) != 0 || std::strcmp(c.column, fields[i].column) != 0)
@@ -509,7 +509,7 @@ class Checker : public CycleObserver {
     }
   }
 
-  const FileType& type_;
+  const importers::FileType& type_;
   const bool show_;
   long line_ = 0, column_ = 1;          // where the current read begins
   long nextLine_ = 1, nextColumn_ = 1;  // where the next read begins
@@ -534,7 +534,7 @@ struct FileOptions {
 
 int CheckFile(const FileOptions& o) {
   const std::string code = Upper(o.type).substr(0, 3);
-  const FileType* type = FindFileType(code);
+  const importers::FileType* type = importers::FindFileType(code);
   if (type == nullptr) return UsageError("unknown file type '" + o.type + "'");
 
   platform::TextReader reader;
@@ -556,16 +556,16 @@ int CheckFile(const FileOptions& o) {
   session.SetExecutor(&capture);
 
   Checker checker(*type, o.show);
-  ImportContext context;
+  importers::ImportContext context;
   context.Db = &session;
   context.UpdateMode = o.update ? 1 : 0;
   context.DbSystemMysql = o.mysql;
   context.ServerDate = o.serverDate.empty() ? Today() : o.serverDate;
   context.Observer = &checker;
-  const ImportResult result = type->import(reader, context);
+  const importers::ImportResult result = type->import(reader, context);
 
-  const bool readError = result == ImportResult::FileError;
-  const bool fine = result == ImportResult::Imported && checker.Rejected() == 0;
+  const bool readError = result == importers::ImportResult::FileError;
+  const bool fine = result == importers::ImportResult::Imported && checker.Rejected() == 0;
   const int exitCode = fine ? kWouldSucceed : kWouldFail;
 
   if (o.json) {

@@ -7,6 +7,8 @@
 
 #include "log/log.h"
 
+namespace importers {
+
 std::string& RTrim(std::string& text) {
   std::size_t end = text.size();
   while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
@@ -139,3 +141,5 @@ ImportResult RunImportCycle(platform::TextReader& file, ImportContext& context,
   if (cycle.after) cycle.after(counted);
   return ImportResult::Imported;
 }
+
+}  // namespace importers

@@ -14,9 +14,7 @@
 #include "platform/text_reader.h"
 #include "util/format.h"
 
-namespace db {
-class Session;
-}
+namespace importers {
 
 // The result of an importer (and of an import attempt); the run decides on
 // retries and reconnects by it.
@@ -155,3 +153,5 @@ struct CycleObserver {
 // import result.
 [[nodiscard]] ImportResult RunImportCycle(platform::TextReader& file, ImportContext& context,
                                           const ImportCycle& cycle);
+
+}  // namespace importers

@@ -19,6 +19,8 @@
 #include "db/statement.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -79,3 +81,5 @@ ImportResult Import20P(platform::TextReader& file, ImportContext& context) {
 }
 
 constexpr FileType kFileType20P = {"20P", "20p  f. Datei MGSST20P", kLayout, kLengths, Import20P};
+
+}  // namespace importers

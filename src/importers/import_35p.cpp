@@ -28,6 +28,8 @@
 #include "importers/importers.h"
 #include "log/log.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -120,3 +122,5 @@ ImportResult Import35P(platform::TextReader& file, ImportContext& context) {
 }
 
 constexpr FileType kFileType35P = {"35P", "35p  f. Datei MGSST35P", kLayout, kLengths, Import35P};
+
+}  // namespace importers

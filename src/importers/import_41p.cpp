@@ -20,6 +20,8 @@
 #include "db/statement.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -83,3 +85,5 @@ ImportResult Import41P(platform::TextReader& file, ImportContext& context) {
 }
 
 constexpr FileType kFileType41P = {"41P", "41p  f. Datei MGSST41P", kLayout, kLengths, Import41P};
+
+}  // namespace importers

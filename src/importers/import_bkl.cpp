@@ -21,6 +21,8 @@
 #include "db/statement.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -82,3 +84,5 @@ ImportResult ImportBkl(platform::TextReader& file, ImportContext& context) {
 }
 
 constexpr FileType kFileTypeBkl = {"BKL", "BKL  f. Datei AswBkl", kLayout, kLengths, ImportBkl};
+
+}  // namespace importers

@@ -30,6 +30,8 @@
 #include "db/statement.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -106,3 +108,5 @@ ImportResult ImportFcd(platform::TextReader& file, ImportContext& context) {
 
 constexpr FileType kFileTypeFcd = {"FCD", "fcd  f. Datei Funktionscodes", kLayout, kLengths,
                                    ImportFcd};
+
+}  // namespace importers

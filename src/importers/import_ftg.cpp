@@ -22,6 +22,8 @@
 #include "db/statement.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -85,3 +87,5 @@ ImportResult ImportFtg(platform::TextReader& file, ImportContext& context) {
 }
 
 constexpr FileType kFileTypeFtg = {"FTG", "ftg  f. Datei Feiertag", kLayout, kLengths, ImportFtg};
+
+}  // namespace importers

@@ -50,6 +50,8 @@
 #include "importers/importers.h"
 #include "log/log.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -190,3 +192,5 @@ ImportResult ImportIdn(platform::TextReader& file, ImportContext& context) {
 }
 
 constexpr FileType kFileTypeIdn = {"IDN", "IDN  f. Datei IDStamm", kLayout, kLengths, ImportIdn};
+
+}  // namespace importers

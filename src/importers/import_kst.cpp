@@ -19,6 +19,8 @@
 #include "db/statement.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -96,3 +98,5 @@ ImportResult ImportKst(platform::TextReader& file, ImportContext& context) {
 }
 
 constexpr FileType kFileTypeKst = {"KST", "KST  f. Datei Kostenst", kLayout, kLengths, ImportKst};
+
+}  // namespace importers

@@ -26,6 +26,8 @@
 #include "db/statement.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -90,3 +92,5 @@ ImportResult ImportMdt(platform::TextReader& file, ImportContext& context) {
 
 constexpr FileType kFileTypeMdt = {"MDT", "mdt  f. Datei MitarbeiterDetail", kLayout, kLengths,
                                    ImportMdt};
+
+}  // namespace importers

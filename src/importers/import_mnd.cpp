@@ -21,6 +21,8 @@
 #include "importers/date_text.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -80,3 +82,5 @@ ImportResult ImportMnd(platform::TextReader& file, ImportContext& context) {
 }
 
 constexpr FileType kFileTypeMnd = {"MND", "Mnd  f. Datei MNDSTAMM", kLayout, kLengths, ImportMnd};
+
+}  // namespace importers

@@ -29,6 +29,8 @@
 #include "db/statement.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -100,3 +102,5 @@ ImportResult ImportMst(platform::TextReader& file, ImportContext& context) {
 
 constexpr FileType kFileTypeMst = {"MST", "mst  f. Datei MitarbeiterStatus", kLayout, kLengths,
                                    ImportMst};
+
+}  // namespace importers

@@ -31,6 +31,8 @@
 #include "db/statement.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -164,3 +166,5 @@ ImportResult ImportSld(platform::TextReader& file, ImportContext& context) {
 }
 
 constexpr FileType kFileTypeSld = {"SLD", "SLD  f. Datei SALDO", kLayout, kLengths, ImportSld};
+
+}  // namespace importers

@@ -13,6 +13,8 @@
 #include "importers/cycle.h"
 #include "platform/text_reader.h"
 
+namespace importers {
+
 using Importer = ImportResult (*)(platform::TextReader& file, ImportContext& context);
 
 // One file type.
@@ -63,3 +65,5 @@ extern const FileType kFileTypeFtg;
 extern const FileType kFileTypeMst;
 extern const FileType kFileTypeMdt;
 extern const FileType kFileTypeFcd;
+
+}  // namespace importers

@@ -16,6 +16,8 @@
 #include "run/run_lock.h"
 #include "run/run_summary.h"
 
+namespace run {
+
 namespace {
 
 constexpr const char* kBanner =
@@ -44,7 +46,7 @@ constexpr const char* kUsageTail =
 std::string Usage() {
   std::string usage = kUsageHead;
   const char* column = kUsageTypes;
-  for (const FileType* type : FileTypes()) {
+  for (const importers::FileType* type : importers::FileTypes()) {
     usage += column;
     usage += type->usage;
     usage += '\n';
@@ -61,7 +63,7 @@ std::string Upper(const char* arg) {
 // Reads the server's date for the run. On MYSQL installations the IDN
 // import dates records with it, so a failed query is logged there, with
 // the driver's diagnostic, beside the messages of the run.
-void ReadServerDate(ImportContext& context) {
+void ReadServerDate(importers::ImportContext& context) {
   db::Session& session = *context.Db;
   std::string serverTimestamp;
   const db::StatementResult rc = db::SQL_GetServerTimestamp(session, serverTimestamp);
@@ -76,13 +78,13 @@ void ReadServerDate(ImportContext& context) {
 }
 
 // The exit code of an import result.
-int ExitCode(ImportResult result) {
-  return result == ImportResult::Imported ? kExitImported : kExitFailed;
+int ExitCode(importers::ImportResult result) {
+  return result == importers::ImportResult::Imported ? kExitImported : kExitFailed;
 }
 
 // Completes the run summary at one of the run's exits and appends it beside
 // the log; returns `exitCode` unchanged, whatever becomes of the summary.
-int Finish(RunSummary& summary, const ImportContext& context, int exitCode) {
+int Finish(RunSummary& summary, const importers::ImportContext& context, int exitCode) {
   const db::Session& session = *context.Db;
   summary.end = SummaryTime();
   summary.records = context.State.LinesCounted;
@@ -101,10 +103,10 @@ int Finish(RunSummary& summary, const ImportContext& context, int exitCode) {
 // Success, the last attempt's failure, or a reconnect that fails ends it
 // with a message and the disconnect. Returns the exit code; `attempts`
 // counts the attempts begun.
-int ImportWithAttempts(const std::string& work, const std::string& fileType, ImportContext& context,
-                       int& attempts) {
+int ImportWithAttempts(const std::string& work, const std::string& fileType,
+                       importers::ImportContext& context, int& attempts) {
   db::Session& session = *context.Db;
-  ImportResult last = ImportResult::FileError;
+  importers::ImportResult last = importers::ImportResult::FileError;
   platform::TextReader stream;
   for (int attempt = 1; attempt <= kImportAttempts; ++attempt) {
     // The summary tells of the last attempt only.
@@ -118,10 +120,10 @@ int ImportWithAttempts(const std::string& work, const std::string& fileType, Imp
       ReadServerDate(context);
     if (!stream.Open(work)) {
       klog::LogF("Oeffnen der Datei fehlgeschlagen.");
-      last = ImportResult::FileError;
+      last = importers::ImportResult::FileError;
     } else {
       // The type is looked up only once the work file is open.
-      const FileType* type = FindFileType(fileType);
+      const importers::FileType* type = importers::FindFileType(fileType);
       if (type == nullptr) {
         klog::LogF("unbekannter Dateityp %s!", fileType.c_str());
         stream.Close();
@@ -129,7 +131,7 @@ int ImportWithAttempts(const std::string& work, const std::string& fileType, Imp
       }
       last = type->import(stream, context);
     }
-    if (last == ImportResult::Imported) {
+    if (last == importers::ImportResult::Imported) {
       klog::LogF("Die Schnittstellendatei vom Dateityp '%s' wurde importiert!", fileType.c_str());
       db::dbDisconnect(session);
       break;
@@ -140,7 +142,7 @@ int ImportWithAttempts(const std::string& work, const std::string& fileType, Imp
       db::dbDisconnect(session);
       break;
     }
-    if (last == ImportResult::DatabaseError && !db::dbReconnect(session)) {
+    if (last == importers::ImportResult::DatabaseError && !db::dbReconnect(session)) {
       klog::LogF(
           "Die Schnittstellendatei vom Dateityp '%s' konnte auf Grund von "
           "DB-Verbindungproblemen nicht importiert werden.",
@@ -210,7 +212,7 @@ int RunKranzel(int argc, char** argv) {
   // The switches count only in the order "UPD" then "/D".
   if (args == 3) klog::DebugFlag = Upper(argv[3]) == "/D";
   if (args >= 4) klog::DebugFlag = Upper(argv[4]) == "/D";
-  ImportContext context;
+  importers::ImportContext context;
   if (args >= 3) context.UpdateMode = Upper(argv[3]) == "UPD";
 
   // Every run from here on leaves one line in the run summary, /D or not.
@@ -233,7 +235,8 @@ int RunKranzel(int argc, char** argv) {
   RunLocks locks;
   {
     std::string type = Upper(argv[2]).substr(0, 3);
-    TakeRunLocks(FindFileType(type) != nullptr ? type : std::string(), WorkName(argv[1]), locks);
+    TakeRunLocks(importers::FindFileType(type) != nullptr ? type : std::string(), WorkName(argv[1]),
+                 locks);
   }
 
   // The session is closed at every exit from here on.
@@ -266,3 +269,5 @@ int RunKranzel(int argc, char** argv) {
   const std::string fileType = Upper(argv[2]).substr(0, 3);
   return Finish(summary, context, ImportWithAttempts(work, fileType, context, summary.attempts));
 }
+
+}  // namespace run

@@ -6,6 +6,8 @@
 
 #include "db/connection.h"
 
+namespace run {
+
 // Exit codes returned to the caller.
 constexpr int kExitImported = 0;
 constexpr int kExitUsage = 90;   // too few arguments, no source file, unknown type
@@ -46,3 +48,5 @@ void LogConfigUnreadable();
 
 // The whole run; returns the exit code.
 [[nodiscard]] int RunKranzel(int argc, char** argv);
+
+}  // namespace run

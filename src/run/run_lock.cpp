@@ -8,6 +8,8 @@
 
 #include "log/log.h"
 
+namespace run {
+
 namespace {
 
 std::string LogDirFile(const std::string& name) {
@@ -83,3 +85,5 @@ void TakeRunLocks(const std::string& fileType, const std::string& work, RunLocks
   if (!fileType.empty()) Take(locks.type, TypeLockPath(fileType), "Dateityp " + fileType);
   Take(locks.work, WorkLockPath(work), "Arbeitsdatei " + work);
 }
+
+}  // namespace run

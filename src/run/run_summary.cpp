@@ -9,6 +9,8 @@
 #include "log/log.h"
 #include "platform/platform.h"
 
+namespace run {
+
 namespace {
 
 // The characters of Windows-1252's bytes 0x80 to 0x9F (the five bytes it
@@ -118,3 +120,5 @@ void WriteRunSummary(const RunSummary& summary, const std::string& path,
                path.c_str(), std::strerror(reason));
   std::fflush(stderr);
 }
+
+}  // namespace run
