@@ -30,16 +30,16 @@ namespace db {
 class Session;
 
 // The rows of the variant table: how a kind of statement maps an allocation
-// failure and the ODBC results that are neither -1 nor 1.
+// failure and the ODBC results other than SQL_ERROR and success.
 enum class StatementKind {
-  Mark,           // UPDATE that marks every row; 100 when the table is empty
-  DateSweep,      // DELETE of date-marked rows; allocation failure gives -1
+  Mark,           // UPDATE that marks every row; NoRow when the table is empty
+  DateSweep,      // DELETE of date-marked rows; allocation failure is an Error
   StatusSweep,    // DELETE of status-marked rows
-  Update,         // UPDATE of an upsert (or a single UPDATE); 100: no row
-  LenientInsert,  // INSERT of 20P/35P/41P: every result but -1 counts as 0
+  Update,         // UPDATE of an upsert (or a single UPDATE); NoRow: no row
+  LenientInsert,  // INSERT of 20P/35P/41P: every result but SQL_ERROR is Done
   Insert,         // INSERT of the other upserts
-  Unchecked,      // side-table INSERT whose result nobody examines: 0 once
-                  // executed, -1 only when no statement handle could be had
+  Unchecked,      // side-table INSERT whose result nobody examines: Done once
+                  // executed, Error only when no statement handle could be had
 };
 
 // A diagnostic record as the driver gave it.

@@ -22,10 +22,10 @@ std::string& StrUpper(std::string& text);
 
 // The work file's name: the source name cut at its last '.' (the directory
 // part included), with ".wrk" appended.
-std::string WorkName(const std::string& source);
+[[nodiscard]] std::string WorkName(const std::string& source);
 
 // yyyymmdd from a "dd.mm.yyyy hh:mm:ss" timestamp; empty when it is too short.
-std::string DateOfTimestamp(const std::string& timestamp);
+[[nodiscard]] std::string DateOfTimestamp(const std::string& timestamp);
 
 // The DATABASE value names an ODBC data source of 1 to 40 characters; any
 // other value leaves the data-source name empty, so the connect fails.
