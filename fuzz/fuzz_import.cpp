@@ -30,10 +30,11 @@
 
 namespace {
 
-constexpr Importer kImporters[] = {Import20P, Import35P, Import41P, ImportMnd,
-                                   ImportIdn, ImportSld, ImportKst, ImportBkl,
-                                   ImportFtg, ImportMst, ImportMdt, ImportFcd};
-ImportContext Context;
+constexpr importers::Importer kImporters[] = {
+    importers::Import20P, importers::Import35P, importers::Import41P, importers::ImportMnd,
+    importers::ImportIdn, importers::ImportSld, importers::ImportKst, importers::ImportBkl,
+    importers::ImportFtg, importers::ImportMst, importers::ImportMdt, importers::ImportFcd};
+importers::ImportContext Context;
 // The answers a statement may get: done, no row, an error without a native
 // number, the invalid column of an older SLD table, a duplicate key.
 const db::StatementResult kAnswers[] = {
@@ -93,7 +94,8 @@ Lexed Lex(const std::string& text) {
   return out;
 }
 
-std::vector<Sent> Import(Importer importer, fuzz::MemFile& file, const std::string& content) {
+std::vector<Sent> Import(importers::Importer importer, fuzz::MemFile& file,
+                         const std::string& content) {
   file.Set(content);
   Captured.clear();
   platform::TextReader reader;
@@ -102,11 +104,12 @@ std::vector<Sent> Import(Importer importer, fuzz::MemFile& file, const std::stri
   db::Session session;
   db::CaptureExecutor capture(Sink);
   session.SetExecutor(&capture);
-  ImportContext context = Context;
+  importers::ImportContext context = Context;
   context.Db = &session;
-  ImportResult result = importer(reader, context);
-  if (result != ImportResult::Imported && result != ImportResult::DatabaseError &&
-      result != ImportResult::WrongLength) {
+  importers::ImportResult result = importer(reader, context);
+  if (result != importers::ImportResult::Imported &&
+      result != importers::ImportResult::DatabaseError &&
+      result != importers::ImportResult::WrongLength) {
     fuzz::Fail("importer: result outside 0, 2, 4");
   }
   return std::move(Captured);
@@ -124,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     klog::DebugFlag = 0;
     ready = true;
   }
-  const Importer importer = kImporters[data[0] % 12];
+  const importers::Importer importer = kImporters[data[0] % 12];
   Context.UpdateMode = data[1] & 1;
   Context.DbSystemMysql = (data[1] & 2) != 0;
   Context.ServerDate = (data[1] & 4) ? "" : "20261208";
