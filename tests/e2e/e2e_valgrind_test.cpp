@@ -1,9 +1,10 @@
 // Leaks end to end: the real kranzel under valgrind's leak check, through
 // unixODBC and the stand-in, on imports that insert, update, sweep, retry
-// after a failed statement, and end early without a source file. Every kind
-// of leak counts, "still reachable" too, except the driver manager's,
-// loader's and stand-in's own blocks kept until exit (valgrind.supp). Runs only where valgrind is
-// installed and the build is not sanitized (the two do not mix); it says so when it skips.
+// after a failed statement, and end early after the connect (no source
+// file, an unknown file type). Every kind of leak counts, "still reachable"
+// too, except the driver manager's, loader's and stand-in's own blocks kept
+// until exit (valgrind.supp). Runs only where valgrind is installed and the
+// build is not sanitized (the two do not mix); it says so when it skips.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
