@@ -39,18 +39,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t keyLength = data[0] % 57;  // Blowfish keys reach 56 bytes
   if (keyLength + 1 > size) return 0;
   std::string key = keyLength == 0
-                        ? std::string(kIniKey)
+                        ? std::string(config::kIniKey)
                         : std::string(reinterpret_cast<const char*>(data + 1), keyLength);
   std::string hex(reinterpret_cast<const char*>(data + 1 + keyLength), size - 1 - keyLength);
 
-  std::string plain = DecryptHex(hex, key);
+  std::string plain = config::DecryptHex(hex, key);
   if (plain.size() != (hex.size() + 15) / 16 * 8) fuzz::Fail("DecryptHex: wrong plain length");
-  for (std::uint32_t word : CipherState) {
+  for (std::uint32_t word : config::CipherState) {
     if (word != 0) fuzz::Fail("DecryptHex: cipher state not cleared");
   }
-  if (EncryptHex(plain, key) != Canonical(hex))
+  if (config::EncryptHex(plain, key) != Canonical(hex))
     fuzz::Fail("DecryptHex: not the inverse of EncryptHex");
-  std::string text = PlainText(plain);
+  std::string text = config::PlainText(plain);
   if (text.size() > plain.size() || text.find('\0') != std::string::npos) {
     fuzz::Fail("PlainText: not the text up to the first zero byte");
   }

@@ -1,10 +1,10 @@
 // Fuzz target: the importers of all twelve file types on arbitrary lines,
-// read through the text reader, their statements captured by a statement
-// sink instead of a database.
+// read through the text reader, their statements captured by a capture
+// executor instead of a database.
 //
 // Input: byte 0 picks the file type, byte 1 the run's flags (bit 0 "UPD",
 // bit 1 DB_SYSTEM MYSQL, bit 2 no server date), bytes 2-9 the answers the
-// sink gives in turn (0, 100, an error); the rest is the work file.
+// capture gives in turn (done, no row, an error); the rest is the work file.
 //
 // Checked: the input is imported twice, once as given and once with every
 // apostrophe replaced by '&' (which compares like an apostrophe with every
@@ -30,33 +30,31 @@
 
 namespace {
 
-constexpr Importer kImporters[] = {Import20P, Import35P, Import41P, ImportMnd,
-                                   ImportIdn, ImportSld, ImportKst, ImportBkl,
-                                   ImportFtg, ImportMst, ImportMdt, ImportFcd};
-ImportContext Context;
-constexpr int kAnswers[] = {0, 100, 100, 0, -1, 207, 2627, 100};
+constexpr importers::Importer kImporters[] = {
+    importers::Import20P, importers::Import35P, importers::Import41P, importers::ImportMnd,
+    importers::ImportIdn, importers::ImportSld, importers::ImportKst, importers::ImportBkl,
+    importers::ImportFtg, importers::ImportMst, importers::ImportMdt, importers::ImportFcd};
+importers::ImportContext Context;
+// The answers a statement may get: done, no row, an error without a native
+// number, the invalid column of an older SLD table, a duplicate key.
+const db::StatementResult kAnswers[] = {
+    db::StatementResult::Done(),      db::StatementResult::NoRow(), db::StatementResult::NoRow(),
+    db::StatementResult::Done(),      db::StatementResult::Error(), db::StatementResult::Error(207),
+    db::StatementResult::Error(2627), db::StatementResult::NoRow()};
 constexpr std::size_t kHeader = 10;
 
 struct Sent {
-  StatementKind kind;
+  db::StatementKind kind;
   std::string text;
 };
 
 std::vector<Sent> Captured;
 const std::uint8_t* AnswerBytes = nullptr;
 
-int Sink(StatementKind kind, const std::string& text) {
+db::StatementResult Sink(db::StatementKind kind, const std::string& text) {
   std::size_t n = Captured.size();
   Captured.push_back({kind, text});
-  int answer = kAnswers[AnswerBytes[n % 8] % 8];
-  // The SLD importer remembers a 207 to its INSERT with TswAmp for the rest
-  // of the process, so the second import of a pair would send other
-  // statements; its INSERT is answered with another failure instead.
-  if (answer == 207 && text.find("TswAmp") != std::string::npos &&
-      text.find("INSERT") != std::string::npos) {
-    answer = 2627;
-  }
-  return answer;
+  return kAnswers[AnswerBytes[n % 8] % 8];
 }
 
 // A statement cut into the text outside its literals (each literal left as
@@ -96,14 +94,22 @@ Lexed Lex(const std::string& text) {
   return out;
 }
 
-std::vector<Sent> Import(Importer importer, fuzz::MemFile& file, const std::string& content) {
+std::vector<Sent> Import(importers::Importer importer, fuzz::MemFile& file,
+                         const std::string& content) {
   file.Set(content);
   Captured.clear();
   platform::TextReader reader;
   if (!reader.Open(file.path())) fuzz::Fail("TextReader: memory file not opened");
-  ImportResult result = importer(reader, Context);
-  if (result != ImportResult::Imported && result != ImportResult::DatabaseError &&
-      result != ImportResult::WrongLength) {
+  // Each import is a run of its own: a fresh session and importer state.
+  db::Session session;
+  db::CaptureExecutor capture(Sink);
+  session.SetExecutor(&capture);
+  importers::ImportContext context = Context;
+  context.Db = &session;
+  importers::ImportResult result = importer(reader, context);
+  if (result != importers::ImportResult::Imported &&
+      result != importers::ImportResult::DatabaseError &&
+      result != importers::ImportResult::WrongLength) {
     fuzz::Fail("importer: result outside 0, 2, 4");
   }
   return std::move(Captured);
@@ -116,13 +122,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static fuzz::MemFile file;
   static bool ready = false;
   if (!ready) {
-    SetStatementSink(Sink);
-    LogPath = "/dev/null";
-    OldLogPath = "/dev/null";
-    DebugFlag = 0;
+    klog::LogPath = "/dev/null";
+    klog::OldLogPath = "/dev/null";
+    klog::DebugFlag = 0;
     ready = true;
   }
-  const Importer importer = kImporters[data[0] % 12];
+  const importers::Importer importer = kImporters[data[0] % 12];
   Context.UpdateMode = data[1] & 1;
   Context.DbSystemMysql = (data[1] & 2) != 0;
   Context.ServerDate = (data[1] & 4) ? "" : "20261208";

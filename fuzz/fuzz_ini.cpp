@@ -22,44 +22,48 @@ std::map<std::string, std::string> Plain;
 
 const std::string& Decrypted(const std::string& hex) {
   auto it = Plain.find(hex);
-  if (it == Plain.end()) it = Plain.emplace(hex, PlainText(DecryptHex(hex, kIniKey))).first;
+  if (it == Plain.end())
+    it = Plain.emplace(hex, config::PlainText(config::DecryptHex(hex, config::kIniKey))).first;
   return it->second;
 }
 
-bool Matches(const ini::Record& r, const std::string& section, const std::string& key,
+bool Matches(const config::ini::Record& r, const std::string& section, const std::string& key,
              std::int32_t number) {
   return r.section == section || r.key == key || r.number == number;
 }
 
 void CheckLookup(const std::string& path, const std::string& section, const std::string& key,
                  std::int32_t number) {
-  ReadIniValue(section, key, number, path);
-  if (IniSection.size() > ini::kFieldLimit || IniKey.size() > ini::kFieldLimit) {
+  config::ReadIniValue(section, key, number, path);
+  if (config::IniSection.size() > config::ini::kFieldLimit ||
+      config::IniKey.size() > config::ini::kFieldLimit) {
     fuzz::Fail("ReadIniValue: field longer than its capacity");
   }
   // The value is decrypted from at most 200 digits: at most 13 blocks.
-  if (IniValue.size() > 104 || IniValue.find('\0') != std::string::npos) {
+  if (config::IniValue.size() > 104 || config::IniValue.find('\0') != std::string::npos) {
     fuzz::Fail("ReadIniValue: value not a decrypted text of at most 200 digits");
   }
 
   // The same file, record by record, as kranzel-ini reads it.
-  ini::RecordReader reader;
+  config::ini::RecordReader reader;
   if (!reader.Open(path)) fuzz::Fail("RecordReader: memory file not opened");
-  ini::Record record;
+  config::ini::Record record;
   while (reader.Next(record)) {
-    if (record.section.size() > ini::kFieldLimit || record.key.size() > ini::kFieldLimit ||
-        record.value.size() > ini::kFieldLimit) {
+    if (record.section.size() > config::ini::kFieldLimit ||
+        record.key.size() > config::ini::kFieldLimit ||
+        record.value.size() > config::ini::kFieldLimit) {
       fuzz::Fail("CutRecord: field longer than its capacity");
     }
     if (Matches(record, section, key, number)) {
-      if (IniSection != record.section || IniKey != record.key || IniNumber != record.number ||
-          IniValue != Decrypted(record.value)) {
+      if (config::IniSection != record.section || config::IniKey != record.key ||
+          config::IniNumber != record.number || config::IniValue != Decrypted(record.value)) {
         fuzz::Fail("ReadIniValue: not the first matching record");
       }
       return;
     }
   }
-  if (!IniSection.empty() || !IniKey.empty() || IniNumber != 0 || !IniValue.empty()) {
+  if (!config::IniSection.empty() || !config::IniKey.empty() || config::IniNumber != 0 ||
+      !config::IniValue.empty()) {
     fuzz::Fail("ReadIniValue: fields left filled without a match");
   }
 }
@@ -73,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const char* key : {"LOGIN", "PASS", "DB_SYSTEM", "DATABASE"})
     CheckLookup(file.path(), "", key, 0);
 
-  ini::RecordReader reader;
-  ini::Record first;
+  config::ini::RecordReader reader;
+  config::ini::Record first;
   if (reader.Open(file.path()) && reader.Next(first)) {
     CheckLookup(file.path(), first.section, first.key, first.number);
     // A lookup that the first record cannot answer reaches later records.

@@ -25,6 +25,7 @@
 #include "db/connection.h"
 #include "db/statement.h"
 #include "platform/platform.h"
+#include "run/run.h"
 
 namespace {
 
@@ -62,18 +63,17 @@ void Report(const std::string& name, Status status, const std::string& detail) {
 }
 
 // A driver's message with the password masked.
-std::string Masked(std::string text) {
-  const std::string& password = LoginCredentials.Password;
+std::string Masked(std::string text, const std::string& password) {
   if (password.empty()) return text;
   for (std::size_t at = 0; (at = text.find(password, at)) != std::string::npos; at += 3)
     text.replace(at, password.size(), "***");
   return text;
 }
 
-std::string DiagText(const DiagRecord& d) {
+std::string DiagText(const db::DiagRecord& d, const db::Session& session) {
   if (d.SqlState.empty()) return "no diagnostic from the driver manager";
   return "SQLSTATE " + d.SqlState + ", native error " + std::to_string(d.NativeError) + ": " +
-         Masked(d.Message);
+         Masked(d.Message, session.credentials().Password);
 }
 
 namespace fs = std::filesystem;
@@ -86,7 +86,7 @@ std::string StatusError(const std::error_code& ec) {
 // The configuration file: there, a regular readable file, not readable by
 // others; then its records as kranzel's lookups find them.
 bool CheckConfiguration() {
-  const std::string path = platform::NativePath(kIniPath);
+  const std::string path = platform::NativePath(config::kIniPath);
   std::error_code ec;
   const fs::file_status st = fs::status(path, ec);
   if (!fs::exists(st)) {
@@ -112,15 +112,15 @@ bool CheckConfiguration() {
     Report("configuration file", Status::Ok, path + ", " + readers.summary + who);
   }
 
-  std::vector<ini::Finding> findings;
+  std::vector<config::ini::Finding> findings;
   std::string error;
-  if (!ini::Check(path, findings, error)) {
+  if (!config::ini::Check(path, findings, error)) {
     Report("configuration records", Status::Failed, error);
     return false;
   }
   if (!findings.empty()) {
     std::string detail;
-    for (const ini::Finding& f : findings) {
+    for (const config::ini::Finding& f : findings) {
       if (!detail.empty()) detail += "; ";
       detail += (f.line > 0 ? "line " + std::to_string(f.line) + ": " : "") + f.message;
     }
@@ -203,16 +203,17 @@ bool CheckDataSource(const std::string& dsn) {
 }
 
 // A zero-row read of one table; empty when it worked, else the reason.
-std::string ReadNoRows(const std::string& table) {
+std::string ReadNoRows(db::Session& session, const std::string& table) {
   SQLHSTMT stmt = SQL_NULL_HSTMT;
-  if (SQLAllocHandle(SQL_HANDLE_STMT, hdbc, &stmt) == SQL_ERROR) return "no statement handle";
-  dbSetQueryTimeout(stmt);
+  if (SQLAllocHandle(SQL_HANDLE_STMT, session.dbc(), &stmt) == SQL_ERROR)
+    return "no statement handle";
+  db::dbSetQueryTimeout(stmt);
   std::string text = "SELECT * FROM QVSYSTEM." + table + " WHERE 1 = 0";
   std::string reason;
   if (SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS) == SQL_ERROR) {
-    DiagRecord d;
-    dbGetDiag(SQL_HANDLE_STMT, stmt, d);
-    reason = DiagText(d);
+    db::DiagRecord d;
+    db::dbGetDiag(session, SQL_HANDLE_STMT, stmt, d);
+    reason = DiagText(d, session);
   }
   SQLFreeHandle(SQL_HANDLE_STMT, stmt);
   return reason;
@@ -224,9 +225,9 @@ void CheckDatabase(bool configured) {
     Report("connection", Status::Skipped, "the configuration file must be right first");
     return;
   }
-  // Read exactly as kranzel reads them (dbLogin reads them again below).
-  ReadIniValue("", "DATABASE", 0, platform::NativePath(kIniPath));
-  const std::string dsn = IniValue;
+  // Read exactly as kranzel reads them (all four again below).
+  const std::string dsn =
+      config::ini::Lookup("", "DATABASE", 0, platform::NativePath(config::kIniPath)).value;
   if (dsn.empty() || dsn.size() > 40) {
     Report("data source", Status::Failed,
            "the DATABASE value has " + std::to_string(dsn.size()) +
@@ -238,36 +239,34 @@ void CheckDatabase(bool configured) {
     Report("connection", Status::Skipped, "no data source");
     return;
   }
-  // kranzel's own login; its log lines go nowhere (see main).
-  if (dbLogin() != 0) {
-    DiagRecord d;
-    if (hdbc != SQL_NULL_HDBC) {
-      dbGetDiag(SQL_HANDLE_DBC, hdbc, d);
-    } else if (henv != SQL_NULL_HENV) {
-      dbGetDiag(SQL_HANDLE_ENV, henv, d);
-    }
+  // kranzel's own reading of the configuration and login; its log lines go
+  // nowhere (see main). The session disconnects when it ends.
+  const run::DatabaseConfig settings = run::ReadDatabaseConfig();
+  db::Session session(settings.credentials);
+  const std::string& user = session.credentials().User;
+  if (!db::dbLogin(session)) {
+    const db::DiagRecord d = db::dbConnectDiag(session);
     Report("connection", Status::Failed,
-           "as user " + LoginCredentials.User + " to DSN " + dsn + ": " + DiagText(d));
-    dbDisconnect();
+           "as user " + user + " to DSN " + dsn + ": " + DiagText(d, session));
     return;
   }
   Report("connection", Status::Ok,
-         "as user " + LoginCredentials.User + " to DSN " + dsn + " (DB_SYSTEM " + DbSystem + ")");
+         "as user " + user + " to DSN " + dsn + " (DB_SYSTEM " + settings.dbSystem + ")");
 
   std::string timestamp;
-  const int rc = SQL_GetServerTimestamp(timestamp);
-  if (rc != 0) {
-    Report("server timestamp", Status::Failed,
-           "result " + std::to_string(rc) + ": " + DiagText(DiagRec));
+  const db::StatementResult rc = db::SQL_GetServerTimestamp(session, timestamp);
+  if (!rc.done()) {
+    Report(
+        "server timestamp", Status::Failed,
+        "result " + std::to_string(db::LoggedNumber(rc)) + ": " + DiagText(session.diag, session));
   } else {
     Report("server timestamp", Status::Ok, timestamp);
   }
   for (const char* table : kTables) {
-    const std::string reason = ReadNoRows(table);
+    const std::string reason = ReadNoRows(session, table);
     Report(std::string("table QVSYSTEM.") + table, reason.empty() ? Status::Ok : Status::Failed,
            reason.empty() ? "readable" : reason);
   }
-  dbDisconnect();
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 
 #include "check_installation.h"
 #include "check_report.h"
+#include "db/connection.h"
 #include "db/statement.h"
 #include "importers/date_text.h"
 #include "importers/importers.h"
@@ -125,7 +126,7 @@ std::string Refusal(Conversion conversion, const std::string& value) {
       if (value.size() == 14 && AllDigits(value, 0, 14) && ValidDate(value) &&
           Number(value, 8, 2) < 24 && Number(value, 10, 2) < 60 && Number(value, 12, 2) < 60)
         return {};
-      return "not a date and time YYYYMMDDHHMMSS (sent as '" + DateTimeText(value) +
+      return "not a date and time YYYYMMDDHHMMSS (sent as '" + importers::DateTimeText(value) +
              "', converted with style 120)";
     case Conversion::Int: {
       std::size_t i = value.find_first_not_of(' ');
@@ -361,32 +362,32 @@ std::string PendingTable;
 // sent and answers as the empty tables would, filled by the delivery alone:
 // an UPDATE finds a row only where the delivery inserted its key, so every
 // other upsert formats its INSERT too.
-int Sink(StatementKind kind, const std::string& text) {
+db::StatementResult Sink(db::StatementKind kind, const std::string& text) {
   if (Statements != nullptr) Statements->push_back(text);
-  if (kind == StatementKind::Update) {
+  if (kind == db::StatementKind::Update) {
     std::string table, key;
     PendingKey.clear();
-    if (!StatementReader(text).UpdateKey(table, key)) return 100;
-    if (InsertedKeys.count(table + ' ' + key) != 0) return 0;
+    if (!StatementReader(text).UpdateKey(table, key)) return db::StatementResult::NoRow();
+    if (InsertedKeys.count(table + ' ' + key) != 0) return db::StatementResult::Done(1);
     PendingTable = table;
     PendingKey = key;
-    return 100;
+    return db::StatementResult::NoRow();
   }
-  if ((kind == StatementKind::Insert || kind == StatementKind::LenientInsert) &&
+  if ((kind == db::StatementKind::Insert || kind == db::StatementKind::LenientInsert) &&
       !PendingKey.empty()) {
     std::string table;
     if (StatementReader(text).InsertTable(table) && table == PendingTable)
       InsertedKeys.insert(table + ' ' + PendingKey);
     PendingKey.clear();
   }
-  return 0;
+  return db::StatementResult::Done();
 }
 
 // Watches the import cycle: numbers the lines as the file has them, lets the
 // cycle go on past a wrong length, and checks each cut record.
-class Checker : public CycleObserver {
+class Checker : public importers::CycleObserver {
  public:
-  Checker(const FileType& type, bool show) : type_(type), show_(show) {}
+  Checker(const importers::FileType& type, bool show) : type_(type), show_(show) {}
 
   void Read(const platform::TextReader& file, const std::string& line) override {
     line_ = nextLine_;
@@ -433,7 +434,7 @@ class Checker : public CycleObserver {
     return true;
   }
 
-  void Cut(const Record& record, std::span<const Field> fields) override {
+  void Cut(const importers::Record& record, std::span<const importers::Field> fields) override {
     for (std::size_t i = 0; i < fields.size(); ++i) {
       for (const Converted& c : kConversions) {
         if (std::strcmp(c.type, type_.code) != 0 || std::strcmp(c.column, fields[i].column) != 0)
@@ -508,7 +509,7 @@ class Checker : public CycleObserver {
     }
   }
 
-  const FileType& type_;
+  const importers::FileType& type_;
   const bool show_;
   long line_ = 0, column_ = 1;          // where the current read begins
   long nextLine_ = 1, nextColumn_ = 1;  // where the next read begins
@@ -533,7 +534,7 @@ struct FileOptions {
 
 int CheckFile(const FileOptions& o) {
   const std::string code = Upper(o.type).substr(0, 3);
-  const FileType* type = FindFileType(code);
+  const importers::FileType* type = importers::FindFileType(code);
   if (type == nullptr) return UsageError("unknown file type '" + o.type + "'");
 
   platform::TextReader reader;
@@ -549,19 +550,22 @@ int CheckFile(const FileOptions& o) {
 
   std::vector<std::string> statements;
   Statements = o.statements ? &statements : nullptr;
-  SetStatementSink(Sink);
+  // A session without a connection: every statement goes to the sink.
+  db::Session session;
+  db::CaptureExecutor capture(Sink);
+  session.SetExecutor(&capture);
 
   Checker checker(*type, o.show);
-  ImportContext context;
+  importers::ImportContext context;
+  context.Db = &session;
   context.UpdateMode = o.update ? 1 : 0;
   context.DbSystemMysql = o.mysql;
   context.ServerDate = o.serverDate.empty() ? Today() : o.serverDate;
   context.Observer = &checker;
-  const ImportResult result = type->import(reader, context);
-  SetStatementSink(nullptr);
+  const importers::ImportResult result = type->import(reader, context);
 
-  const bool readError = result == ImportResult::FileError;
-  const bool fine = result == ImportResult::Imported && checker.Rejected() == 0;
+  const bool readError = result == importers::ImportResult::FileError;
+  const bool fine = result == importers::ImportResult::Imported && checker.Rejected() == 0;
   const int exitCode = fine ? kWouldSucceed : kWouldFail;
 
   if (o.json) {
@@ -649,9 +653,9 @@ int CheckFile(const FileOptions& o) {
 int main(int argc, char** argv) {
   // Code shared with kranzel logs through WriteLog; nothing of a check may
   // reach an installation's kranzel.log.
-  DebugFlag = 0;
-  LogPath = platform::kNullDevice;
-  OldLogPath = platform::kNullDevice;
+  klog::DebugFlag = 0;
+  klog::LogPath = platform::kNullDevice;
+  klog::OldLogPath = platform::kNullDevice;
 
   std::vector<std::string> args(argv + 1, argv + argc);
   bool json = false, installation = false;
@@ -669,9 +673,9 @@ int main(int argc, char** argv) {
       // For kranzel-deliveries.cmd, which has no other way to write a line
       // as kranzel does (timestamp, line end, rotation).
       if (i + 1 >= args.size()) return UsageError("--log needs TEXT");
-      LogPath = platform::NativePath("../../Valdura_php/log/kranzel.log");
-      OldLogPath = platform::NativePath("../../Valdura_php/log/kranzel.old");
-      WriteLog(args[i + 1]);
+      klog::LogPath = platform::NativePath("../../Valdura_php/log/kranzel.log");
+      klog::OldLogPath = platform::NativePath("../../Valdura_php/log/kranzel.old");
+      klog::WriteLog(args[i + 1]);
       return kWouldSucceed;
     } else if (a == "--json") {
       json = true;

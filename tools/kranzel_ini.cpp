@@ -91,7 +91,7 @@ bool IsStoredHex(const std::string& hex) {
 
 int Encrypt(const std::vector<std::string>& args) {
   if (args.size() != 1) return UsageError("encrypt takes one TEXT");
-  std::cout << EncryptHex(args[0], kIniKey) << "\n";
+  std::cout << config::EncryptHex(args[0], config::kIniKey) << "\n";
   return kOk;
 }
 
@@ -102,7 +102,7 @@ int Decrypt(const std::vector<std::string>& args) {
         "decrypt takes upper-case hexadecimal digits (0-9, A-F) in whole blocks "
         "of 16, as the file stores values");
   }
-  std::cout << PlainText(DecryptHex(args[0], kIniKey)) << "\n";
+  std::cout << config::PlainText(config::DecryptHex(args[0], config::kIniKey)) << "\n";
   return kOk;
 }
 
@@ -116,12 +116,12 @@ int Set(const std::vector<std::string>& args) {
     if (!value.empty() && value.back() == '\r') value.pop_back();
   }
   std::string error;
-  if (!ini::SetValue(file, key, value, error)) return Failure(error);
+  if (!config::ini::SetValue(file, key, value, error)) return Failure(error);
   if (key == "PASS") WarnIfReadableByOthers(file);
-  std::vector<ini::Finding> findings;
-  if (ini::Check(file, findings, error)) {
+  std::vector<config::ini::Finding> findings;
+  if (config::ini::Check(file, findings, error)) {
     // Keys still missing are expected while a file is being filled.
-    for (const ini::Finding& f : findings) {
+    for (const config::ini::Finding& f : findings) {
       if (f.line == 0) continue;
       std::cerr << "kranzel-ini: warning: " << Where(file, f.line) << ": " << f.message << "\n";
     }
@@ -146,7 +146,7 @@ int Get(const std::vector<std::string>& args) {
   if (std::filesystem::is_directory(file, ec))
     return Failure("cannot read " + file + ": a directory");
   // kranzel's own lookup: empty section, number 0.
-  ini::LookupResult found = ini::Lookup("", key, 0, file);
+  config::ini::LookupResult found = config::ini::Lookup("", key, 0, file);
   if (!found.opened) {
     // The reader refuses anything but a regular file without a word of why.
     std::string why;
@@ -163,10 +163,10 @@ int Get(const std::vector<std::string>& args) {
               << "'); see 'kranzel-ini check " << file << "'\n";
   }
   if (key == "PASS" && !showPassword) {
-    std::cout << "PASS is set (" << IniValue.size() << " characters); "
+    std::cout << "PASS is set (" << found.value.size() << " characters); "
               << "add --show-password to print it\n";
   } else {
-    std::cout << IniValue << "\n";
+    std::cout << found.value << "\n";
   }
   return kOk;
 }
@@ -174,14 +174,14 @@ int Get(const std::vector<std::string>& args) {
 int Check(const std::vector<std::string>& args) {
   if (args.size() != 1) return UsageError("check takes FILE");
   const std::string& file = args[0];
-  std::vector<ini::Finding> findings;
+  std::vector<config::ini::Finding> findings;
   std::string error;
-  if (!ini::Check(file, findings, error)) return Failure(error);
+  if (!config::ini::Check(file, findings, error)) return Failure(error);
   WarnIfReadableByOthers(file);
   // Where an ACL decides, say whom it lets read the password.
   const platform::FileReaders readers = platform::ReadersOf(file);
   if (!readers.readers.empty()) std::cout << file << ": may be read by " << readers.readers << "\n";
-  for (const ini::Finding& f : findings) {
+  for (const config::ini::Finding& f : findings) {
     std::cout << Where(file, f.line) << ": " << f.message << "\n";
   }
   if (!findings.empty()) return kProblems;

@@ -11,6 +11,8 @@
 
 #include "config/cipher_tables.h"
 
+namespace config {
+
 std::uint32_t CipherState[kCipherStateWords];
 
 namespace {
@@ -200,3 +202,5 @@ std::string EncryptHex(const std::string& plain, const std::string& key) {
 std::string PlainText(const std::string& decrypted) {
   return decrypted.substr(0, decrypted.find('\0'));
 }
+
+}  // namespace config

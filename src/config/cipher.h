@@ -7,10 +7,14 @@
 #include <cstdint>
 #include <string>
 
-// The one process-wide cipher state: P-array (words 0-17) and the four
-// S-boxes (words 18-273, 274-529, 530-785, 786-1041). It is set up from the
-// key at the start of each operation and cleared to zero at its end, so no
-// key material stays in memory between calls.
+namespace config {
+
+// Process-wide: the one cipher state (the config folder's only other
+// process-wide state is ReadIniValue's four result fields, ini.h): P-array
+// (words 0-17) and the four S-boxes (words 18-273, 274-529, 530-785,
+// 786-1041). It is set up from the key at the start of each operation and
+// cleared to zero at its end, so no key material stays in memory between
+// calls.
 constexpr int kCipherStateWords = 1042;
 extern std::uint32_t CipherState[kCipherStateWords];
 
@@ -35,3 +39,5 @@ std::string PlainText(const std::string& decrypted);
 
 // The fixed key under which the configuration file's values are stored.
 inline constexpr const char* kIniKey = "QUENTAR";
+
+}  // namespace config

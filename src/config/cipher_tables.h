@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-namespace cipher {
+namespace config::cipher {
 
 extern const std::uint32_t kInitialP[18];
 extern const std::uint32_t kInitialS[4][256];
 
-}  // namespace cipher
+}  // namespace config::cipher

@@ -16,6 +16,8 @@
 
 #include "config/cipher.h"
 
+namespace config {
+
 std::string IniSection;
 std::string IniKey;
 std::int32_t IniNumber = 0;
@@ -161,6 +163,7 @@ LookupResult Lookup(const std::string& section, const std::string& key, std::int
     IniValue = record.value;
     if (record.section == section || record.key == key || record.number == number) {
       IniValue = PlainText(DecryptHex(record.value, kIniKey));
+      result.value = IniValue;
       result.matched = true;
       result.record = record;
       return result;
@@ -174,5 +177,7 @@ LookupResult Lookup(const std::string& section, const std::string& key, std::int
 
 void ReadIniValue(const std::string& section, const std::string& key, std::int32_t number,
                   const std::string& path) {
-  ini::Lookup(section, key, number, path);
+  (void)ini::Lookup(section, key, number, path);
 }
+
+}  // namespace config

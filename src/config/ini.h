@@ -24,7 +24,11 @@
 
 #include "platform/text_reader.h"
 
-// The outcome of the latest lookup, cleared at the start of each lookup.
+namespace config {
+
+// Process-wide: the outcome of the latest ReadIniValue, cleared at the
+// start of each lookup. ReadIniValue leaves its result here, as it always
+// has; the tool's own code reads ini::Lookup's result instead.
 extern std::string IniSection;  // at most 200 characters
 extern std::string IniKey;      // at most 200 characters
 extern std::int32_t IniNumber;
@@ -97,11 +101,14 @@ struct LookupResult {
   bool opened = false;
   bool matched = false;
   Record record;
+  std::string value;  // the record's value decrypted (as IniValue holds it)
 };
 
 // ReadIniValue with its outcome told: fills the four Ini* fields exactly as
 // ReadIniValue does and also returns what it found.
-LookupResult Lookup(const std::string& section, const std::string& key, std::int32_t number,
-                    const std::string& path);
+[[nodiscard]] LookupResult Lookup(const std::string& section, const std::string& key,
+                                  std::int32_t number, const std::string& path);
 
 }  // namespace ini
+
+}  // namespace config

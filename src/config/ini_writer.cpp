@@ -23,7 +23,7 @@
 #include "config/ini.h"
 #include "platform/platform.h"
 
-namespace ini {
+namespace config::ini {
 
 namespace {
 
@@ -431,4 +431,4 @@ bool Check(const std::string& path, std::vector<Finding>& findings, std::string&
   return true;
 }
 
-}  // namespace ini
+}  // namespace config::ini

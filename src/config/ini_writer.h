@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace ini {
+namespace config::ini {
 
 // The longest data-source name that reaches a database: kranzel takes a
 // DATABASE value of 1 to 40 characters, but the ODBC driver manager refuses
@@ -24,8 +24,8 @@ constexpr std::size_t kMaxDataSourceName = 32;
 // longer than the reader takes, a DATABASE the driver manager refuses).
 // Returns false with `error` set (naming the limit) when the value is refused
 // or the file cannot be read or written.
-bool SetValue(const std::string& path, const std::string& key, const std::string& plain,
-              std::string& error);
+[[nodiscard]] bool SetValue(const std::string& path, const std::string& key,
+                            const std::string& plain, std::string& error);
 
 // One problem that `Check` found, in words an administrator can act on.
 struct Finding {
@@ -38,6 +38,7 @@ struct Finding {
 // DATABASE value that is empty or longer than the driver manager takes
 // (kMaxDataSourceName), lower-case hex digits, a last
 // record without its second line. Returns false when the file cannot be read.
-bool Check(const std::string& path, std::vector<Finding>& findings, std::string& error);
+[[nodiscard]] bool Check(const std::string& path, std::vector<Finding>& findings,
+                         std::string& error);
 
-}  // namespace ini
+}  // namespace config::ini

@@ -1,5 +1,6 @@
-// The one database connection of a run: login with the configured
-// credentials, reconnect, disconnect, and the diagnostics of a failed call.
+// The one database session of a run: the ODBC handles, the credentials they
+// were connected with, the diagnostics of the last failure and the counts of
+// the current import attempt; login, connect, reconnect, disconnect.
 #pragma once
 
 #ifdef _WIN32
@@ -10,10 +11,12 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
-// Process-wide ODBC handles; SQL_NULL_HANDLE when there is none.
-extern SQLHENV henv;
-extern SQLHDBC hdbc;
+#include "db/driver_counts.h"
+#include "db/statement.h"
+
+namespace db {
 
 // What a connect needs, as one value so that its parts cannot be swapped
 // (dbConnect names the user first, SQLConnect the data source).
@@ -22,19 +25,6 @@ struct Credentials {
   std::string Password;    // configuration key PASS
   std::string DataSource;  // configuration key DATABASE (1-40 chars, else empty)
 };
-
-// Filled by dbLogin: the credentials reused by every dbReconnect, and the
-// installation's database system (configuration key DB_SYSTEM).
-extern Credentials LoginCredentials;
-extern std::string DbSystem;
-
-// The shared diagnostic record, overwritten by every dbGetDiag.
-struct DiagRecord {
-  std::string SqlState;
-  std::string Message;
-  std::int32_t NativeError = 0;
-};
-extern DiagRecord DiagRec;
 
 // Pause between two reconnect attempts, and their number.
 constexpr unsigned long kReconnectPauseMs = 60000;
@@ -54,28 +44,94 @@ constexpr int kReconnectAttempts = 5;
 constexpr unsigned long kLoginTimeoutSeconds = 60;
 constexpr unsigned long kQueryTimeoutSeconds = 600;
 
-// Reads LOGIN, PASS, DB_SYSTEM and DATABASE and connects. Returns 0 when
-// connected, else the result of dbConnect (-1) after logging it.
-int dbLogin();
+// Sends statements over the session's connection, each on a fresh statement
+// handle (see statement.h for the mapping of the ODBC results).
+class OdbcExecutor final : public StatementExecutor {
+ public:
+  explicit OdbcExecutor(Session& session) : session_(session) {}
+  StatementResult Execute(StatementKind kind, std::string text) override;
+
+ private:
+  Session& session_;
+};
+
+// A run's database session. It owns the environment and connection handles
+// (freed, after a disconnect, when the session ends, on every path) and the
+// credentials every reconnect reuses. Statements go to its executor: ODBC
+// unless a capture was set in its place.
+class Session {
+ public:
+  Session() = default;
+  explicit Session(Credentials credentials) : credentials_(std::move(credentials)) {}
+  ~Session() { Close(); }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  [[nodiscard]] const Credentials& credentials() const { return credentials_; }
+  [[nodiscard]] SQLHENV env() const { return env_; }
+  [[nodiscard]] SQLHDBC dbc() const { return dbc_; }
+
+  // Where statements go; `executor` must outlive its use here. nullptr sends
+  // them through ODBC again.
+  void SetExecutor(StatementExecutor* executor) { executor_ = executor; }
+  [[nodiscard]] StatementExecutor& executor() { return executor_ != nullptr ? *executor_ : odbc_; }
+
+  // The diagnostic of the last failed statement or server-time query.
+  DiagRecord diag;
+  // The rows the driver reported in the current import attempt.
+  DriverCounts counts;
+  // The last non-zero native error number any diagnostic record carried in
+  // this session (connect, reconnect or statement); 0 while there was none.
+  std::int32_t lastNativeError = 0;
+
+  // Frees any handles, then allocates environment and connection with the
+  // timeouts set; false when either could not be had.
+  [[nodiscard]] bool Allocate();
+  // Disconnects and frees both handles, if there are any.
+  void Close();
+
+ private:
+  Credentials credentials_;
+  SQLHENV env_ = SQL_NULL_HENV;
+  SQLHDBC dbc_ = SQL_NULL_HDBC;
+  OdbcExecutor odbc_{*this};
+  StatementExecutor* executor_ = nullptr;
+};
+
+// Connects with the session's credentials. Returns true when connected; on
+// failure logs "Datenbankverbindung fehlgeschlagen, Fehler: -1" and the
+// driver's diagnostic.
+[[nodiscard]] bool dbLogin(Session& session);
 
 // Releases any handles, then allocates environment and connection and
-// connects with `credentials` (each part passed whole). 0 or -1.
-int dbConnect(const Credentials& credentials);
+// connects with the session's credentials (each part passed whole). True
+// when connected.
+[[nodiscard]] bool dbConnect(Session& session);
 
-// Disconnects and frees both handles. Always 0.
-int dbDisconnect();
+// The number the log names for a failed connect.
+constexpr long kConnectFailed = -1;
 
-// Up to five attempts to connect again with the stored credentials, 60 s
-// apart, each logged. 1 when connected again, 0 when all failed.
-int dbReconnect();
+// Disconnects and frees both handles.
+void dbDisconnect(Session& session);
 
-// Reads diagnostic record 1 of `handle` into `record` (cleared first).
-void dbGetDiag(SQLSMALLINT handleType, SQLHANDLE handle, DiagRecord& record);
+// Up to five attempts to connect again with the session's credentials, 60 s
+// apart, each logged. True when connected again, false when all failed.
+[[nodiscard]] bool dbReconnect(Session& session);
 
-// Gives a statement handle on hdbc the statement timeout. A driver that
-// refuses it still runs the statement, without one.
+// Reads diagnostic record 1 of `handle` into `record` (cleared first); a
+// non-zero native error number is remembered as the session's last.
+void dbGetDiag(Session& session, SQLSMALLINT handleType, SQLHANDLE handle, DiagRecord& record);
+
+// Reads the diagnostic of the session's connection handle, else of its
+// environment handle (empty when there is neither).
+[[nodiscard]] DiagRecord dbConnectDiag(Session& session);
+
+// Gives a statement handle the statement timeout. A driver that refuses it
+// still runs the statement, without one.
 void dbSetQueryTimeout(SQLHSTMT stmt);
 
 // Logs the added line "ODBC: <SQLSTATE> <message> (nativer Fehler <n>, DSN
-// <name>)" for `diag`, the configured password masked.
-void dbLogDiag(const DiagRecord& diag);
+// <name>)" for `diag`, the session's password masked.
+void dbLogDiag(const Session& session, const DiagRecord& diag);
+
+}  // namespace db

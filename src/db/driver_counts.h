@@ -1,11 +1,10 @@
 // What the driver reported while the run imported, kept for the run summary
 // (kranzel-runs.jsonl): the rows it said the record statements and the
-// sweep touched in the current import attempt, and the last native error
-// number of the run. Only counted here: no statement and no statement
-// result depends on it.
+// sweep touched in the current import attempt. Only counted: no statement
+// and no statement result depends on it.
 #pragma once
 
-#include <cstdint>
+namespace db {
 
 // Rows the driver reported (SQLRowCount after success, 0 for SQL_NO_DATA),
 // summed per kind of statement; 0 while no statement of that kind ran, -1
@@ -19,9 +18,4 @@ struct DriverCounts {
   long deleted = 0;   // the sweep's DELETE
 };
 
-// The counts of the current import attempt; the run resets them before each.
-inline DriverCounts AttemptCounts;
-
-// The last non-zero native error number any diagnostic record carried in
-// this run (connect, reconnect or statement); 0 while there was none.
-inline std::int32_t LastNativeError = 0;
+}  // namespace db

@@ -6,17 +6,19 @@
 #include <cassert>
 #include <charconv>
 #include <cstring>
+#include <utility>
 
 #include "db/connection.h"
-#include "db/driver_counts.h"
+
+namespace db {
 
 namespace {
 
-// A statement handle on hdbc, freed on every path.
+// A statement handle on the session's connection, freed on every path.
 class StatementHandle {
  public:
-  StatementHandle() {
-    if (SQLAllocHandle(SQL_HANDLE_STMT, hdbc, &h_) == SQL_ERROR) {
+  explicit StatementHandle(const Session& session) {
+    if (SQLAllocHandle(SQL_HANDLE_STMT, session.dbc(), &h_) == SQL_ERROR) {
       h_ = SQL_NULL_HSTMT;
       return;
     }
@@ -39,75 +41,85 @@ bool TouchesRows(StatementKind kind) {
          kind == StatementKind::StatusSweep || kind == StatementKind::Update;
 }
 
-// The native error of the failed statement, or -1 without one.
-int Failure(SQLHSTMT h) {
-  dbGetDiag(SQL_HANDLE_STMT, h, DiagRec);
-  return DiagRec.NativeError != 0 ? DiagRec.NativeError : -1;
+// The failed statement with its native error (0 without one) and the
+// driver's diagnostic, which the session keeps as its last.
+StatementResult Failure(Session& session, SQLHSTMT h) {
+  dbGetDiag(session, SQL_HANDLE_STMT, h, session.diag);
+  return StatementResult::Error(session.diag.NativeError, session.diag);
 }
 
 // A failed statement without a native error number is logged as -1 alone,
 // which says nothing of a timeout (HYT00) or a lost connection (08S01):
 // the driver's diagnostic goes beside it, in the line a failed connect adds.
-int LoggedFailure(SQLHSTMT h) {
-  const int rc = Failure(h);
-  if (DiagRec.NativeError == 0 && !DiagRec.SqlState.empty()) dbLogDiag(DiagRec);
-  return rc;
+StatementResult LoggedFailure(Session& session, SQLHSTMT h) {
+  StatementResult result = Failure(session, h);
+  if (result.native == 0 && !result.diag.SqlState.empty()) dbLogDiag(session, result.diag);
+  return result;
 }
 
 // Adds the rows the driver reported for a statement of `kind` to the
 // attempt's counts (rows < 0: the driver reported none, and the sum is no
 // longer known).
-void CountRows(StatementKind kind, SQLLEN rows) {
+void CountRows(DriverCounts& counts, StatementKind kind, SQLLEN rows) {
   long* count = nullptr;
   if (kind == StatementKind::Insert || kind == StatementKind::LenientInsert)
-    count = &AttemptCounts.inserted;
+    count = &counts.inserted;
   else if (kind == StatementKind::Update)
-    count = &AttemptCounts.updated;
+    count = &counts.updated;
   else if (kind == StatementKind::DateSweep || kind == StatementKind::StatusSweep)
-    count = &AttemptCounts.deleted;
+    count = &counts.deleted;
   if (count == nullptr || *count < 0) return;
   *count = rows < 0 ? -1 : *count + static_cast<long>(rows);
 }
 
-// Where statements go instead of ODBC, when set.
-StatementSink Sink = nullptr;
+// Another ODBC result than success, error or no data, passed on as an error
+// that names it.
+StatementResult Unexpected(SQLRETURN rc) {
+  StatementResult result = StatementResult::Error();
+  result.odbcReturn = rc;
+  return result;
+}
 
 }  // namespace
 
-void SetStatementSink(StatementSink sink) { Sink = sink; }
+long LoggedNumber(const StatementResult& result) {
+  switch (result.kind) {
+    case StatementResult::Kind::Done: return 0;
+    case StatementResult::Kind::NoRow: return SQL_NO_DATA;
+    case StatementResult::Kind::Error: break;
+  }
+  return result.native != 0 ? result.native : result.odbcReturn;
+}
 
-int ExecStatement(StatementKind kind, std::string text) {
-  if (Sink != nullptr) return Sink(kind, text);
-  // No handle: -1 for every kind. A date-marked sweep once answered 0 here,
-  // which reported success with the marked rows left in the table.
-  StatementHandle stmt;
-  if (!stmt.ok()) return -1;
+StatementResult ExecStatement(Session& session, StatementKind kind, std::string text) {
+  return session.executor().Execute(kind, std::move(text));
+}
+
+StatementResult OdbcExecutor::Execute(StatementKind kind, std::string text) {
+  // No handle: an error for every kind. A date-marked sweep once answered
+  // success here, which reported success with the marked rows left in the
+  // table.
+  StatementHandle stmt(session_);
+  if (!stmt.ok()) return StatementResult::Error();
 
   SQLRETURN rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS);
-  // Nobody examines its result: its -1 means only "no statement handle".
-  if (kind == StatementKind::Unchecked) return 0;
-  if (rc == SQL_ERROR) return LoggedFailure(stmt.get());
+  // Nobody examines its result: its error means only "no statement handle".
+  if (kind == StatementKind::Unchecked) return StatementResult::Done();
+  if (rc == SQL_ERROR) return LoggedFailure(session_, stmt.get());
   if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
     SQLLEN rows = -1;
     if (!SQL_SUCCEEDED(SQLRowCount(stmt.get(), &rows))) rows = -1;
-    CountRows(kind, rows);
+    CountRows(session_.counts, kind, rows);
     // Some drivers (FreeTDS) answer a searched UPDATE or DELETE that
     // touched no row with success and a row count of 0 even under ODBC 3;
     // that is the same "no row" as SQL_NO_DATA.
-    if (TouchesRows(kind) && rows == 0) return SQL_NO_DATA;
-    return 0;
+    if (TouchesRows(kind) && rows == 0) return StatementResult::NoRow();
+    return StatementResult::Done(static_cast<long>(rows));
   }
-  if (rc == SQL_NO_DATA) CountRows(kind, 0);
-  if (kind == StatementKind::LenientInsert) return 0;
-  return rc;
-}
-
-void QuoteEscape(std::string& value) {
-  std::size_t at = value.find('\'');
-  while (at != std::string::npos) {
-    value.insert(at, 1, '\'');
-    at = value.find('\'', at + 2);
-  }
+  if (rc == SQL_NO_DATA) CountRows(session_.counts, kind, 0);
+  if (kind == StatementKind::LenientInsert) return StatementResult::Done();
+  if (rc == SQL_NO_DATA) return StatementResult::NoRow();
+  return Unexpected(rc);
 }
 
 namespace sqlfmt {
@@ -170,25 +182,34 @@ std::string Render(const char* format, const Value* values, std::size_t count) {
 
 }  // namespace sqlfmt
 
-int SQL_GetServerTimestamp(std::string& destination) {
-  // The caller logs DiagRec after a failure; nothing older may stand there.
-  DiagRec = DiagRecord();
-  StatementHandle stmt;
-  if (!stmt.ok()) return -1;
+StatementResult SQL_GetServerTimestamp(Session& session, std::string& destination) {
+  // The caller logs the session's diag after a failure; nothing older may
+  // stand there.
+  session.diag = DiagRecord();
+  StatementHandle stmt(session);
+  if (!stmt.ok()) return StatementResult::Error();
   std::string text =
       "SELECT ( CONVERT(char(11), CURRENT_TIMESTAMP, 104) +          "
       "CONVERT(char(8), CURRENT_TIMESTAMP, 114)) ";
   SQLRETURN rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS);
-  if (rc == SQL_ERROR) return Failure(stmt.get());
+  if (rc == SQL_ERROR) return Failure(session, stmt.get());
   char value[20] = {0};
   SQLLEN indicator = 0;
   SQLBindCol(stmt.get(), 1, SQL_C_CHAR, value, sizeof value, &indicator);
   SQLRETURN fetched = SQLFetch(stmt.get());
+  if (fetched == SQL_NO_DATA) return StatementResult::NoRow();
   if (fetched != SQL_SUCCESS && fetched != SQL_SUCCESS_WITH_INFO) {
-    if (fetched == SQL_ERROR) dbGetDiag(SQL_HANDLE_STMT, stmt.get(), DiagRec);
-    return fetched;
+    // A failed fetch is named by its ODBC result, not by a native error.
+    StatementResult result = Unexpected(fetched);
+    if (fetched == SQL_ERROR) {
+      dbGetDiag(session, SQL_HANDLE_STMT, stmt.get(), session.diag);
+      result.diag = session.diag;
+    }
+    return result;
   }
   value[sizeof value - 1] = '\0';
   destination = value;
-  return 0;
+  return StatementResult::Done(1);
 }
+
+}  // namespace db

@@ -7,6 +7,8 @@
 
 #include "log/log.h"
 
+namespace importers {
+
 std::string& RTrim(std::string& text) {
   std::size_t end = text.size();
   while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
@@ -14,31 +16,31 @@ std::string& RTrim(std::string& text) {
   return text;
 }
 
-long LinesCounted = 0;
-
 namespace {
 
 bool Runs(When when, const ImportContext& context) {
   return when == When::Always || (when == When::UnlessUpdateMode && !context.UpdateMode);
 }
 
-// Runs a mark or a sweep; 0 and 100 are fine, anything else is logged.
+// Runs a mark or a sweep; done and no row are fine, anything else is logged.
 bool RunStep(const TableStep& step, const ImportContext& context) {
   if (step.run == nullptr || !Runs(step.when, context)) return true;
-  int rc = step.run();
-  if (rc == 0 || rc == 100) return true;
-  LogF(step.failure, static_cast<long>(rc));
+  const db::StatementResult result = step.run(*context.Db);
+  if (result.done() || result.noRow()) return true;
+  klog::LogF(step.failure, db::LoggedNumber(result));
   return false;
 }
 
-void LogWriteFailure(const ImportCycle& c, int rc, const Record& record, const std::string& line) {
+void LogWriteFailure(const ImportCycle& c, const db::StatementResult& result, const Record& record,
+                     const std::string& line) {
+  const long rc = db::LoggedNumber(result);
   if (!c.writeFailureWithLine.empty()) {
-    LogF(c.writeFailureWithLine, rc, line.c_str());
+    klog::LogF(c.writeFailureWithLine, static_cast<int>(rc), line.c_str());
   } else if (!c.writeFailureWithField.empty()) {
-    LogF(c.writeFailureWithField, static_cast<long>(rc), record[c.failureField].c_str());
+    klog::LogF(c.writeFailureWithField, rc, record[c.failureField].c_str());
   } else {
     assert(!c.writeFailure.empty());
-    LogF(c.writeFailure, static_cast<long>(rc));
+    klog::LogF(c.writeFailure, rc);
   }
 }
 
@@ -46,29 +48,30 @@ void LogWriteFailure(const ImportCycle& c, int rc, const Record& record, const s
 
 bool ReadFailed(const platform::TextReader& file) {
   if (file.Failed()) {
-    LogF("Fehler beim Lesen der Datei %s: %s", file.Path().c_str(), file.ErrorText().c_str());
+    klog::LogF("Fehler beim Lesen der Datei %s: %s", file.Path().c_str(), file.ErrorText().c_str());
     return true;
   }
   // Lines appended after the end was read would never be imported, and the
   // sweep would delete their rows: a delivery still being written is read
   // again by the next attempt.
   if (file.Changed()) {
-    LogF("Fehler beim Lesen der Datei %s: die Datei wurde waehrend des Lesens geaendert",
-         file.Path().c_str());
+    klog::LogF("Fehler beim Lesen der Datei %s: die Datei wurde waehrend des Lesens geaendert",
+               file.Path().c_str());
     return true;
   }
   return false;
 }
 
-ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& context,
+ImportResult RunImportCycle(platform::TextReader& file, ImportContext& context,
                             const ImportCycle& given) {
+  assert(context.Db != nullptr);
   ImportCycle cycle = given;
   if (cycle.prepare) cycle.prepare(file, cycle);
   assert(!cycle.lengths.empty() && cycle.write && !cycle.countLine.empty());
   // A departure may have read already (the SLD form from the first line).
   if (ReadFailed(file)) return ImportResult::FileError;
 
-  long& counted = LinesCounted;
+  long& counted = context.State.LinesCounted;
   counted = 0;
   long written = 0;
   if (!RunStep(cycle.mark, context)) return ImportResult::DatabaseError;
@@ -97,7 +100,7 @@ ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& con
         std::find(cycle.lengths.begin(), cycle.lengths.end(), length) == cycle.lengths.end()) {
       const long actual = overlong > 0 ? overlong : length;
       if (observer != nullptr && observer->WrongLength(LineBuf, actual, cycle.lengths)) continue;
-      LogF(cycle.lengthMessage, LineBuf.c_str(), limit, actual);
+      klog::LogF(cycle.lengthMessage, LineBuf.c_str(), limit, actual);
       return ImportResult::WrongLength;
     }
     for (std::size_t i = 0; i < cycle.fields.size(); ++i) {
@@ -123,9 +126,9 @@ ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& con
       }
     }
     if (observer != nullptr) observer->Cut(record, cycle.fields);
-    int rc = cycle.write(record);
-    if (rc != 0) {
-      LogWriteFailure(cycle, rc, record, LineBuf);
+    const db::StatementResult result = cycle.write(*context.Db, record);
+    if (!result.done()) {
+      LogWriteFailure(cycle, result, record, LineBuf);
       return ImportResult::DatabaseError;
     }
     ++written;
@@ -134,7 +137,9 @@ ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& con
   if (ReadFailed(file)) return ImportResult::FileError;
 
   if (!RunStep(cycle.sweep, context)) return ImportResult::DatabaseError;
-  LogF(cycle.countLine, written, counted);
+  klog::LogF(cycle.countLine, written, counted);
   if (cycle.after) cycle.after(counted);
   return ImportResult::Imported;
 }
+
+}  // namespace importers

@@ -10,8 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "db/statement.h"
 #include "platform/text_reader.h"
 #include "util/format.h"
+
+namespace importers {
 
 // The result of an importer (and of an import attempt); the run decides on
 // retries and reconnects by it.
@@ -24,8 +27,21 @@ enum class ImportResult {
 
 struct CycleObserver;
 
+// What the importers remember from one import attempt to the next within a
+// run (a new run starts afresh).
+struct ImportState {
+  // True while the SLD INSERT tries the form with TswAmp first; false for
+  // the rest of the run, all later import attempts included, after the
+  // server has answered 207 to it.
+  bool TswAmpFlag = true;
+  // Lines counted by the latest cycle run, the line of a wrong length
+  // included (the second number of the count line); for the run summary.
+  long LinesCounted = 0;
+};
+
 // What the run knows that the importers depend on, worked out once per run
-// and handed to the importer.
+// and handed to the importer, with the run's database session and the
+// importers' state.
 struct ImportContext {
   int UpdateMode = 0;                 // 1 with "UPD": the importers that honour it
                                       // leave out the mark and/or the sweep
@@ -33,6 +49,8 @@ struct ImportContext {
                                       // empty when the query failed
   bool DbSystemMysql = false;         // DB_SYSTEM reads MYSQL (in any case)
   CycleObserver* Observer = nullptr;  // kranzel-check's; the import has none
+  db::Session* Db = nullptr;          // where the statements go; never null in an import
+  ImportState State;
 };
 
 // The message for a line of the wrong length (the line, expected, actual).
@@ -61,7 +79,7 @@ enum class When { Always, UnlessUpdateMode, Never };
 // The mark or the sweep of a table: its statement function, its failure
 // message (filled with the result), and when it runs.
 struct TableStep {
-  int (*run)() = nullptr;
+  db::StatementResult (*run)(db::Session&) = nullptr;
   util::FormatString<long> failure{};
   When when = When::Never;
 };
@@ -81,8 +99,8 @@ struct ImportCycle {
   TableStep mark{};
   TableStep sweep{};
 
-  // Upserts one cut record; returns its statement result (0: written).
-  std::function<int(const Record&)> write{};
+  // Upserts one cut record; returns its statement result (done: written).
+  std::function<db::StatementResult(db::Session&, const Record&)> write{};
   // The failure message of a write; exactly one is given, and it says what
   // the message is filled with.
   util::FormatString<int, const char*> writeFailureWithLine{};    // result, the line
@@ -129,13 +147,11 @@ struct CycleObserver {
 // when there was one. An importer that reads outside the cycle checks this
 // before it marks or sweeps: an incomplete read must never sweep the rows
 // not yet read.
-bool ReadFailed(const platform::TextReader& file);
-
-// Lines counted by the latest cycle run, the line of a wrong length
-// included (the second number of the count line); for the run summary.
-extern long LinesCounted;
+[[nodiscard]] bool ReadFailed(const platform::TextReader& file);
 
 // Runs the cycle over `file` (positioned at its start) and returns the
 // import result.
-ImportResult RunImportCycle(platform::TextReader& file, const ImportContext& context,
-                            const ImportCycle& cycle);
+[[nodiscard]] ImportResult RunImportCycle(platform::TextReader& file, ImportContext& context,
+                                          const ImportCycle& cycle);
+
+}  // namespace importers

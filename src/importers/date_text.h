@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace importers {
+
 // Builds the text from the trimmed field: empty for an empty field (so that
 // NULLIF writes NULL), otherwise characters 1-8, a blank, 9-10, ':', 11-12,
 // ':', 13-14. A shorter field yields the pieces it has, at their fixed
@@ -16,3 +18,5 @@ inline std::string DateTimeText(const std::string& field) {
   };
   return piece(0, 8) + " " + piece(8, 2) + ":" + piece(10, 2) + ":" + piece(12, 2);
 }
+
+}  // namespace importers

@@ -2,6 +2,8 @@
 // text is made from.
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // In the order of the usage text. The codes differ, so the order in which
@@ -20,3 +22,5 @@ const FileType* FindFileType(const std::string& code) {
     if (code == type->code) return type;
   return nullptr;
 }
+
+}  // namespace importers

@@ -19,6 +19,8 @@
 #include "db/statement.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -45,23 +47,27 @@ constexpr const char* kSweep =
     "DELETE FROM Qvsystem.MGSST20P WHERE M20DAT = CONVERT(datetime, '19000101', 112) ";
 // clang-format on
 
-int SQL_MGSST20P_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
-
-int SQL_MGSST20P_Write(const Record& r) {
-  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[M20Ofb], r[M20Trm], r[M20Sch], r[M20Tg1],
-                         r[M20Zz2], r[M20Ofv]);
-  if (rc != 100) return rc;
-  return ExecFormatted(StatementKind::LenientInsert, kInsert, r[M20Trm], r[M20Sch], r[M20Tg1],
-                       r[M20Zz2], r[M20Ofv], r[M20Ofb]);
+db::StatementResult SQL_MGSST20P_SetDelete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::Mark, kMark);
 }
 
-int SQL_SST20P_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }
+db::StatementResult SQL_MGSST20P_Write(db::Session& s, const Record& r) {
+  db::StatementResult rc = db::ExecFormatted(s, db::StatementKind::Update, kUpdate, r[M20Ofb],
+                                             r[M20Trm], r[M20Sch], r[M20Tg1], r[M20Zz2], r[M20Ofv]);
+  if (!rc.noRow()) return rc;
+  return db::ExecFormatted(s, db::StatementKind::LenientInsert, kInsert, r[M20Trm], r[M20Sch],
+                           r[M20Tg1], r[M20Zz2], r[M20Ofv], r[M20Ofb]);
+}
+
+db::StatementResult SQL_SST20P_Delete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::DateSweep, kSweep);
+}
 
 constexpr long kLengths[] = {272};
 
 }  // namespace
 
-ImportResult Import20P(platform::TextReader& file, const ImportContext& context) {
+ImportResult Import20P(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
       {.lengths = kLengths,
@@ -75,3 +81,5 @@ ImportResult Import20P(platform::TextReader& file, const ImportContext& context)
 }
 
 constexpr FileType kFileType20P = {"20P", "20p  f. Datei MGSST20P", kLayout, kLengths, Import20P};
+
+}  // namespace importers

@@ -28,6 +28,8 @@
 #include "importers/importers.h"
 #include "log/log.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -61,27 +63,34 @@ constexpr const char* kZlsUpdate =
     "ZLSLES = '%s' ";
 // clang-format on
 
-int SQL_MGSST35P_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
-
-int SQL_MGSST35P_Write(const Record& r) {
-  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[M35Zko], r[M35Zzo], r[M35Bch], r[M35Trm],
-                         r[M35Fir], r[M35Bkl], r[M35Les], r[M35Wle], r[M35Wpl]);
-  if (rc != 100) return rc;
-  return ExecFormatted(StatementKind::LenientInsert, kInsert, r[M35Trm], r[M35Fir], r[M35Bkl],
-                       r[M35Les], r[M35Wle], r[M35Wpl], r[M35Zko], r[M35Zzo], r[M35Bch]);
+db::StatementResult SQL_MGSST35P_SetDelete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::Mark, kMark);
 }
 
-int SQL_SST35P_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }
+db::StatementResult SQL_MGSST35P_Write(db::Session& s, const Record& r) {
+  db::StatementResult rc =
+      db::ExecFormatted(s, db::StatementKind::Update, kUpdate, r[M35Zko], r[M35Zzo], r[M35Bch],
+                        r[M35Trm], r[M35Fir], r[M35Bkl], r[M35Les], r[M35Wle], r[M35Wpl]);
+  if (!rc.noRow()) return rc;
+  return db::ExecFormatted(s, db::StatementKind::LenientInsert, kInsert, r[M35Trm], r[M35Fir],
+                           r[M35Bkl], r[M35Les], r[M35Wle], r[M35Wpl], r[M35Zko], r[M35Zzo],
+                           r[M35Bch]);
+}
 
-int SQL_Qvs401Zls_Update(const Record& r) {
-  return ExecFormatted(StatementKind::Update, kZlsUpdate, r[M35Zko], r[M35Trm], r[M35Les]);
+db::StatementResult SQL_SST35P_Delete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::DateSweep, kSweep);
+}
+
+db::StatementResult SQL_Qvs401Zls_Update(db::Session& s, const Record& r) {
+  return db::ExecFormatted(s, db::StatementKind::Update, kZlsUpdate, r[M35Zko], r[M35Trm],
+                           r[M35Les]);
 }
 
 constexpr long kLengths[] = {282};
 
 }  // namespace
 
-ImportResult Import35P(platform::TextReader& file, const ImportContext& context) {
+ImportResult Import35P(platform::TextReader& file, ImportContext& context) {
   long zlsUpdated = 0;
   return RunImportCycle(
       file, context,
@@ -93,21 +102,25 @@ ImportResult Import35P(platform::TextReader& file, const ImportContext& context)
        .write = SQL_MGSST35P_Write,
        .writeFailureWithLine = "Fehler in SQL_MGSST35P_Write: %d. Satz: '%s' ",
        .before =
-           [&zlsUpdated](Record& r, const std::string& line) {
+           [&zlsUpdated, &context](Record& r, const std::string& line) {
              if (r[M35Bkl] != kZkoBkl) return Outcome::Written;
-             int rc = SQL_Qvs401Zls_Update(r);
-             if (rc == 0) {
+             const db::StatementResult rc = SQL_Qvs401Zls_Update(*context.Db, r);
+             if (rc.done()) {
                ++zlsUpdated;
                return Outcome::Passed;
              }
-             LogF("Fehler in SQL_Qvs401Zls_Update(): %d Satz: '%s' ", rc, line.c_str());
-             return rc == 100 ? Outcome::Passed : Outcome::Failed;
+             klog::LogF("Fehler in SQL_Qvs401Zls_Update(): %d Satz: '%s' ",
+                        static_cast<int>(db::LoggedNumber(rc)), line.c_str());
+             return rc.noRow() ? Outcome::Passed : Outcome::Failed;
            },
        .countLine = "%ld von %ld Datensaetze in MGSST35P eingefuegt",
        .after =
            [&zlsUpdated](long counted) {
-             LogF("%ld von %ld Datensaetze als Update QVS401ZLS eingefuegt", zlsUpdated, counted);
+             klog::LogF("%ld von %ld Datensaetze als Update QVS401ZLS eingefuegt", zlsUpdated,
+                        counted);
            }});
 }
 
 constexpr FileType kFileType35P = {"35P", "35p  f. Datei MGSST35P", kLayout, kLengths, Import35P};
+
+}  // namespace importers

@@ -20,6 +20,8 @@
 #include "db/statement.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -48,23 +50,28 @@ constexpr const char* kSweep =
     "DELETE FROM Qvsystem.MGSST41P WHERE  M41Dat = CONVERT(datetime, '19000101', 112)";
 // clang-format on
 
-int SQL_MGSST41P_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
-
-int SQL_MGSST41P_Write(const Record& r) {
-  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[M41Bis], r[M41Trm], r[M41Fir], r[M41Zpl],
-                         r[M41Wnr], r[M41Zzo], r[M41Tnr], r[M41Von]);
-  if (rc != 100) return rc;
-  return ExecFormatted(StatementKind::LenientInsert, kInsert, r[M41Trm], r[M41Fir], r[M41Zpl],
-                       r[M41Wnr], r[M41Zzo], r[M41Tnr], r[M41Von], r[M41Bis]);
+db::StatementResult SQL_MGSST41P_SetDelete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::Mark, kMark);
 }
 
-int SQL_SST41P_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }
+db::StatementResult SQL_MGSST41P_Write(db::Session& s, const Record& r) {
+  db::StatementResult rc =
+      db::ExecFormatted(s, db::StatementKind::Update, kUpdate, r[M41Bis], r[M41Trm], r[M41Fir],
+                        r[M41Zpl], r[M41Wnr], r[M41Zzo], r[M41Tnr], r[M41Von]);
+  if (!rc.noRow()) return rc;
+  return db::ExecFormatted(s, db::StatementKind::LenientInsert, kInsert, r[M41Trm], r[M41Fir],
+                           r[M41Zpl], r[M41Wnr], r[M41Zzo], r[M41Tnr], r[M41Von], r[M41Bis]);
+}
+
+db::StatementResult SQL_SST41P_Delete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::DateSweep, kSweep);
+}
 
 constexpr long kLengths[] = {278};
 
 }  // namespace
 
-ImportResult Import41P(platform::TextReader& file, const ImportContext& context) {
+ImportResult Import41P(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
       {.lengths = kLengths,
@@ -78,3 +85,5 @@ ImportResult Import41P(platform::TextReader& file, const ImportContext& context)
 }
 
 constexpr FileType kFileType41P = {"41P", "41p  f. Datei MGSST41P", kLayout, kLengths, Import41P};
+
+}  // namespace importers

@@ -21,6 +21,8 @@
 #include "db/statement.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -47,24 +49,28 @@ constexpr const char* kInsert =
 constexpr const char* kSweep = "DELETE  FROM Qvsystem.Qvs301Awb  WHERE  AwbSta = 4";
 // clang-format on
 
-int SQL_Qvs301Awb_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
-
-int SQL_Qvs301Awb_Write(const Record& r) {
-  const long zuv = std::strtol(r[AwbZuv].c_str(), nullptr, 10);
-  int rc = ExecFormatted(StatementKind::Update, kUpdate, zuv, kDelivered, r[AwbAsw], r[AwbBkl],
-                         r[AwbLiz], r[AwbMnd]);
-  if (rc != 100) return rc;
-  return ExecFormatted(StatementKind::Insert, kInsert, r[AwbAsw], r[AwbBkl], r[AwbLiz], r[AwbMnd],
-                       zuv, kDelivered);
+db::StatementResult SQL_Qvs301Awb_SetDelete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::Mark, kMark);
 }
 
-int SQL_Qvs301Awb_Adjust() { return ExecStatement(StatementKind::StatusSweep, kSweep); }
+db::StatementResult SQL_Qvs301Awb_Write(db::Session& s, const Record& r) {
+  const long zuv = std::strtol(r[AwbZuv].c_str(), nullptr, 10);
+  db::StatementResult rc = db::ExecFormatted(s, db::StatementKind::Update, kUpdate, zuv, kDelivered,
+                                             r[AwbAsw], r[AwbBkl], r[AwbLiz], r[AwbMnd]);
+  if (!rc.noRow()) return rc;
+  return db::ExecFormatted(s, db::StatementKind::Insert, kInsert, r[AwbAsw], r[AwbBkl], r[AwbLiz],
+                           r[AwbMnd], zuv, kDelivered);
+}
+
+db::StatementResult SQL_Qvs301Awb_Adjust(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::StatusSweep, kSweep);
+}
 
 constexpr long kLengths[] = {67};
 
 }  // namespace
 
-ImportResult ImportBkl(platform::TextReader& file, const ImportContext& context) {
+ImportResult ImportBkl(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
       {.lengths = kLengths,
@@ -78,3 +84,5 @@ ImportResult ImportBkl(platform::TextReader& file, const ImportContext& context)
 }
 
 constexpr FileType kFileTypeBkl = {"BKL", "BKL  f. Datei AswBkl", kLayout, kLengths, ImportBkl};
+
+}  // namespace importers

@@ -30,6 +30,8 @@
 #include "db/statement.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -70,23 +72,28 @@ Outcome DropLineEndFromText(Record& r, const std::string& line) {
   return Outcome::Written;
 }
 
-int SQL_SSTFcd_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
-
-int SQL_SSTFcd_Write(const Record& r) {
-  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[FCDKrt], r[FCDTxt], r[FCDTyp], r[FCDFcd],
-                         r[FCDLIZ], r[FCDMND], r[FCDNUM]);
-  if (rc != 100) return rc;
-  return ExecFormatted(StatementKind::Insert, kInsert, r[FCDLIZ], r[FCDMND], r[FCDNUM], r[FCDKrt],
-                       r[FCDTxt], r[FCDTyp], r[FCDFcd]);
+db::StatementResult SQL_SSTFcd_SetDelete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::Mark, kMark);
 }
 
-int SQL_SSTFcd_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }
+db::StatementResult SQL_SSTFcd_Write(db::Session& s, const Record& r) {
+  db::StatementResult rc =
+      db::ExecFormatted(s, db::StatementKind::Update, kUpdate, r[FCDKrt], r[FCDTxt], r[FCDTyp],
+                        r[FCDFcd], r[FCDLIZ], r[FCDMND], r[FCDNUM]);
+  if (!rc.noRow()) return rc;
+  return db::ExecFormatted(s, db::StatementKind::Insert, kInsert, r[FCDLIZ], r[FCDMND], r[FCDNUM],
+                           r[FCDKrt], r[FCDTxt], r[FCDTyp], r[FCDFcd]);
+}
+
+db::StatementResult SQL_SSTFcd_Delete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::DateSweep, kSweep);
+}
 
 constexpr long kLengths[] = {kLongLength, kShortLength, kCutShortLength};
 
 }  // namespace
 
-ImportResult ImportFcd(platform::TextReader& file, const ImportContext& context) {
+ImportResult ImportFcd(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
       {.lengths = kLengths,
@@ -101,3 +108,5 @@ ImportResult ImportFcd(platform::TextReader& file, const ImportContext& context)
 
 constexpr FileType kFileTypeFcd = {"FCD", "fcd  f. Datei Funktionscodes", kLayout, kLengths,
                                    ImportFcd};
+
+}  // namespace importers

@@ -22,6 +22,8 @@
 #include "db/statement.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -48,24 +50,29 @@ constexpr const char* kSweep =
     "DELETE FROM Qvsystem.MGSSTFTG WHERE CONVERT(char(11), FTGDAT, 112) = '19000101' ";
 // clang-format on
 
-int SQL_SSTFtg_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
-
-int SQL_SSTFtg_Write(const Record& r) {
-  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[FTGJHR], r[FTGTXT], r[FTGKRT], r[FTGTRM],
-                         r[FTGDTM], r[FTGLIZ], r[FTGMND], r[FTGKAL]);
-  if (rc != 100) return rc;
-  return ExecFormatted(StatementKind::Insert, kInsert, r[FTGTRM], r[FTGLIZ], r[FTGMND], r[FTGJHR],
-                       r[FTGDTM], r[FTGTXT], r[FTGKRT], r[FTGKAL]);
+db::StatementResult SQL_SSTFtg_SetDelete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::Mark, kMark);
 }
 
-int SQL_SSTFtg_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }
+db::StatementResult SQL_SSTFtg_Write(db::Session& s, const Record& r) {
+  db::StatementResult rc =
+      db::ExecFormatted(s, db::StatementKind::Update, kUpdate, r[FTGJHR], r[FTGTXT], r[FTGKRT],
+                        r[FTGTRM], r[FTGDTM], r[FTGLIZ], r[FTGMND], r[FTGKAL]);
+  if (!rc.noRow()) return rc;
+  return db::ExecFormatted(s, db::StatementKind::Insert, kInsert, r[FTGTRM], r[FTGLIZ], r[FTGMND],
+                           r[FTGJHR], r[FTGDTM], r[FTGTXT], r[FTGKRT], r[FTGKAL]);
+}
+
+db::StatementResult SQL_SSTFtg_Delete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::DateSweep, kSweep);
+}
 
 // The long form first, then the short one.
 constexpr long kLengths[] = {303, 299};
 
 }  // namespace
 
-ImportResult ImportFtg(platform::TextReader& file, const ImportContext& context) {
+ImportResult ImportFtg(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
       {.lengths = kLengths,
@@ -80,3 +87,5 @@ ImportResult ImportFtg(platform::TextReader& file, const ImportContext& context)
 }
 
 constexpr FileType kFileTypeFtg = {"FTG", "ftg  f. Datei Feiertag", kLayout, kLengths, ImportFtg};
+
+}  // namespace importers

@@ -50,6 +50,8 @@
 #include "importers/importers.h"
 #include "log/log.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -118,9 +120,10 @@ using FieldText = std::string;
 // Executes `format` filled with the first N fields in layout order, then
 // `tail`; the format is checked against them when compiled.
 template <std::size_t... I, typename... Tail>
-int ExecFields(StatementKind kind, util::PlainFormatString<FieldText<I>..., Tail...> format,
-               const Record& r, std::index_sequence<I...>, const Tail&... tail) {
-  return ExecFormatted<FieldText<I>..., Tail...>(kind, format, r[I]..., tail...);
+db::StatementResult ExecFields(db::Session& s, db::StatementKind kind,
+                               util::PlainFormatString<FieldText<I>..., Tail...> format,
+                               const Record& r, std::index_sequence<I...>, const Tail&... tail) {
+  return db::ExecFormatted<FieldText<I>..., Tail...>(s, kind, format, r[I]..., tail...);
 }
 
 // The departures before the write: the defaults of AswSto and AswBkl, and
@@ -137,24 +140,29 @@ Outcome Complete(Record& r, const ImportContext& context) {
 }
 
 // The delete step of MYSQL installations: there is nothing to delete.
-int SQL_Qvs301Asw_Delete() { return 0; }
+db::StatementResult SQL_Qvs301Asw_Delete(db::Session& /*session*/) {
+  return db::StatementResult::Done();
+}
 
 // The side-table inserts, then the upsert of the main row, on the write's
 // own copy of the record (every text value escaped as it is formatted, so
 // the importer's AswNum stays as cut for the failure message).
-int SQL_Qvs301Asw_Write(const Record& record) {
+db::StatementResult SQL_Qvs301Asw_Write(db::Session& s, const Record& record) {
   Record w = record;
   w[AswDat] = DateTimeText(record[AswDat]);
-  // The side inserts' results are not examined; -1 here only means that no
-  // statement handle could be had.
-  if (ExecFormatted(StatementKind::Unchecked, kStoInsert, w[AswSto]) == -1) return -1;
-  if (ExecFormatted(StatementKind::Unchecked, kAwvInsert, w[AswNum], w[AswSto], w[AswCod]) == -1) {
-    return -1;
-  }
-  int rc = ExecFields(StatementKind::Update, kUpdate, w, std::make_index_sequence<kFieldCount>(),
-                      w[AswNum], w[AswGvo], w[AswBkl]);
-  if (rc != 100) return rc;
-  return ExecFields(StatementKind::Insert, kInsert, w, std::make_index_sequence<AswKst>());
+  // The side inserts' results are not examined; an error here only means
+  // that no statement handle could be had.
+  db::StatementResult side =
+      db::ExecFormatted(s, db::StatementKind::Unchecked, kStoInsert, w[AswSto]);
+  if (!side.done()) return side;
+  side = db::ExecFormatted(s, db::StatementKind::Unchecked, kAwvInsert, w[AswNum], w[AswSto],
+                           w[AswCod]);
+  if (!side.done()) return side;
+  db::StatementResult rc =
+      ExecFields(s, db::StatementKind::Update, kUpdate, w, std::make_index_sequence<kFieldCount>(),
+                 w[AswNum], w[AswGvo], w[AswBkl]);
+  if (!rc.noRow()) return rc;
+  return ExecFields(s, db::StatementKind::Insert, kInsert, w, std::make_index_sequence<AswKst>());
 }
 
 // The long form first: it is the read limit and the length the wrong-length
@@ -163,11 +171,11 @@ constexpr long kLengths[] = {kLongForm, kShortForm};
 
 }  // namespace
 
-ImportResult ImportIdn(platform::TextReader& file, const ImportContext& context) {
+ImportResult ImportIdn(platform::TextReader& file, ImportContext& context) {
   // Without the server's date the MYSQL rule would store NULL for AswGvo,
   // a key, and every later import would insert those records again.
   if (context.DbSystemMysql && context.ServerDate.empty()) {
-    LogF("Kein Serverdatum fuer die IDN-Datensaetze (DB_SYSTEM MYSQL): Import abgebrochen");
+    klog::LogF("Kein Serverdatum fuer die IDN-Datensaetze (DB_SYSTEM MYSQL): Import abgebrochen");
     return ImportResult::DatabaseError;
   }
   return RunImportCycle(
@@ -184,3 +192,5 @@ ImportResult ImportIdn(platform::TextReader& file, const ImportContext& context)
 }
 
 constexpr FileType kFileTypeIdn = {"IDN", "IDN  f. Datei IDStamm", kLayout, kLengths, ImportIdn};
+
+}  // namespace importers

@@ -19,6 +19,8 @@
 #include "db/statement.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -54,38 +56,47 @@ constexpr const char* kInsertNull =
 constexpr const char* kSweep = "DELETE  FROM Qvsystem.Qvs120Kid  WHERE  KidSta = 4";
 // clang-format on
 
-int SQL_Qvs120Kid_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
-
-int SQL_Qvs120Kid_Write(const Record& r, const std::string& number) {
-  int rc = number.empty()
-               ? ExecFormatted(StatementKind::Update, kUpdateNull, r[KidSys], r[KidTxt], kDelivered,
-                               r[KidErf], r[KidKst], r[KidMnd], r[KidLiz])
-               : ExecFormatted(StatementKind::Update, kUpdate, number, r[KidSys], r[KidTxt],
-                               kDelivered, r[KidErf], r[KidKst], r[KidMnd], r[KidLiz]);
-  if (rc != 100) return rc;
-  return number.empty()
-             ? ExecFormatted(StatementKind::Insert, kInsertNull, r[KidKst], r[KidMnd], r[KidLiz],
-                             r[KidSys], r[KidTxt], kDelivered, r[KidErf])
-             : ExecFormatted(StatementKind::Insert, kInsert, r[KidKst], r[KidMnd], r[KidLiz],
-                             number, r[KidSys], r[KidTxt], kDelivered, r[KidErf]);
+db::StatementResult SQL_Qvs120Kid_SetDelete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::Mark, kMark);
 }
 
-int SQL_Qvs120Kid_Adjust() { return ExecStatement(StatementKind::StatusSweep, kSweep); }
+db::StatementResult SQL_Qvs120Kid_Write(db::Session& s, const Record& r,
+                                        const std::string& number) {
+  db::StatementResult rc =
+      number.empty()
+          ? db::ExecFormatted(s, db::StatementKind::Update, kUpdateNull, r[KidSys], r[KidTxt],
+                              kDelivered, r[KidErf], r[KidKst], r[KidMnd], r[KidLiz])
+          : db::ExecFormatted(s, db::StatementKind::Update, kUpdate, number, r[KidSys], r[KidTxt],
+                              kDelivered, r[KidErf], r[KidKst], r[KidMnd], r[KidLiz]);
+  if (!rc.noRow()) return rc;
+  return number.empty()
+             ? db::ExecFormatted(s, db::StatementKind::Insert, kInsertNull, r[KidKst], r[KidMnd],
+                                 r[KidLiz], r[KidSys], r[KidTxt], kDelivered, r[KidErf])
+             : db::ExecFormatted(s, db::StatementKind::Insert, kInsert, r[KidKst], r[KidMnd],
+                                 r[KidLiz], number, r[KidSys], r[KidTxt], kDelivered, r[KidErf]);
+}
+
+db::StatementResult SQL_Qvs120Kid_Adjust(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::StatusSweep, kSweep);
+}
 
 constexpr long kLengths[] = {135};
 
 }  // namespace
 
-ImportResult ImportKst(platform::TextReader& file, const ImportContext& context) {
+ImportResult ImportKst(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
       {.lengths = kLengths,
        .fields = kLayout,
        .mark = {SQL_Qvs120Kid_SetDelete, "Fehler in SQL_Qvs120Kid_SetDelete(): %ld", When::Always},
        .sweep = {SQL_Qvs120Kid_Adjust, "Fehler in SQL_Qvs120Kid_Adjust(): %ld", When::Always},
-       .write = [](const Record& r) { return SQL_Qvs120Kid_Write(r, r[KidNum]); },
+       .write = [](db::Session& s,
+                   const Record& r) { return SQL_Qvs120Kid_Write(s, r, r[KidNum]); },
        .writeFailure = "Fehler in SQL_Qvs120Kid_Write(): %ld",
        .countLine = "%ld von %ld Datensaetze in Qvs120Kid eingefuegt"});
 }
 
 constexpr FileType kFileTypeKst = {"KST", "KST  f. Datei Kostenst", kLayout, kLengths, ImportKst};
+
+}  // namespace importers

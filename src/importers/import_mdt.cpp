@@ -26,6 +26,8 @@
 #include "db/statement.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -54,24 +56,29 @@ constexpr const char* kSweep =
     "DELETE FROM QVSYSTEM.MGSSTMDT WHERE CONVERT(char(11), MDTDAT, 112) = '19000101' ";
 // clang-format on
 
-int SQL_SSTMdt_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
-
-int SQL_SSTMdt_Write(const Record& r) {
-  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[MDTAbe], r[MDTSbe], r[MDTKrt], r[MDTFcd],
-                         r[MDTLIZ], r[MDTMND], r[MDTASW], r[MDTDTM], r[MDTSTS]);
-  if (rc != 100) return rc;
-  return ExecFormatted(StatementKind::Insert, kInsert, r[MDTLIZ], r[MDTMND], r[MDTASW], r[MDTDTM],
-                       r[MDTAbe], r[MDTSbe], r[MDTSTS], r[MDTKrt], r[MDTFcd]);
+db::StatementResult SQL_SSTMdt_SetDelete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::Mark, kMark);
 }
 
-int SQL_SSTMdt_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }
+db::StatementResult SQL_SSTMdt_Write(db::Session& s, const Record& r) {
+  db::StatementResult rc =
+      db::ExecFormatted(s, db::StatementKind::Update, kUpdate, r[MDTAbe], r[MDTSbe], r[MDTKrt],
+                        r[MDTFcd], r[MDTLIZ], r[MDTMND], r[MDTASW], r[MDTDTM], r[MDTSTS]);
+  if (!rc.noRow()) return rc;
+  return db::ExecFormatted(s, db::StatementKind::Insert, kInsert, r[MDTLIZ], r[MDTMND], r[MDTASW],
+                           r[MDTDTM], r[MDTAbe], r[MDTSbe], r[MDTSTS], r[MDTKrt], r[MDTFcd]);
+}
+
+db::StatementResult SQL_SSTMdt_Delete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::DateSweep, kSweep);
+}
 
 // The long form first, then the short one.
 constexpr long kLengths[] = {106, 102};
 
 }  // namespace
 
-ImportResult ImportMdt(platform::TextReader& file, const ImportContext& context) {
+ImportResult ImportMdt(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
       {.lengths = kLengths,
@@ -85,3 +92,5 @@ ImportResult ImportMdt(platform::TextReader& file, const ImportContext& context)
 
 constexpr FileType kFileTypeMdt = {"MDT", "mdt  f. Datei MitarbeiterDetail", kLayout, kLengths,
                                    ImportMdt};
+
+}  // namespace importers

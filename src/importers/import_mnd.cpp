@@ -21,6 +21,8 @@
 #include "importers/date_text.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -45,25 +47,29 @@ constexpr const char* kInsert =
 constexpr const char* kSweep = "DELETE FROM QVSYSTEM.QVS112TMD WHERE TMDSTA = 4 ";
 // clang-format on
 
-int SQL_Qvs112Tmd_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
+db::StatementResult SQL_Qvs112Tmd_SetDelete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::Mark, kMark);
+}
 
-int SQL_Qvs112Tmd_Write(const Record& r) {
+db::StatementResult SQL_Qvs112Tmd_Write(db::Session& s, const Record& r) {
   const std::string date = DateTimeText(r[TMDDAT]);
-  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[TMDNAM], r[TMDSTA], date, r[TMDERF],
-                         r[TMDLIZ], r[TMDNUM]);
-  if (rc != 100) return rc;
-  return ExecFormatted(StatementKind::Insert, kInsert, r[TMDLIZ], r[TMDNUM], r[TMDNAM], r[TMDSTA],
-                       date, r[TMDERF]);
+  db::StatementResult rc = db::ExecFormatted(s, db::StatementKind::Update, kUpdate, r[TMDNAM],
+                                             r[TMDSTA], date, r[TMDERF], r[TMDLIZ], r[TMDNUM]);
+  if (!rc.noRow()) return rc;
+  return db::ExecFormatted(s, db::StatementKind::Insert, kInsert, r[TMDLIZ], r[TMDNUM], r[TMDNAM],
+                           r[TMDSTA], date, r[TMDERF]);
 }
 
 // Named with Mnd where its siblings say Tmd, in its message too.
-int SQL_Qvs112Mnd_Delete() { return ExecStatement(StatementKind::StatusSweep, kSweep); }
+db::StatementResult SQL_Qvs112Mnd_Delete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::StatusSweep, kSweep);
+}
 
 constexpr long kLengths[] = {130};
 
 }  // namespace
 
-ImportResult ImportMnd(platform::TextReader& file, const ImportContext& context) {
+ImportResult ImportMnd(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
       {.lengths = kLengths,
@@ -76,3 +82,5 @@ ImportResult ImportMnd(platform::TextReader& file, const ImportContext& context)
 }
 
 constexpr FileType kFileTypeMnd = {"MND", "Mnd  f. Datei MNDSTAMM", kLayout, kLengths, ImportMnd};
+
+}  // namespace importers

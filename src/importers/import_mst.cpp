@@ -29,6 +29,8 @@
 #include "db/statement.h"
 #include "importers/importers.h"
 
+namespace importers {
+
 namespace {
 
 // clang-format off
@@ -63,26 +65,30 @@ constexpr const char* kSweep =
     "DELETE FROM Qvsystem.MGSSTMST WHERE CONVERT(char(11), MSTDAT, 112) = '19000101' ";
 // clang-format on
 
-int SQL_SSTMst_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
-
-int SQL_SSTMst_Write(const Record& r) {
-  int rc = ExecFormatted(StatementKind::Update, kUpdate, r[MSTAbe], r[MSTSbe], r[MSTKrt], r[MSTVon],
-                         r[MSTAbt], r[MSTUh1], r[MSTFcd], r[MSTLIZ], r[MSTMND], r[MSTASW],
-                         r[MSTVBI], r[MSTKST], r[MSTSTS]);
-  if (rc != 100) return rc;
-  return ExecFormatted(StatementKind::Insert, kInsert, r[MSTLIZ], r[MSTMND], r[MSTASW], r[MSTSTS],
-                       r[MSTVBI], r[MSTAbe], r[MSTSbe], r[MSTKrt], r[MSTKST], r[MSTVon], r[MSTAbt],
-                       r[MSTUh1], r[MSTFcd]);
+db::StatementResult SQL_SSTMst_SetDelete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::Mark, kMark);
 }
 
-int SQL_SSTMst_Delete() { return ExecStatement(StatementKind::DateSweep, kSweep); }
+db::StatementResult SQL_SSTMst_Write(db::Session& s, const Record& r) {
+  db::StatementResult rc = db::ExecFormatted(
+      s, db::StatementKind::Update, kUpdate, r[MSTAbe], r[MSTSbe], r[MSTKrt], r[MSTVon], r[MSTAbt],
+      r[MSTUh1], r[MSTFcd], r[MSTLIZ], r[MSTMND], r[MSTASW], r[MSTVBI], r[MSTKST], r[MSTSTS]);
+  if (!rc.noRow()) return rc;
+  return db::ExecFormatted(s, db::StatementKind::Insert, kInsert, r[MSTLIZ], r[MSTMND], r[MSTASW],
+                           r[MSTSTS], r[MSTVBI], r[MSTAbe], r[MSTSbe], r[MSTKrt], r[MSTKST],
+                           r[MSTVon], r[MSTAbt], r[MSTUh1], r[MSTFcd]);
+}
+
+db::StatementResult SQL_SSTMst_Delete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::DateSweep, kSweep);
+}
 
 // The long form first, then the short one.
 constexpr long kLengths[] = {211, 203};
 
 }  // namespace
 
-ImportResult ImportMst(platform::TextReader& file, const ImportContext& context) {
+ImportResult ImportMst(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
       {.lengths = kLengths,
@@ -96,3 +102,5 @@ ImportResult ImportMst(platform::TextReader& file, const ImportContext& context)
 
 constexpr FileType kFileTypeMst = {"MST", "mst  f. Datei MitarbeiterStatus", kLayout, kLengths,
                                    ImportMst};
+
+}  // namespace importers

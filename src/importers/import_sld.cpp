@@ -25,18 +25,15 @@
 //
 // Older databases lack the column TswAmp: an INSERT naming it fails there
 // with the server's "invalid column name" (native error 207), and from then
-// on the process inserts without it (TswAmpFlag).
+// on the run inserts without it (TswAmpFlag, kept in the run's ImportState).
 #include <utility>
 
 #include "db/statement.h"
 #include "importers/importers.h"
 
-namespace {
+namespace importers {
 
-// 1 while the INSERT tries the form with TswAmp first; set to 0 for the
-// rest of the process, all later import attempts included, after the server
-// has answered 207 to it.
-int TswAmpFlag = 1;
+namespace {
 
 // clang-format off
 enum {
@@ -116,48 +113,58 @@ using FieldText = std::string;
 // Executes `format` filled with the fields first .. first+N-1 in layout
 // order, then `tail`; the format is checked against them when compiled.
 template <std::size_t First, std::size_t... I, typename... Tail>
-int ExecFields(StatementKind kind, util::PlainFormatString<FieldText<I>..., Tail...> format,
-               const Record& r, std::index_sequence<I...>, const Tail&... tail) {
-  return ExecFormatted<FieldText<I>..., Tail...>(kind, format, r[First + I]..., tail...);
+db::StatementResult ExecFields(db::Session& s, db::StatementKind kind,
+                               util::PlainFormatString<FieldText<I>..., Tail...> format,
+                               const Record& r, std::index_sequence<I...>, const Tail&... tail) {
+  return db::ExecFormatted<FieldText<I>..., Tail...>(s, kind, format, r[First + I]..., tail...);
 }
 
-int SQL_O2002Tsw_SetDelete() { return ExecStatement(StatementKind::Mark, kMark); }
+db::StatementResult SQL_O2002Tsw_SetDelete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::Mark, kMark);
+}
 
-int SQL_O2002Tsw_Write(const Record& r) {
-  int rc = ExecFields<TswSto>(StatementKind::Update, kUpdate, r,
-                              std::make_index_sequence<TswAmp - TswSto + 1>(), r[TswIdn]);
-  if (rc != 100) return rc;
-  if (TswAmpFlag == 1) {
-    rc = ExecFields<TswIdn>(StatementKind::Insert, kInsertWithAmp, r,
+db::StatementResult SQL_O2002Tsw_Write(db::Session& s, ImportState& state, const Record& r) {
+  db::StatementResult rc =
+      ExecFields<TswSto>(s, db::StatementKind::Update, kUpdate, r,
+                         std::make_index_sequence<TswAmp - TswSto + 1>(), r[TswIdn]);
+  if (!rc.noRow()) return rc;
+  if (state.TswAmpFlag) {
+    rc = ExecFields<TswIdn>(s, db::StatementKind::Insert, kInsertWithAmp, r,
                             std::make_index_sequence<kFieldCount>());
-    if (rc != kInvalidColumn) return rc;
-    TswAmpFlag = 0;
+    if (!rc.failed(kInvalidColumn)) return rc;
+    state.TswAmpFlag = false;
   }
-  return ExecFields<TswIdn>(StatementKind::Insert, kInsertWithoutAmp, r,
+  return ExecFields<TswIdn>(s, db::StatementKind::Insert, kInsertWithoutAmp, r,
                             std::make_index_sequence<TswAmp>());
 }
 
-int SQL_O2002Tsw_Delete() { return ExecStatement(StatementKind::StatusSweep, kSweep); }
+db::StatementResult SQL_O2002Tsw_Delete(db::Session& s) {
+  return db::ExecStatement(s, db::StatementKind::StatusSweep, kSweep);
+}
 
 }  // namespace
 
-ImportResult ImportSld(platform::TextReader& file, const ImportContext& context) {
+ImportResult ImportSld(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
       {.lengths = std::span(kLengths).first(1),
        .fields = kLayout,
        .mark = {SQL_O2002Tsw_SetDelete, "Fehler in SQL_O2002Tsw_SetDelete(): %ld", When::Always},
        .sweep = {SQL_O2002Tsw_Delete, "Fehler in SQL_O2002Tsw_Delete(): %ld", When::Always},
-       .write = SQL_O2002Tsw_Write,
+       .write = [&state = context.State](
+                    db::Session& s, const Record& r) { return SQL_O2002Tsw_Write(s, state, r); },
        .writeFailure = "Fehler in SQL_O2002Tsw_Write(): %ld",
        .countLine = "%ld von %ld Datensaetze in O2002TSW eingefuegt",
-       .prepare = [](platform::TextReader& f, ImportCycle& c) {
-         // The first line decides the form; the loop then reads it again.
-         std::string first;
-         if (f.ReadLine(first, kLongForm) && static_cast<long>(first.size()) != kLongForm)
-           c.lengths = kShortLengths;
-         f.Rewind();
-       }});
+       .prepare =
+           [](platform::TextReader& f, ImportCycle& c) {
+             // The first line decides the form; the loop then reads it again.
+             std::string first;
+             if (f.ReadLine(first, kLongForm) && static_cast<long>(first.size()) != kLongForm)
+               c.lengths = kShortLengths;
+             f.Rewind();
+           }});
 }
 
 constexpr FileType kFileTypeSld = {"SLD", "SLD  f. Datei SALDO", kLayout, kLengths, ImportSld};
+
+}  // namespace importers

@@ -13,7 +13,9 @@
 #include "importers/cycle.h"
 #include "platform/text_reader.h"
 
-using Importer = ImportResult (*)(platform::TextReader& file, const ImportContext& context);
+namespace importers {
+
+using Importer = ImportResult (*)(platform::TextReader& file, ImportContext& context);
 
 // One file type.
 struct FileType {
@@ -32,23 +34,23 @@ struct FileType {
 };
 
 // The file types, in the order of the usage text.
-std::span<const FileType* const> FileTypes();
+[[nodiscard]] std::span<const FileType* const> FileTypes();
 
 // The file type of `code`, or nullptr when there is none.
-const FileType* FindFileType(const std::string& code);
+[[nodiscard]] const FileType* FindFileType(const std::string& code);
 
-ImportResult Import20P(platform::TextReader& file, const ImportContext& context);
-ImportResult Import35P(platform::TextReader& file, const ImportContext& context);
-ImportResult Import41P(platform::TextReader& file, const ImportContext& context);
-ImportResult ImportMnd(platform::TextReader& file, const ImportContext& context);
-ImportResult ImportIdn(platform::TextReader& file, const ImportContext& context);
-ImportResult ImportSld(platform::TextReader& file, const ImportContext& context);
-ImportResult ImportKst(platform::TextReader& file, const ImportContext& context);
-ImportResult ImportBkl(platform::TextReader& file, const ImportContext& context);
-ImportResult ImportFtg(platform::TextReader& file, const ImportContext& context);
-ImportResult ImportMst(platform::TextReader& file, const ImportContext& context);
-ImportResult ImportMdt(platform::TextReader& file, const ImportContext& context);
-ImportResult ImportFcd(platform::TextReader& file, const ImportContext& context);
+[[nodiscard]] ImportResult Import20P(platform::TextReader& file, ImportContext& context);
+[[nodiscard]] ImportResult Import35P(platform::TextReader& file, ImportContext& context);
+[[nodiscard]] ImportResult Import41P(platform::TextReader& file, ImportContext& context);
+[[nodiscard]] ImportResult ImportMnd(platform::TextReader& file, ImportContext& context);
+[[nodiscard]] ImportResult ImportIdn(platform::TextReader& file, ImportContext& context);
+[[nodiscard]] ImportResult ImportSld(platform::TextReader& file, ImportContext& context);
+[[nodiscard]] ImportResult ImportKst(platform::TextReader& file, ImportContext& context);
+[[nodiscard]] ImportResult ImportBkl(platform::TextReader& file, ImportContext& context);
+[[nodiscard]] ImportResult ImportFtg(platform::TextReader& file, ImportContext& context);
+[[nodiscard]] ImportResult ImportMst(platform::TextReader& file, ImportContext& context);
+[[nodiscard]] ImportResult ImportMdt(platform::TextReader& file, ImportContext& context);
+[[nodiscard]] ImportResult ImportFcd(platform::TextReader& file, ImportContext& context);
 
 // Each importer's entry of the table, defined beside its importer.
 extern const FileType kFileType20P;
@@ -63,3 +65,5 @@ extern const FileType kFileTypeFtg;
 extern const FileType kFileTypeMst;
 extern const FileType kFileTypeMdt;
 extern const FileType kFileTypeFcd;
+
+}  // namespace importers

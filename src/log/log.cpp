@@ -11,6 +11,10 @@
 #include "platform/platform.h"
 #include "util/format.h"
 
+namespace klog {
+
+// The log's process-wide state, all of it here: the run's settings
+// (declared in log.h) and what has been said once on standard error.
 int DebugFlag = 0;
 std::string LogPath;
 std::string OldLogPath;
@@ -21,6 +25,8 @@ namespace {
 // written; the message itself stays lost, as before, and the exit code is
 // unchanged, but the failure leaves a trace once per run.
 bool LogFailureReported = false;
+// The lock files whose failure has been said, each once.
+std::vector<std::string> LockFailuresReported;
 
 void ReportLogFailure(const std::string& path, int reason) {
   if (LogFailureReported) return;
@@ -34,9 +40,9 @@ void ReportLogFailure(const std::string& path, int reason) {
 // once per file on standard error (the log cannot carry it), and the write
 // goes on without it, as before.
 void TakeAppendLock(platform::FileLock& lock, const std::string& lockPath) {
-  static std::vector<std::string> reported;
   std::string error;
   if (lock.Lock(lockPath, error) == platform::FileLock::Status::Locked) return;
+  std::vector<std::string>& reported = LockFailuresReported;
   if (std::find(reported.begin(), reported.end(), lockPath) != reported.end()) return;
   reported.push_back(lockPath);
   std::fprintf(stderr,
@@ -105,3 +111,5 @@ void WriteLog(const std::string& text) {
   const int reason = AppendRotated(LogPath, OldLogPath, platform::TextLineEnds(line));
   if (reason != 0) ReportLogFailure(LogPath, reason);
 }
+
+}  // namespace klog

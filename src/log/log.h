@@ -7,7 +7,13 @@
 
 #include "util/format.h"
 
-// Run-wide log settings, set by the run before its first message.
+// Named klog, not log: a namespace log at global scope would clash with the
+// C library's log().
+namespace klog {
+
+// Process-wide: the log settings, set by the run before its first message
+// (the log's other process-wide state is beside their definitions, in
+// log.cpp).
 extern int DebugFlag;           // 1: messages go to standard output, no file
 extern std::string LogPath;     // "../../Valdura_php/log/kranzel.log"
 extern std::string OldLogPath;  // "../../Valdura_php/log/kranzel.old"
@@ -40,3 +46,5 @@ template <typename... Args>
 void LogF(util::FormatString<Args...> format, const Args&... args) {
   WriteLog(util::Format<Args...>(format, args...));
 }
+
+}  // namespace klog

@@ -5,4 +5,4 @@
 // command line is fixed and has no room for a --version switch.
 [[gnu::used]] static const char kVersionTag[] = "kranzel version " KRANZEL_VERSION;
 
-int main(int argc, char** argv) { return RunKranzel(argc, argv); }
+int main(int argc, char** argv) { return run::RunKranzel(argc, argv); }

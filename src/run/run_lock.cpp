@@ -8,6 +8,8 @@
 
 #include "log/log.h"
 
+namespace run {
+
 namespace {
 
 std::string LogDirFile(const std::string& name) {
@@ -36,7 +38,7 @@ std::string AbsolutePath(const std::string& path) {
 void Report(const std::string& message) {
   std::fprintf(stderr, "kranzel: %s\n", message.c_str());
   std::fflush(stderr);
-  WriteLog(message);
+  klog::WriteLog(message);
 }
 
 void Take(platform::FileLock& lock, const std::string& path, const std::string& what) {
@@ -45,7 +47,7 @@ void Take(platform::FileLock& lock, const std::string& path, const std::string& 
     platform::FileLock::Status status = lock.TryLock(path, error);
     if (status == platform::FileLock::Status::Locked) return;
     if (status == platform::FileLock::Status::Busy) {
-      LogF("Warte auf Sperre fuer %s (%s)", what.c_str(), path.c_str());
+      klog::LogF("Warte auf Sperre fuer %s (%s)", what.c_str(), path.c_str());
       status = lock.Wait(error);
       if (status == platform::FileLock::Status::Locked) return;
       // Busy: the lock file was removed while we waited; the one the path
@@ -83,3 +85,5 @@ void TakeRunLocks(const std::string& fileType, const std::string& work, RunLocks
   if (!fileType.empty()) Take(locks.type, TypeLockPath(fileType), "Dateityp " + fileType);
   Take(locks.work, WorkLockPath(work), "Arbeitsdatei " + work);
 }
+
+}  // namespace run

@@ -15,6 +15,8 @@
 
 #include "platform/platform.h"
 
+namespace run {
+
 struct RunLocks {
   platform::FileLock type;
   platform::FileLock work;
@@ -31,3 +33,5 @@ std::string WorkLockPath(const std::string& work);
 // that cannot be created or locked is reported on standard error and in the
 // log, and the run goes on without that lock.
 void TakeRunLocks(const std::string& fileType, const std::string& work, RunLocks& locks);
+
+}  // namespace run

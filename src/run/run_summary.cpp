@@ -9,6 +9,8 @@
 #include "log/log.h"
 #include "platform/platform.h"
 
+namespace run {
+
 namespace {
 
 // The characters of Windows-1252's bytes 0x80 to 0x9F (the five bytes it
@@ -74,7 +76,8 @@ void AppendCharacter(std::string& out, char32_t c) {
 // A count, or null for -1 (no count reported).
 std::string Count(long n) { return n < 0 ? "null" : std::to_string(n); }
 
-// Set once the summary's failure has been said on standard error.
+// The run summary's one piece of process-wide state: set once the
+// summary's failure has been said on standard error.
 bool SummaryFailureReported = false;
 
 }  // namespace
@@ -110,10 +113,12 @@ std::string SummaryTime() { return platform::LocalTimeText("%Y-%m-%dT%H:%M:%S");
 void WriteRunSummary(const RunSummary& summary, const std::string& path,
                      const std::string& oldPath) {
   // A line feed on every platform: the file is read by JSON Lines tools.
-  const int reason = AppendRotated(path, oldPath, RunSummaryJson(summary) + "\n");
+  const int reason = klog::AppendRotated(path, oldPath, RunSummaryJson(summary) + "\n");
   if (reason == 0 || SummaryFailureReported) return;
   SummaryFailureReported = true;
   std::fprintf(stderr, "kranzel: Laufuebersicht %s kann nicht geschrieben werden: %s\n",
                path.c_str(), std::strerror(reason));
   std::fflush(stderr);
 }
+
+}  // namespace run

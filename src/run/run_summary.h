@@ -30,6 +30,8 @@
 
 #include <string>
 
+namespace run {
+
 struct RunSummary {
   std::string start;  // local time, "YYYY-MM-DDThh:mm:ss"
   std::string end;
@@ -61,3 +63,5 @@ std::string SummaryTime();
 // changes nothing else.
 void WriteRunSummary(const RunSummary& summary, const std::string& path,
                      const std::string& oldPath);
+
+}  // namespace run

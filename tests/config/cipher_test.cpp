@@ -45,14 +45,14 @@ std::string SwapHalves(const std::string& block) {
 }
 
 bool StateIsZero() {
-  for (std::uint32_t word : CipherState) {
+  for (std::uint32_t word : config::CipherState) {
     if (word != 0) return false;
   }
   return true;
 }
 
 void FillState() {
-  for (std::uint32_t& word : CipherState) word = 0xA5A5A5A5u;
+  for (std::uint32_t& word : config::CipherState) word = 0xA5A5A5A5u;
 }
 
 struct Vector {
@@ -114,8 +114,8 @@ TEST(CipherTest, PublishedVectorsWithLittleEndianHalves) {
     std::string key = FromHex(v.key);
     std::string plain = SwapHalves(FromHex(v.plain));
     std::string cipher = ToHex(SwapHalves(FromHex(v.cipher)));
-    EXPECT_EQ(EncryptHex(plain, key), cipher);
-    EXPECT_EQ(DecryptHex(cipher, key), plain);
+    EXPECT_EQ(config::EncryptHex(plain, key), cipher);
+    EXPECT_EQ(config::DecryptHex(cipher, key), plain);
   }
 }
 
@@ -123,7 +123,7 @@ TEST(CipherTest, StandardByteOrderWouldBeWrong) {
   // The halves are little-endian: feeding the vector's bytes unswapped must
   // not give the vector's cipher text.
   std::string key = FromHex("FEDCBA9876543210");
-  EXPECT_NE(EncryptHex(FromHex("0123456789ABCDEF"), key), "0ACEAB0FC6A0A28D");
+  EXPECT_NE(config::EncryptHex(FromHex("0123456789ABCDEF"), key), "0ACEAB0FC6A0A28D");
 }
 
 // Runs /usr/bin/python3 with pycryptodome as an independent Blowfish; returns
@@ -184,8 +184,8 @@ TEST(CipherTest, AgreesWithIndependentBlowfish) {
   ASSERT_EQ(expected.size(), texts.size());
   for (std::size_t i = 0; i < texts.size(); ++i) {
     SCOPED_TRACE("text of " + std::to_string(texts[i].size()) + " bytes");
-    EXPECT_EQ(EncryptHex(texts[i], kIniKey), expected[i]);
-    EXPECT_EQ(PlainText(DecryptHex(expected[i], kIniKey)), texts[i]);
+    EXPECT_EQ(config::EncryptHex(texts[i], config::kIniKey), expected[i]);
+    EXPECT_EQ(config::PlainText(config::DecryptHex(expected[i], config::kIniKey)), texts[i]);
   }
 }
 
@@ -193,48 +193,50 @@ TEST(CipherTest, RoundTripAndLengths) {
   for (std::size_t length : {0u, 1u, 7u, 8u, 9u, 16u, 96u}) {
     std::string plain;
     for (std::size_t i = 0; i < length; ++i) plain.push_back(static_cast<char>('a' + i % 26));
-    std::string hex = EncryptHex(plain, kIniKey);
+    std::string hex = config::EncryptHex(plain, config::kIniKey);
     EXPECT_EQ(hex.size(), (length + 7) / 8 * 16) << length;
-    std::string decrypted = DecryptHex(hex, kIniKey);
+    std::string decrypted = config::DecryptHex(hex, config::kIniKey);
     EXPECT_EQ(decrypted.size(), hex.size() / 2);
-    EXPECT_EQ(PlainText(decrypted), plain) << length;
+    EXPECT_EQ(config::PlainText(decrypted), plain) << length;
   }
   // Nine characters: the second block is padded with seven zero bytes.
-  std::string nine = DecryptHex(EncryptHex("123456789", kIniKey), kIniKey);
+  std::string nine =
+      config::DecryptHex(config::EncryptHex("123456789", config::kIniKey), config::kIniKey);
   EXPECT_EQ(nine, std::string("123456789") + std::string(7, '\0'));
   // Eight characters get no block of padding.
-  EXPECT_EQ(EncryptHex("12345678", kIniKey).size(), 16u);
-  EXPECT_EQ(DecryptHex("", kIniKey), "");
-  EXPECT_EQ(EncryptHex("", kIniKey), "");
+  EXPECT_EQ(config::EncryptHex("12345678", config::kIniKey).size(), 16u);
+  EXPECT_EQ(config::DecryptHex("", config::kIniKey), "");
+  EXPECT_EQ(config::EncryptHex("", config::kIniKey), "");
 }
 
 TEST(CipherTest, WrongKeyDoesNotDecrypt) {
-  std::string hex = EncryptHex("geheim", kIniKey);
-  EXPECT_NE(PlainText(DecryptHex(hex, "QUENTAS")), "geheim");
-  EXPECT_NE(PlainText(DecryptHex(hex, "QUENTA")), "geheim");  // every key byte counts
+  std::string hex = config::EncryptHex("geheim", config::kIniKey);
+  EXPECT_NE(config::PlainText(config::DecryptHex(hex, "QUENTAS")), "geheim");
+  EXPECT_NE(config::PlainText(config::DecryptHex(hex, "QUENTA")),
+            "geheim");  // every key byte counts
 }
 
 TEST(CipherTest, StateClearedAfterEveryOperation) {
   FillState();
-  EncryptHex("geheim", kIniKey);
+  config::EncryptHex("geheim", config::kIniKey);
   EXPECT_TRUE(StateIsZero());
   FillState();
-  DecryptHex("0123456789ABCDEF0123", kIniKey);
+  config::DecryptHex("0123456789ABCDEF0123", config::kIniKey);
   EXPECT_TRUE(StateIsZero());
   FillState();
-  DecryptHex("", kIniKey);
+  config::DecryptHex("", config::kIniKey);
   EXPECT_TRUE(StateIsZero());
   FillState();
-  EncryptHex("", "");
+  config::EncryptHex("", "");
   EXPECT_TRUE(StateIsZero());
 }
 
 TEST(CipherTest, LowerCaseHexDoesNotDecrypt) {
-  std::string hex = EncryptHex("kranzel-login", kIniKey);
+  std::string hex = config::EncryptHex("kranzel-login", config::kIniKey);
   std::string lower = hex;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   ASSERT_NE(lower, hex) << "test value has no letters";
-  EXPECT_NE(PlainText(DecryptHex(lower, kIniKey)), "kranzel-login");
+  EXPECT_NE(config::PlainText(config::DecryptHex(lower, config::kIniKey)), "kranzel-login");
 }
 
 TEST(CipherTest, DigitRuleDecodesOtherCharactersByCodeMinus48) {
@@ -242,33 +244,38 @@ TEST(CipherTest, DigitRuleDecodesOtherCharactersByCodeMinus48) {
   // "0 " = 32-48 = -16 mod 256 = 0xF0; a byte 0xE9 as low digit = 0xB9 (the
   // same whether the platform's char is signed or not).
   const std::string tail = "00000000000000";
-  EXPECT_EQ(DecryptHex("aa" + tail, kIniKey), DecryptHex("41" + tail, kIniKey));
-  EXPECT_EQ(DecryptHex("0a" + tail, kIniKey), DecryptHex("31" + tail, kIniKey));
-  EXPECT_EQ(DecryptHex("0G" + tail, kIniKey), DecryptHex("17" + tail, kIniKey));
-  EXPECT_EQ(DecryptHex("0 " + tail, kIniKey), DecryptHex("F0" + tail, kIniKey));
-  EXPECT_EQ(DecryptHex("0\xE9" + tail, kIniKey), DecryptHex("B9" + tail, kIniKey));
+  EXPECT_EQ(config::DecryptHex("aa" + tail, config::kIniKey),
+            config::DecryptHex("41" + tail, config::kIniKey));
+  EXPECT_EQ(config::DecryptHex("0a" + tail, config::kIniKey),
+            config::DecryptHex("31" + tail, config::kIniKey));
+  EXPECT_EQ(config::DecryptHex("0G" + tail, config::kIniKey),
+            config::DecryptHex("17" + tail, config::kIniKey));
+  EXPECT_EQ(config::DecryptHex("0 " + tail, config::kIniKey),
+            config::DecryptHex("F0" + tail, config::kIniKey));
+  EXPECT_EQ(config::DecryptHex("0\xE9" + tail, config::kIniKey),
+            config::DecryptHex("B9" + tail, config::kIniKey));
 }
 
 TEST(CipherTest, ShortLastGroupReadsMissingDigitsAsZero) {
   // A hex text cut anywhere decrypts as if padded with '0' digits: the
   // reader neither reads its terminator nor beyond it. The texts are heap
   // strings of exactly their length, so a read beyond shows under ASan.
-  std::string full = EncryptHex("abcdefghijklmnopq", kIniKey);  // 48 digits
+  std::string full = config::EncryptHex("abcdefghijklmnopq", config::kIniKey);  // 48 digits
   for (std::size_t length = 1; length < full.size(); ++length) {
     if (length % 16 == 0) continue;
     std::string cut(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(length));
     cut.shrink_to_fit();
     std::string padded = cut + std::string(16 - length % 16, '0');
-    std::string decrypted = DecryptHex(cut, kIniKey);
+    std::string decrypted = config::DecryptHex(cut, config::kIniKey);
     EXPECT_EQ(decrypted.size(), (length + 15) / 16 * 8) << length;
-    EXPECT_EQ(decrypted, DecryptHex(padded, kIniKey)) << length;
+    EXPECT_EQ(decrypted, config::DecryptHex(padded, config::kIniKey)) << length;
   }
 }
 
 TEST(CipherTest, PlainTextEndsAtFirstZeroByte) {
-  EXPECT_EQ(PlainText(std::string("ab\0cd", 5)), "ab");
-  EXPECT_EQ(PlainText("abc"), "abc");
-  EXPECT_EQ(PlainText(std::string(8, '\0')), "");
+  EXPECT_EQ(config::PlainText(std::string("ab\0cd", 5)), "ab");
+  EXPECT_EQ(config::PlainText("abc"), "abc");
+  EXPECT_EQ(config::PlainText(std::string(8, '\0')), "");
 }
 
 }  // namespace

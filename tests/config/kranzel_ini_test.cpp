@@ -93,7 +93,9 @@ class KranzelIniTest : public ::testing::Test {
     s << f.rdbuf();
     return s.str();
   }
-  static std::string Hex(const std::string& plain) { return EncryptHex(plain, kIniKey); }
+  static std::string Hex(const std::string& plain) {
+    return config::EncryptHex(plain, config::kIniKey);
+  }
   static std::string Rec(const std::string& number, const std::string& key,
                          const std::string& hex) {
     return "[" + key + "];" + key + ";\n" + number + ";" + key + ";" + hex + "\n";
@@ -105,8 +107,8 @@ class KranzelIniTest : public ::testing::Test {
   }
   // What kranzel's lookup reads for `key`.
   std::string Tool(const std::string& key) {
-    ReadIniValue("", key, 0, file_);
-    return IniValue;
+    config::ReadIniValue("", key, 0, file_);
+    return config::IniValue;
   }
   void SetOk(const std::string& key, const std::string& value) { SetOk(file_, key, value); }
   void SetOk(const std::string& file, const std::string& key, const std::string& value) {
@@ -153,9 +155,9 @@ TEST_F(KranzelIniTest, PasswordPrintedOnlyWhenAsked) {
 TEST_F(KranzelIniTest, SetRecordsNeverAnswerAnotherKey) {
   SetOk("LOGIN", "kranzel");
   SetOk("DB_SYSTEM", "MSSQL");
-  ReadIniValue("", "PASS", 0, file_);
-  EXPECT_EQ(IniKey, "");
-  EXPECT_EQ(IniValue, "");
+  config::ReadIniValue("", "PASS", 0, file_);
+  EXPECT_EQ(config::IniKey, "");
+  EXPECT_EQ(config::IniValue, "");
   Outcome get = Run({"get", file_, "PASS"});
   EXPECT_EQ(get.exitCode, 1);
   EXPECT_NE(get.err.find("no record answers the lookup of PASS"), std::string::npos);
@@ -181,7 +183,7 @@ TEST_F(KranzelIniTest, SetRenumbersRecordThatWouldShadow) {
   SetOk("LOGIN", "new");
   EXPECT_EQ(Tool("LOGIN"), "new");
   EXPECT_EQ(Tool("PASS"), "geheim");
-  ini::LookupResult found = ini::Lookup("", "LOGIN", 0, file_);
+  config::ini::LookupResult found = config::ini::Lookup("", "LOGIN", 0, file_);
   EXPECT_EQ(found.record.number, 2);
 }
 
@@ -214,7 +216,7 @@ TEST_F(KranzelIniTest, SetAddsLineEndToLastLineAndKeepsOrphanLast) {
 TEST_F(KranzelIniTest, SetEmptyValueReadsEmpty) {
   SetOk("PASS", "");
   EXPECT_EQ(Tool("PASS"), "");
-  ini::LookupResult found = ini::Lookup("", "PASS", 0, file_);
+  config::ini::LookupResult found = config::ini::Lookup("", "PASS", 0, file_);
   EXPECT_TRUE(found.matched);
   EXPECT_EQ(found.record.value.size(), 16u);  // not an empty hex text
   Outcome get = Run({"get", file_, "PASS", "--show-password"});
@@ -474,7 +476,7 @@ TEST_F(KranzelIniTest, FifoAndDeviceAreRefusedAtOnceWithTheirReason) {
 TEST_F(KranzelIniTest, CheckFailsForAValueThatDecryptsToUnprintableBytes) {
   // PASS encrypted under another key: kranzel would log in with garbage.
   Write(file_, Rec("1", "LOGIN", Hex("kranzel")) +
-                   Rec("2", "PASS", EncryptHex("geheim", "ANDERS")) +
+                   Rec("2", "PASS", config::EncryptHex("geheim", "ANDERS")) +
                    Rec("3", "DB_SYSTEM", Hex("MSSQL")) + Rec("4", "DATABASE", Hex("KRANZELDB")));
   Outcome o = Run({"check", file_});
   EXPECT_EQ(o.exitCode, 1) << o.out;

@@ -77,8 +77,9 @@ TEST(LogFile, TwoRunsRotatingAtOnceKeepThePreviousGeneration) {
   Installation db;
   const std::string dir = db.root + "/Valdura_php/log/";
   // Both files just under the limit: each run's first line carries them over.
-  const std::string log = Filler("2026-12-08 21:19:04 frueherer Lauf ", 50, kLogRotateSize - 60);
-  const std::string runs = Filler("{\"frueherer_lauf\":", 50, kLogRotateSize - 60);
+  const std::string log =
+      Filler("2026-12-08 21:19:04 frueherer Lauf ", 50, klog::kLogRotateSize - 60);
+  const std::string runs = Filler("{\"frueherer_lauf\":", 50, klog::kLogRotateSize - 60);
   Spit(dir + "kranzel.log", log);
   Spit(dir + "kranzel.old", "vorletzte Generation\n");
   Spit(dir + "kranzel-runs.jsonl", runs);

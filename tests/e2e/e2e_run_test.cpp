@@ -173,7 +173,7 @@ void WriteIniByHand(const Installation& db, const std::string& database) {
                                                         {"DB_SYSTEM", "MSSQL"},
                                                         {"DATABASE", database}}) {
     text += "[" + key + "];" + key + ";\n" + std::to_string(number++) + ";" + key + ";" +
-            EncryptHex(value, kIniKey) + "\n";
+            config::EncryptHex(value, config::kIniKey) + "\n";
   }
   std::ofstream(db.root + "/Files/Valdura.Ini", std::ios::binary | std::ios::trunc) << text;
 }

@@ -1,9 +1,10 @@
 // Leaks end to end: the real kranzel under valgrind's leak check, through
 // unixODBC and the stand-in, on imports that insert, update, sweep, retry
-// after a failed statement, and end early without a source file. Every kind
-// of leak counts, "still reachable" too, except the driver manager's,
-// loader's and stand-in's own blocks kept until exit (valgrind.supp). Runs only where valgrind is
-// installed and the build is not sanitized (the two do not mix); it says so when it skips.
+// after a failed statement, and end early after the connect (no source
+// file, an unknown file type). Every kind of leak counts, "still reachable"
+// too, except the driver manager's, loader's and stand-in's own blocks kept
+// until exit (valgrind.supp). Runs only where valgrind is installed and the
+// build is not sanitized (the two do not mix); it says so when it skips.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -110,6 +111,10 @@ TEST(Valgrind, ImportsLeakNothing) {
   EXPECT_EQ(RunUnderValgrind(inst, {"in/20P.txt", "20P", "UPD"}, report), 0) << Slurp(report);
   EXPECT_EQ(inst.Query("SELECT COUNT(*) FROM QVSYSTEM.MGSST20P").at(0).at(0), "3");
 
-  // No source file: the run ends early, its connection open.
+  // The two exits with 90 after the connection was made, no source file and
+  // an unknown file type: the session closes the connection there too, so
+  // nothing of it is left behind.
   EXPECT_EQ(RunUnderValgrind(inst, {"in/missing.txt", "20P"}, report), 90) << Slurp(report);
+  inst.WriteFile("in/XYZ.txt", Line20P("TERM05", "00005", "0200"));
+  EXPECT_EQ(RunUnderValgrind(inst, {"in/XYZ.txt", "XYZ"}, report), 90) << Slurp(report);
 }

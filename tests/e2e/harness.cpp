@@ -436,7 +436,7 @@ void Installation::SetControl(const std::string& directives) { Spit(controlPath,
 
 void Installation::SetIni(const std::string& key, const std::string& value) {
   std::string error;
-  if (!ini::SetValue(root + "/Files/Valdura.Ini", key, value, error))
+  if (!config::ini::SetValue(root + "/Files/Valdura.Ini", key, value, error))
     throw std::runtime_error("ini::SetValue: " + error);
 }
 

@@ -53,31 +53,31 @@ static_assert(util::KindOf<char[4]>() == ArgKind::Text);
 static_assert(util::KindOf<double>() == ArgKind::Unknown);
 
 TEST(FileTypesTest, TwelveTypesEachFoundByItsCode) {
-  ASSERT_EQ(FileTypes().size(), 12u);
+  ASSERT_EQ(importers::FileTypes().size(), 12u);
   std::set<std::string> codes;
-  for (const FileType* type : FileTypes()) {
+  for (const importers::FileType* type : importers::FileTypes()) {
     const std::string code = type->code;
     EXPECT_EQ(code.size(), 3u) << code;
     for (char c : code) EXPECT_FALSE(c >= 'a' && c <= 'z') << code;  // compared upper-cased
     EXPECT_TRUE(codes.insert(code).second) << code;
-    EXPECT_EQ(FindFileType(code), type);
+    EXPECT_EQ(importers::FindFileType(code), type);
     EXPECT_NE(type->import, nullptr) << code;
   }
-  EXPECT_EQ(FindFileType("XYZ"), nullptr);
-  EXPECT_EQ(FindFileType("20p"), nullptr);  // the run upper-cases first
+  EXPECT_EQ(importers::FindFileType("XYZ"), nullptr);
+  EXPECT_EQ(importers::FindFileType("20p"), nullptr);  // the run upper-cases first
 }
 
 // kranzel-check cuts records by these layouts: the fields follow one another
 // without overlap and lie inside the longest accepted line, which is the
 // first length (the read limit).
 TEST(FileTypesTest, LayoutsLieInsideTheReadLimit) {
-  for (const FileType* type : FileTypes()) {
+  for (const importers::FileType* type : importers::FileTypes()) {
     ASSERT_FALSE(type->lengths.empty()) << type->code;
     ASSERT_FALSE(type->layout.empty()) << type->code;
     const long limit = type->lengths.front();
     for (long length : type->lengths) EXPECT_LE(length, limit) << type->code;
     int end = 0;
-    for (const Field& f : type->layout) {
+    for (const importers::Field& f : type->layout) {
       EXPECT_GE(f.offset, end) << type->code << " " << f.column;
       EXPECT_GT(f.length, 0) << type->code << " " << f.column;
       end = f.offset + f.length;
@@ -88,7 +88,7 @@ TEST(FileTypesTest, LayoutsLieInsideTheReadLimit) {
 
 TEST(FileTypesTest, LengthsOfTheTwoFormFiles) {
   auto lengths = [](const char* code) {
-    const FileType* t = FindFileType(code);
+    const importers::FileType* t = importers::FindFileType(code);
     return t ? std::vector<long>(t->lengths.begin(), t->lengths.end()) : std::vector<long>();
   };
   EXPECT_EQ(lengths("20P"), (std::vector<long>{272}));
@@ -108,13 +108,14 @@ namespace {
 TEST(StatementFormatTest, SameTextAsPrintfWithApostrophesDoubled) {
   const std::string nul("ab\0'c", 5);
   EXPECT_EQ(
-      (sqlfmt::FormatEscaped<std::string, const char*, int, short, long, long long, std::string>(
+      (db::sqlfmt::FormatEscaped<std::string, const char*, int, short, long, long long,
+                                 std::string>(
           "A='%s' B='%s' %d %hd %ld %lld 100%% '%s'", std::string("O'Neil''s"), "", -2147483647 - 1,
           static_cast<short>(-32768), -9223372036854775807L - 1, 123456789012345LL, nul)),
       "A='O''Neil''''s' B='' -2147483648 -32768 -9223372036854775808 123456789012345 "
       "100% 'ab'");
-  EXPECT_EQ(sqlfmt::FormatEscaped<int>("%hd", 70000), "4464");
-  EXPECT_EQ(sqlfmt::FormatEscaped<std::string>("'%s'", std::string(300, '\'')),
+  EXPECT_EQ(db::sqlfmt::FormatEscaped<int>("%hd", 70000), "4464");
+  EXPECT_EQ(db::sqlfmt::FormatEscaped<std::string>("'%s'", std::string(300, '\'')),
             "'" + std::string(600, '\'') + "'");
 }
 

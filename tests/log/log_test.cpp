@@ -20,12 +20,12 @@ class LogTest : public ::testing::Test {
     char dir[] = "/tmp/kranzel_log_XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     dir_ = dir;
-    DebugFlag = 0;
-    LogPath = dir_ + "/kranzel.log";
-    OldLogPath = dir_ + "/kranzel.old";
+    klog::DebugFlag = 0;
+    klog::LogPath = dir_ + "/kranzel.log";
+    klog::OldLogPath = dir_ + "/kranzel.old";
   }
   void TearDown() override {
-    DebugFlag = 0;
+    klog::DebugFlag = 0;
     std::filesystem::remove_all(dir_);
   }
 
@@ -55,10 +55,10 @@ bool HasTimestamp(const std::string& line) {
 }
 
 TEST_F(LogTest, LineIsTimestampBlankMessage) {
-  WriteLog("Die Schnittstellendatei vom Dateityp '20P' wurde importiert!");
-  WriteLog("");
-  LogF("%ld von %ld Datensaetze in %s eingefuegt", 3L, 4L, "MGSST20P");
-  std::string log = Read(LogPath);
+  klog::WriteLog("Die Schnittstellendatei vom Dateityp '20P' wurde importiert!");
+  klog::WriteLog("");
+  klog::LogF("%ld von %ld Datensaetze in %s eingefuegt", 3L, 4L, "MGSST20P");
+  std::string log = Read(klog::LogPath);
   std::istringstream lines(log);
   std::string line;
   std::getline(lines, line);
@@ -74,34 +74,34 @@ TEST_F(LogTest, LineIsTimestampBlankMessage) {
 }
 
 TEST_F(LogTest, AppendsToExistingLog) {
-  std::ofstream(LogPath) << "old line\n";
-  WriteLog("new");
-  std::string log = Read(LogPath);
+  std::ofstream(klog::LogPath) << "old line\n";
+  klog::WriteLog("new");
+  std::string log = Read(klog::LogPath);
   EXPECT_EQ(log.substr(0, 9), "old line\n");
   EXPECT_EQ(log.size(), 9 + LineSize("new"));
 }
 
 TEST_F(LogTest, DebugFlagPrintsToStdoutAndLeavesNoFile) {
-  DebugFlag = 1;
+  klog::DebugFlag = 1;
   testing::internal::CaptureStdout();
-  WriteLog("Fehler in SQL_MGSST20P_SetDelete(): 207");
-  WriteLog("");
+  klog::WriteLog("Fehler in SQL_MGSST20P_SetDelete(): 207");
+  klog::WriteLog("");
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, "Fehler in SQL_MGSST20P_SetDelete(): 207\n\n");
-  EXPECT_FALSE(Exists(LogPath));
+  EXPECT_FALSE(Exists(klog::LogPath));
 
-  std::ofstream(LogPath) << "kept\n";
+  std::ofstream(klog::LogPath) << "kept\n";
   testing::internal::CaptureStdout();
-  WriteLog("x");
+  klog::WriteLog("x");
   testing::internal::GetCapturedStdout();
-  EXPECT_EQ(Read(LogPath), "kept\n");
+  EXPECT_EQ(Read(klog::LogPath), "kept\n");
 }
 
 TEST_F(LogTest, MissingDirectoryDropsMessageSilently) {
-  LogPath = dir_ + "/missing/kranzel.log";
-  OldLogPath = dir_ + "/missing/kranzel.old";
+  klog::LogPath = dir_ + "/missing/kranzel.log";
+  klog::OldLogPath = dir_ + "/missing/kranzel.old";
   testing::internal::CaptureStdout();
-  WriteLog("lost");
+  klog::WriteLog("lost");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_FALSE(Exists(dir_ + "/missing"));
 }
@@ -109,8 +109,8 @@ TEST_F(LogTest, MissingDirectoryDropsMessageSilently) {
 TEST_F(LogTest, LongMessageWrittenWhole) {
   std::string message(2000, 'm');
   message += "end";
-  WriteLog(message);
-  std::string log = Read(LogPath);
+  klog::WriteLog(message);
+  std::string log = Read(klog::LogPath);
   ASSERT_EQ(log.size(), LineSize(message));
   EXPECT_EQ(log.substr(20, message.size()), message);
 }
@@ -129,32 +129,33 @@ void FillLog(const std::string& path, std::size_t size) {
 
 TEST_F(LogTest, LogOfExactlyTenMegabytesNotRotated) {
   const std::string message = "Ende";
-  FillLog(LogPath, kLogRotateSize - LineSize(message));
-  WriteLog(message);
-  EXPECT_EQ(std::filesystem::file_size(LogPath), static_cast<std::uintmax_t>(kLogRotateSize));
-  EXPECT_FALSE(Exists(OldLogPath));
+  FillLog(klog::LogPath, klog::kLogRotateSize - LineSize(message));
+  klog::WriteLog(message);
+  EXPECT_EQ(std::filesystem::file_size(klog::LogPath),
+            static_cast<std::uintmax_t>(klog::kLogRotateSize));
+  EXPECT_FALSE(Exists(klog::OldLogPath));
 }
 
 TEST_F(LogTest, OneByteMoreRotatesWithTheLineJustWritten) {
   const std::string message = "Ende!";
-  FillLog(LogPath, kLogRotateSize - LineSize(message) + 1);
-  std::ofstream(OldLogPath) << "older generation\n";
-  std::string before = Read(LogPath);
-  WriteLog(message);
-  ASSERT_TRUE(Exists(OldLogPath));
-  std::string rotated = Read(OldLogPath);
-  ASSERT_EQ(rotated.size(), static_cast<std::size_t>(kLogRotateSize) + 1);
+  FillLog(klog::LogPath, klog::kLogRotateSize - LineSize(message) + 1);
+  std::ofstream(klog::OldLogPath) << "older generation\n";
+  std::string before = Read(klog::LogPath);
+  klog::WriteLog(message);
+  ASSERT_TRUE(Exists(klog::OldLogPath));
+  std::string rotated = Read(klog::OldLogPath);
+  ASSERT_EQ(rotated.size(), static_cast<std::size_t>(klog::kLogRotateSize) + 1);
   EXPECT_EQ(rotated.compare(0, before.size(), before), 0);
   EXPECT_EQ(rotated.substr(rotated.size() - message.size() - 1), message + "\n");
   EXPECT_EQ(rotated.find("older generation"), std::string::npos);
-  ASSERT_TRUE(Exists(LogPath));
-  EXPECT_EQ(std::filesystem::file_size(LogPath), 0u);
+  ASSERT_TRUE(Exists(klog::LogPath));
+  EXPECT_EQ(std::filesystem::file_size(klog::LogPath), 0u);
 
   // The next message goes into the new log.
-  WriteLog("weiter");
-  EXPECT_EQ(std::filesystem::file_size(LogPath), LineSize("weiter"));
-  EXPECT_EQ(std::filesystem::file_size(OldLogPath),
-            static_cast<std::uintmax_t>(kLogRotateSize) + 1);
+  klog::WriteLog("weiter");
+  EXPECT_EQ(std::filesystem::file_size(klog::LogPath), LineSize("weiter"));
+  EXPECT_EQ(std::filesystem::file_size(klog::OldLogPath),
+            static_cast<std::uintmax_t>(klog::kLogRotateSize) + 1);
 }
 
 }  // namespace
