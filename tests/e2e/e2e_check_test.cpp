@@ -15,6 +15,7 @@
 
 #include "e2e/harness.h"
 #include "e2e/import_expect.h"
+#include "support/files.h"
 
 using e2e::Installation;
 using e2e::kTimestampQuery;
@@ -265,10 +266,7 @@ std::map<std::string, std::string> Snapshot(const Installation& db) {
     if (!entry.is_regular_file() || entry.path() == db.journalPath) continue;
     // The harness's own capture of standard error.
     if (entry.path().filename() == "stderr.txt") continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    files[entry.path().string()] = s.str();
+    files[entry.path().string()] = support::Slurp(entry.path().string());
   }
   return files;
 }

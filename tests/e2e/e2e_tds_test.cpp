@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "e2e/harness.h"
+#include "support/files.h"
 
 using e2e::Installation;
 using e2e::Path;
@@ -253,12 +254,7 @@ std::string Tm(int type) {
   return headers + body;
 }
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using support::Slurp;
 
 TEST(TdsListener, SessionsRunSideBySideBoundedAndKranzelImportsMeanwhile) {
   SKIP_WITHOUT_FREETDS();

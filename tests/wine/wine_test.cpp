@@ -23,6 +23,7 @@
 #include <sstream>
 
 #include "e2e/harness.h"
+#include "support/files.h"
 
 namespace fs = std::filesystem;
 using e2e::Installation;
@@ -47,32 +48,9 @@ RunResult RunKranzelExe(Installation& db, const std::vector<std::string>& args) 
   return RunWine(db, kKranzelExe, args);
 }
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// `text` with every line feed preceded by a carriage return.
-std::string CrLf(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
-
-// True when every line feed in `text` follows a carriage return and no
-// carriage return stands alone.
-bool AllCrLf(const std::string& text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) return false;
-    if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) return false;
-  }
-  return true;
-}
+using support::AllCrLf;
+using support::CrLf;
+using support::Slurp;
 
 // The log of a Windows run as messages, read as the Linux harness reads a
 // log once the CR of every CR LF is gone (after checking that there is one).
