@@ -568,11 +568,9 @@ TEST(TdsListener, BadPacketsCloseOnlyTheirConnection) {
   auto r = db.Run({"in/20P.txt", "20P"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(db.Query("SELECT M20Trm FROM QVSYSTEM.MGSST20P"), std::vector<Row>{Row{"TERM01"}});
-  std::ifstream log(db.root + "/listener.log");
-  std::stringstream text;
-  text << log.rdbuf();
-  EXPECT_THAT(text.str(), HasSubstr("malformed packet header"));
-  EXPECT_THAT(text.str(), HasSubstr("request larger than"));
+  const std::string log = Slurp(db.root + "/listener.log");
+  EXPECT_THAT(log, HasSubstr("malformed packet header"));
+  EXPECT_THAT(log, HasSubstr("request larger than"));
 }
 
 TEST(TdsListener, ATricklingClientIsDroppedWhenItsPacketIsLate) {
@@ -608,11 +606,9 @@ TEST(TdsListener, ATricklingClientIsDroppedWhenItsPacketIsLate) {
     EXPECT_LT(sent, packet.size()) << "the listener waited for the whole packet";
   }
   db.StopListener();
-  std::ifstream log(db.root + "/listener.log");
-  std::stringstream text;
-  text << log.rdbuf();
-  EXPECT_THAT(text.str(), HasSubstr("closed: the client stalled"));
-  EXPECT_THAT(text.str(), HasSubstr("closed: packet cut short (100 bytes announced)"));
+  const std::string log = Slurp(db.root + "/listener.log");
+  EXPECT_THAT(log, HasSubstr("closed: the client stalled"));
+  EXPECT_THAT(log, HasSubstr("closed: packet cut short (100 bytes announced)"));
 }
 
 TEST(TdsListener, MissingDatabaseIsRefusedAtStart) {
