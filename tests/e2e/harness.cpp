@@ -119,9 +119,7 @@ std::string WineShell(const std::vector<std::string>& argv) {
 // installations know them (..\..\Valdura_php\log\kranzel.log), in the Linux
 // build's form (../../Valdura_php/log/kranzel.log).
 std::string AsLinuxText(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i)
-    if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') out += text[i];
+  std::string out = support::LfText(text);
   for (const auto& [windows, linux] :
        {std::pair<std::string, std::string>{R"(..\..\Valdura_php\log\)", "../../Valdura_php/log/"},
         {R"(..\..\Files\)", "../../Files/"}})
@@ -538,9 +536,17 @@ std::string Installation::ReadLog() const {
 
 std::string Installation::LogPath() const { return root + "/Valdura_php/log/kranzel.log"; }
 
-std::vector<std::string> Installation::LogMessages() const {
+std::vector<std::string> Installation::LogMessages() const { return MessagesOf(ReadLog()); }
+
+std::vector<std::string> WindowsLogMessages(const std::string& logPath) {
+  const std::string raw = Slurp(logPath);
+  EXPECT_TRUE(AllCrLf(raw)) << "a line of the Windows log not ended by CR LF:\n" << raw;
+  return MessagesOf(support::LfText(raw));
+}
+
+std::vector<std::string> MessagesOf(const std::string& log) {
   std::vector<std::string> out;
-  std::istringstream in(ReadLog());
+  std::istringstream in(log);
   std::string line;
   // A message with a line feed inside continues on a line of its own,
   // without a timestamp.

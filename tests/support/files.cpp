@@ -53,4 +53,11 @@ bool AllCrLf(const std::string& text) {
   return true;
 }
 
+std::string LfText(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') out += text[i];
+  return out;
+}
+
 }  // namespace support

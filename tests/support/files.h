@@ -27,4 +27,7 @@ std::string CrLf(const std::string& text);
 // carriage return stands alone.
 bool AllCrLf(const std::string& text);
 
+// `text` with every CR LF read as a line feed; a carriage return alone stays.
+std::string LfText(const std::string& text);
+
 }  // namespace support

@@ -71,18 +71,7 @@ RunResult Wine(Installation& db, const std::string& dir, const std::vector<std::
   return r;
 }
 
-// The messages of a Windows log (CR LF lines), without their timestamps.
-std::vector<std::string> Messages(const std::string& logPath) {
-  std::vector<std::string> out;
-  std::istringstream in(Slurp(logPath));
-  for (std::string line; std::getline(in, line);) {
-    EXPECT_FALSE(line.empty() || line.back() != '\r') << "not CR LF: " << line;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const bool stamped = line.size() >= 20 && line[4] == '-' && line[10] == ' ' && line[19] == ' ';
-    out.push_back(stamped ? line.substr(20) : line);
-  }
-  return out;
-}
+using e2e::WindowsLogMessages;
 
 std::string Line20P(const std::string& trm, const std::string& ofv) {
   return e2e::Record({{trm, 255}, {"A", 2}, {"1", 1}, {"12345", 5}, {ofv, 4}, {"1700", 4}});
@@ -222,10 +211,11 @@ TEST(Msi, InstallImportCheckUpgradeUninstall) {
   EXPECT_THAT(Rows20P(db),
               ElementsAre(Row{"O'Brien's", "0900", "1700"}, Row{"TERM01", "0800", "1700"}));
   const std::string log = root + "/Valdura_php/log/kranzel.log";
-  EXPECT_EQ(Messages(log), linux.LogMessages());
-  EXPECT_THAT(Messages(log), ElementsAre("2 von 2 Datensaetze in MGSST20P eingefuegt",
-                                         "Die Schnittstellendatei vom Dateityp '20P' wurde "
-                                         "importiert!"));
+  EXPECT_EQ(WindowsLogMessages(log), linux.LogMessages());
+  EXPECT_THAT(WindowsLogMessages(log),
+              ElementsAre("2 von 2 Datensaetze in MGSST20P eingefuegt",
+                          "Die Schnittstellendatei vom Dateityp '20P' wurde "
+                          "importiert!"));
 
   // A wrong password: the check names the connection as the failing step.
   ASSERT_EQ(
@@ -407,7 +397,7 @@ TEST(DeliveriesCmd, ImportsInOrderSetsAsideAndLeavesAGrowingFile) {
   EXPECT_EQ(db.ReadFile("in/zurueckgestellt/41P.1.txt"), delivered41P);
 
   const std::string in = WinPath(db.workDir + "/in");
-  std::vector<std::string> messages = Messages(db.LogPath());
+  std::vector<std::string> messages = WindowsLogMessages(db.LogPath());
   ASSERT_EQ(messages.size(), 7u) << testing::PrintToString(messages);
   EXPECT_EQ(messages[0], "1 von 1 Datensaetze in MGSST20P eingefuegt");
   EXPECT_EQ(messages[1], "Die Schnittstellendatei vom Dateityp '20P' wurde importiert!");
