@@ -422,7 +422,10 @@ class Bench {
   // reaches the TDS listener.
   void WriteOdbcIni(int tdsPort) const {
     std::string ini = support::DsnSection(support::kDsn, support::StandinAttributes(layout_));
-    if (tdsPort > 0) ini += "\n" + support::DsnSection("KRANZELTDS", support::FreeTdsAttributes(tdsPort));
+    if (tdsPort > 0) {
+      ini += '\n';
+      ini += support::DsnSection("KRANZELTDS", support::FreeTdsAttributes(tdsPort));
+    }
     Spit(layout_.odbcDir + "/odbc.ini", ini);
   }
 
