@@ -2,8 +2,7 @@
 // bench.
 #include "support/files.h"
 
-#include <stdlib.h>
-
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
