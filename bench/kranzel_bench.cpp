@@ -35,6 +35,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -42,13 +43,17 @@
 #include <thread>
 #include <vector>
 
+#include "support/files.h"
+#include "support/installation.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kTdsDriver = "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so";
-const char* const kUser = "kranzel";
-const char* const kPassword = "geheim";
+using support::kPassword;
+using support::kUser;
+using support::Slurp;
+using support::Spit;
 
 // What one child process cost.
 struct Cost {
@@ -61,19 +66,6 @@ struct Cost {
 [[noreturn]] void Die(const std::string& why) {
   std::fprintf(stderr, "kranzel_bench: %s\n", why.c_str());
   std::exit(1);
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void Spit(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-  if (!out) Die("cannot write " + path);
 }
 
 // Runs argv in cwd with standard output and error sent to files; waits with
@@ -216,28 +208,21 @@ struct Series {
 
 class Bench {
  public:
-  Bench(int pairs, bool keep) : pairs_(pairs), keep_(keep) {
-    std::string tmpl = (fs::temp_directory_path() / "kranzel-bench-XXXXXX").string();
-    if (mkdtemp(tmpl.data()) == nullptr) Die("mkdtemp failed");
-    root_ = tmpl;
-    work_ = root_ + "/x/y";
-    odbc_ = root_ + "/odbc";
+  Bench(int pairs, bool keep)
+      : layout_(support::InstallationLayout::Create("kranzel-bench")), pairs_(pairs), keep_(keep) {
+    root_ = layout_.root;
     data_ = root_ + "/data";
-    for (const std::string& d : {root_ + "/Files", root_ + "/Valdura_php/log", work_ + "/in", odbc_, data_})
-      fs::create_directories(d);
-    for (const auto& [key, value] : {std::pair{"LOGIN", kUser}, std::pair{"PASS", kPassword},
-                                     std::pair{"DB_SYSTEM", "MSSQL"}, std::pair{"DATABASE", "KRANZELDB"}}) {
-      Cost c = Spawn({KRANZEL_INI_BIN, "set", root_ + "/Files/Valdura.Ini", key, value}, "", "/dev/null", Err());
-      if (c.exitCode != 0) Die("kranzel-ini set " + std::string(key) + " failed: " + Slurp(Err()));
+    fs::create_directories(data_);
+    for (const auto& [key, value] : support::InitialConfiguration()) {
+      Cost c = Spawn({KRANZEL_INI_BIN, "set", layout_.iniPath, key, value}, "", "/dev/null", Err());
+      if (c.exitCode != 0) Die("kranzel-ini set " + key + " failed: " + Slurp(Err()));
     }
-    Spit(odbc_ + "/odbcinst.ini",
-         std::string("[KranzelStandin]\nDriver = ") + STANDIN_LIB + "\n\n[FreeTDS]\nDriver = " + kTdsDriver + "\n");
+    Spit(layout_.odbcDir + "/odbcinst.ini", support::OdbcInstIni(STANDIN_LIB));
     WriteOdbcIni(0);
-    // Every child finds the DSN through this directory; an empty
+    // Every child finds the DSN through this directory; the layout's empty
     // freetds.conf keeps the machine's FreeTDS settings out of the figure.
-    Spit(odbc_ + "/freetds.conf", "");
-    setenv("ODBCSYSINI", odbc_.c_str(), 1);
-    setenv("FREETDSCONF", (odbc_ + "/freetds.conf").c_str(), 1);
+    setenv("ODBCSYSINI", layout_.odbcDir.c_str(), 1);
+    setenv("FREETDSCONF", layout_.freetdsConf.c_str(), 1);
   }
 
   ~Bench() {
@@ -264,11 +249,11 @@ class Bench {
       std::fprintf(stderr, "%s, pair %d of %d: kranzel", name.c_str(), pair, pairs_);
       FreshDatabase();
       for (int d = 1; d <= 2; ++d) {
-        fs::copy_file(Data(c, d), work_ + "/in/" + c.type + ".txt", fs::copy_options::overwrite_existing);
+        fs::copy_file(Data(c, d), layout_.workDir + "/in/" + c.type + ".txt", fs::copy_options::overwrite_existing);
         malloc_trim(0);
         selfRssKiB_ = std::max(selfRssKiB_, SelfRssKiB());
-        Cost k =
-            Spawn({KRANZEL_BIN, std::string("in/") + c.type + ".txt", c.type}, work_, root_ + "/kranzel.out", Err());
+        Cost k = Spawn({KRANZEL_BIN, std::string("in/") + c.type + ".txt", c.type}, layout_.workDir,
+                       root_ + "/kranzel.out", Err());
         if (k.exitCode != 0) Die(name + ": kranzel exit " + std::to_string(k.exitCode) + "; log:\n" + Slurp(Log()));
         CheckRows(c, name);
         fs::rename(Journal(), KranzelJournal(d));
@@ -279,7 +264,7 @@ class Bench {
       std::fprintf(stderr, ", replay");
       FreshDatabase();
       for (int d = 1; d <= 2; ++d) {
-        Cost r = Replay("KRANZELDB", KranzelJournal(d));
+        Cost r = Replay(support::kDsn, KranzelJournal(d));
         if (r.exitCode != 0) Die(name + ": raw_replay exit " + std::to_string(r.exitCode) + ": " + Slurp(Err()));
         // The yardstick is only fair if it sent exactly the same stream.
         if (!SameFile(Journal(), KranzelJournal(d))) Die(name + ": the replay's journal differs from kranzel's");
@@ -342,8 +327,8 @@ class Bench {
           "part of this build.");
       return;
     }
-    if (!fs::exists(kTdsDriver)) {
-      notes_.push_back(std::string("FreeTDS round trip per statement: skipped, ") + kTdsDriver +
+    if (!fs::exists(support::TdsDriver())) {
+      notes_.push_back("FreeTDS round trip per statement: skipped, " + support::TdsDriver() +
                        " is missing (package tdsodbc).");
       return;
     }
@@ -425,9 +410,9 @@ class Bench {
 
  private:
   [[nodiscard]] std::string Err() const { return root_ + "/stderr.txt"; }
-  [[nodiscard]] std::string Log() const { return root_ + "/Valdura_php/log/kranzel.log"; }
-  [[nodiscard]] std::string Database() const { return odbc_ + "/db.sqlite"; }
-  [[nodiscard]] std::string Journal() const { return odbc_ + "/journal.sql"; }
+  [[nodiscard]] std::string Log() const { return layout_.logPath; }
+  [[nodiscard]] std::string Database() const { return layout_.dbPath; }
+  [[nodiscard]] std::string Journal() const { return layout_.journalPath; }
   [[nodiscard]] std::string KranzelJournal(int d) const { return root_ + "/kranzel-" + std::to_string(d) + ".sql"; }
   [[nodiscard]] std::string Data(const Case& c, int d) const {
     return data_ + "/" + c.type + "-" + std::to_string(c.records) + "-" + std::to_string(d) + ".txt";
@@ -436,19 +421,18 @@ class Bench {
   // The stand-in DSN kranzel uses, and with a port the FreeTDS DSN that
   // reaches the TDS listener.
   void WriteOdbcIni(int tdsPort) const {
-    std::string ini = "[KRANZELDB]\nDriver = KranzelStandin\nDatabase = " + Database() + "\nUser = " + kUser +
-                      "\nPassword = " + kPassword + "\nJournal = " + Journal() + "\n";
-    if (tdsPort > 0)
-      ini += "\n[KRANZELTDS]\nDriver = FreeTDS\nServer = 127.0.0.1\nPort = " + std::to_string(tdsPort) +
-             "\nTDS_Version = 7.4\nClientCharset = CP1252\n";
-    Spit(odbc_ + "/odbc.ini", ini);
+    std::string ini = support::DsnSection(support::kDsn, support::StandinAttributes(layout_));
+    if (tdsPort > 0) {
+      ini += '\n';
+      ini += support::DsnSection("KRANZELTDS", support::FreeTdsAttributes(tdsPort));
+    }
+    Spit(layout_.odbcDir + "/odbc.ini", ini);
   }
 
   void FreshDatabase() {
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) fs::remove(Database() + suffix);
     fs::remove(Journal());
-    Cost c = Spawn({STANDIN_TOOL, "create", Database(), std::string(KRANZEL_SOURCE_DIR) + "/schema/qvsystem.sql"}, "",
-                   "/dev/null", Err());
+    Cost c = Spawn(support::CreateDatabaseCommand(STANDIN_TOOL, Database()), "", "/dev/null", Err());
     if (c.exitCode != 0) Die("kranzel-standin create failed: " + Slurp(Err()));
   }
 
@@ -542,9 +526,10 @@ class Bench {
     return buf;
   }
 
+  support::InstallationLayout layout_;
   int pairs_;
   bool keep_;
-  std::string root_, work_, odbc_, data_;
+  std::string root_, data_;
   std::vector<std::string> rows_, notes_;
   long selfRssKiB_ = 0;
   std::vector<double> inProcessReplay_;  // 20P 10k replay walls: first, second, first, second...
@@ -572,15 +557,21 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: kranzel_bench [--pairs N] [--quick] [--keep]\n");
     return 2;
   }
-  Bench bench(pairs, keep);
-  std::vector<long> sizes = {10000};
-  if (!quick) sizes.push_back(200000);
-  for (long n : sizes) {
-    bench.Measure({"20P", "MGSST20P", n});
-    bench.Measure({"IDN", "Qvs301Asw", n});
+  // The installation's files are written by the shared helpers, which throw
+  // when they cannot.
+  try {
+    Bench bench(pairs, keep);
+    std::vector<long> sizes = {10000};
+    if (!quick) sizes.push_back(200000);
+    for (long n : sizes) {
+      bench.Measure({"20P", "MGSST20P", n});
+      bench.Measure({"IDN", "Qvs301Asw", n});
+    }
+    bench.MeasureStandinBench(10000);
+    bench.MeasureFreeTds();
+    bench.Print(pairs, quick);
+  } catch (const std::exception& e) {
+    Die(e.what());
   }
-  bench.MeasureStandinBench(10000);
-  bench.MeasureFreeTds();
-  bench.Print(pairs, quick);
   return 0;
 }

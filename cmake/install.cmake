@@ -17,12 +17,7 @@ include(GNUInstallDirs)
 set(KRANZEL_DRIVER_DIR ${CMAKE_INSTALL_LIBDIR}/odbc)
 set(KRANZEL_DATA_DIR ${CMAKE_INSTALL_DATADIR}/kranzel)
 
-install(TARGETS kranzel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-foreach(tool kranzel-ini kranzel-check)
-  if(TARGET ${tool})
-    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  endif()
-endforeach()
+install(TARGETS kranzel kranzel-ini kranzel-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 if(TARGET kranzel_standin)
   install(TARGETS kranzel_standin LIBRARY DESTINATION ${KRANZEL_DRIVER_DIR})

@@ -1,14 +1,10 @@
-# The Windows build: kranzel.exe, kranzel-ini.exe and kranzel-check.exe from
-# the same sources, against the Windows ODBC driver manager (odbc32), linked
+# The Windows build's settings: kranzel.exe, kranzel-ini.exe and
+# kranzel-check.exe are the targets of the top CMakeLists.txt, built from the
+# same sources against the Windows ODBC driver manager (odbc32) and linked
 # statically against the C and C++ runtimes so that a bare Windows machine
-# with its ODBC driver manager runs them. The stand-in and the tests are
-# Linux programs and are not built here. Included by the top CMakeLists.txt
-# when WIN32.
-#
-# Every .exe carries a version resource (packaging/windows/version.rc.in)
-# and is stripped after linking; its debug information stays in the build
-# folder as <name>.exe.debug (found by gdb through the .gnu_debuglink the
-# stripped file keeps), for the analysis of a crash on an installation.
+# with its ODBC driver manager runs them. Included by the top CMakeLists.txt
+# when WIN32, before it defines the targets (the options below apply to
+# targets defined after them); cmake/windows-package.cmake follows them.
 
 # <windows.h> comes before <sql.h>; without these it would also bring min/max
 # macros and most of the Windows API into every file.
@@ -20,104 +16,4 @@ enable_language(RC)
 # (GCC bug 105329); the Linux build keeps the warning.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
   add_compile_options(-Wno-restrict)
-endif()
-
-file(GLOB KRANZEL_CORE_SOURCES CONFIGURE_DEPENDS
-  src/platform/*.cpp src/util/*.cpp src/log/*.cpp src/config/*.cpp src/db/*.cpp
-  src/importers/*.cpp src/run/*.cpp)
-list(FILTER KRANZEL_CORE_SOURCES EXCLUDE REGEX ".*/src/run/main\\.cpp$")
-add_library(kranzel_core STATIC ${KRANZEL_CORE_SOURCES})
-target_include_directories(kranzel_core PUBLIC src)
-target_link_libraries(kranzel_core PUBLIC odbc32)
-target_compile_definitions(kranzel_core PUBLIC KRANZEL_VERSION="${PROJECT_VERSION}")
-
-add_executable(kranzel src/run/main.cpp)
-target_link_libraries(kranzel PRIVATE kranzel_core)
-add_executable(kranzel-ini tools/kranzel_ini.cpp)
-target_link_libraries(kranzel-ini PRIVATE kranzel_core)
-add_executable(kranzel-check tools/kranzel_check.cpp tools/check_installation.cpp)
-target_link_libraries(kranzel-check PRIVATE kranzel_core)
-
-set(KRANZEL_WINDOWS_PROGRAMS kranzel kranzel-ini kranzel-check)
-set(KRANZEL_RC_DESCRIPTION_kranzel "kranzel: import of one interface file into the database")
-set(KRANZEL_RC_DESCRIPTION_kranzel-ini "kranzel-ini: the encrypted configuration file")
-set(KRANZEL_RC_DESCRIPTION_kranzel-check "kranzel-check: check of a delivery or an installation")
-foreach(program ${KRANZEL_WINDOWS_PROGRAMS})
-  set(KRANZEL_RC_NAME ${program})
-  set(KRANZEL_RC_DESCRIPTION "${KRANZEL_RC_DESCRIPTION_${program}}")
-  configure_file(packaging/windows/version.rc.in ${CMAKE_BINARY_DIR}/${program}.rc @ONLY)
-  target_sources(${program} PRIVATE ${CMAKE_BINARY_DIR}/${program}.rc)
-  add_custom_command(TARGET ${program} POST_BUILD
-    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${program}> $<TARGET_FILE_NAME:${program}>.debug
-    COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${program}>.debug
-            $<TARGET_FILE_NAME:${program}>
-    WORKING_DIRECTORY $<TARGET_FILE_DIR:${program}>
-    COMMENT "Stripping ${program}.exe (debug information kept in ${program}.exe.debug)"
-    VERBATIM)
-endforeach()
-
-# The delivery helper, beside the programs (CR LF, as cmd.exe reads a batch
-# file best).
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             ${PROJECT_SOURCE_DIR}/packaging/windows/kranzel-deliveries.cmd)
-file(READ packaging/windows/kranzel-deliveries.cmd KRANZEL_DELIVERIES_CMD)
-string(REPLACE "\n" "\r\n" KRANZEL_DELIVERIES_CMD "${KRANZEL_DELIVERIES_CMD}")
-file(WRITE ${CMAKE_BINARY_DIR}/kranzel-deliveries.cmd "${KRANZEL_DELIVERIES_CMD}")
-
-# The Windows zip (cpack -G ZIP, or scripts/build-windows.sh), laid out as
-# the installation root, so that "Extract All" into the root gives what the
-# MSI installs: Kranzel\bin\ (the programs and the delivery helper, the
-# working directory), Kranzel\README.txt (the administrator's page),
-# Kranzel\schema\qvsystem.sql, and the empty folders Files\ and
-# Valdura_php\log\ that kranzel needs (extracting adds nothing to them when
-# they are there already).
-install(TARGETS ${KRANZEL_WINDOWS_PROGRAMS} RUNTIME DESTINATION Kranzel/bin)
-install(FILES ${CMAKE_BINARY_DIR}/kranzel-deliveries.cmd DESTINATION Kranzel/bin)
-install(FILES schema/qvsystem.sql DESTINATION Kranzel/schema)
-install(DIRECTORY DESTINATION Files)
-install(DIRECTORY DESTINATION Valdura_php/log)
-# docs/windows.md, with Windows line ends, is the README.txt of the zip and
-# of the MSI.
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/windows.md)
-file(READ docs/windows.md KRANZEL_WINDOWS_README)
-string(REPLACE "\n" "\r\n" KRANZEL_WINDOWS_README "${KRANZEL_WINDOWS_README}")
-file(WRITE ${CMAKE_BINARY_DIR}/README.txt "${KRANZEL_WINDOWS_README}")
-install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION Kranzel)
-set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME kranzel)
-if(PROJECT_VERSION)
-  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-else()
-  set(CPACK_PACKAGE_FILE_NAME kranzel-windows-x64)
-endif()
-set(CPACK_SYSTEM_NAME windows-x64)
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-include(CPack)
-
-# The MSI (target msi, run by scripts/build-windows.sh): wixl from msitools
-# builds packaging/windows/kranzel.wxs from the shipped files staged flat in
-# msi/. The tests build an upgrade from the same staging with another
-# version (see tests/wine).
-find_program(KRANZEL_WIXL wixl)
-set(KRANZEL_MSI ${CMAKE_BINARY_DIR}/kranzel-${PROJECT_VERSION}-x64.msi)
-set(KRANZEL_MSI_STAGE ${CMAKE_BINARY_DIR}/msi)
-if(KRANZEL_WIXL)
-  file(MAKE_DIRECTORY ${KRANZEL_MSI_STAGE})
-  add_custom_command(OUTPUT ${KRANZEL_MSI}
-    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:kranzel> $<TARGET_FILE:kranzel-ini>
-            $<TARGET_FILE:kranzel-check> ${CMAKE_BINARY_DIR}/kranzel-deliveries.cmd
-            ${CMAKE_BINARY_DIR}/README.txt ${PROJECT_SOURCE_DIR}/schema/qvsystem.sql
-            ${KRANZEL_MSI_STAGE}
-    COMMAND ${KRANZEL_WIXL} -a x64 -D Version=${PROJECT_VERSION} -o ${KRANZEL_MSI}
-            ${PROJECT_SOURCE_DIR}/packaging/windows/kranzel.wxs
-    WORKING_DIRECTORY ${KRANZEL_MSI_STAGE}
-    DEPENDS ${KRANZEL_WINDOWS_PROGRAMS} ${PROJECT_SOURCE_DIR}/packaging/windows/kranzel.wxs
-            ${CMAKE_BINARY_DIR}/kranzel-deliveries.cmd ${CMAKE_BINARY_DIR}/README.txt
-            ${PROJECT_SOURCE_DIR}/schema/qvsystem.sql
-    COMMENT "Building kranzel-${PROJECT_VERSION}-x64.msi with wixl"
-    VERBATIM)
-  add_custom_target(msi DEPENDS ${KRANZEL_MSI})
-else()
-  add_custom_target(msi COMMAND ${CMAKE_COMMAND} -E echo
-    "wixl not found: install the Debian package wixl (msitools) to build the MSI" COMMAND false)
 endif()

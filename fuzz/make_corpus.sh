@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Writes the seed corpora of the fuzz targets into fuzz/corpus/<target>/ from
 # the demo's sample files and configuration records like those the tests
-# use. Needs a built kranzel-ini (first argument, default build/kranzel-ini).
-# The seeds are committed; run this again when a record layout changes.
+# use. Needs a built kranzel-ini (first argument, default build/kranzel-ini)
+# and the kranzel beside it, whose usage text lists the file types in the
+# order of their table. The seeds are committed; run this again when a record
+# layout or the table of file types changes.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 ini_tool="${1:-$root/build/kranzel-ini}"
+kranzel="$(dirname "$ini_tool")/kranzel"
 corpus="$root/fuzz/corpus"
-rm -rf "$corpus"
+# The seeds written here are overwritten; seeds added by hand (the inputs of
+# past findings, such as fuzz_import/sld-tswamp-207-leading-blank) stay.
 mkdir -p "$corpus"/{fuzz_import,fuzz_text_reader,fuzz_ini,fuzz_cipher}
 
 pad() { printf "%-${1}.${1}s" "$2"; }
@@ -21,11 +25,19 @@ chmod +x "$BIN/standin/kranzel-standin"
 # shellcheck source=../scripts/demo_samples.sh
 source "$root/scripts/demo_samples.sh"
 
-# fuzz_import: byte 0 the file type (the importers' order in fuzz_import.cpp),
-# byte 1 the flags, bytes 2-9 the sink's answers, then the file.
-types=(20P 35P 41P MND IDN SLD KST BKL FTG MST MDT FCD)
+# fuzz_import: byte 0 the file type (its place in the table of file types,
+# read from the usage text's "Dateityp" lines), byte 1 the flags, bytes 2-9
+# the sink's answers, then the file. A type without demo samples gets no
+# seeds.
+mapfile -t types < <("$kranzel" | tr -d '\r' |
+  sed -n 's/^\(Dateityp  : \|            \)\([0-9A-Za-z]\{3\}\) .*/\2/p' | tr '[:lower:]' '[:upper:]')
+[ ${#types[@]} -gt 0 ] || { echo "make_corpus.sh: no file types in the usage text of $kranzel" >&2; exit 1; }
 for i in "${!types[@]}"; do
   t="${types[$i]}"
+  if ! declare -F "sample_${t}_1" >/dev/null; then
+    echo "make_corpus.sh: no demo samples of $t in scripts/demo_samples.sh, no seeds for it" >&2
+    continue
+  fi
   byte=$(printf '\\%03o' "$i")
   # Every UPDATE answered "no row", so every INSERT is formatted too.
   { printf "$byte"'\000\001\001\001\001\001\001\001\001'; "sample_${t}_1"; } >"$corpus/fuzz_import/${t}_1"

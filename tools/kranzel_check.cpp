@@ -39,14 +39,20 @@ constexpr int kUsageError = 2;
 // Problems listed before the rest are only counted.
 constexpr long kProblemLimit = 100;
 
-const char kUsage[] =
+// The usage text. The types of TYPE come from the table of file types, so a
+// new type is listed without a change here.
+constexpr const char* kUsageHead =
     "kranzel-check: what kranzel would do with a delivery, or whether an installation\n"
     "reaches its database; reads only, writes nothing\n"
     "\n"
     "Usage:\n"
     "  kranzel-check FILE TYPE [UPD] [options]\n"
-    "      read FILE as kranzel reads a delivery of TYPE (20P, 35P, 41P, MND, SLD, IDN,\n"
-    "      KST, BKL, FTG, MST, MDT, FCD) and list every line the import would reject\n"
+    "      read FILE as kranzel reads a delivery of TYPE (";
+constexpr const char* kUsageTypesIndent = "      ";
+// The list of types wraps before a code that would end past this column.
+constexpr std::size_t kUsageWidth = 82;
+constexpr const char* kUsageTail =
+    ") and list every line the import would reject\n"
     "      (line number, expected and actual length, where it deviates) and every\n"
     "      value the database would refuse to convert; ends with 'N records, M rejected'\n"
     "    --show             print each record's columns as the import stores them\n"
@@ -68,6 +74,29 @@ const char kUsage[] =
     "\n"
     "Exit codes: 0 the import would succeed / the installation is fine,\n"
     "1 it would fail / something is wrong, 2 bad arguments or FILE cannot be opened.\n";
+
+std::string Usage() {
+  std::string text = kUsageHead;
+  std::size_t column = text.size() - text.rfind('\n') - 1;
+  bool first = true;
+  for (const importers::FileType* type : importers::FileTypes()) {
+    const std::string code = type->code;
+    if (!first) {
+      // The comma, a blank, the code and the comma or parenthesis after it.
+      if (column + 2 + code.size() + 1 > kUsageWidth) {
+        text += std::string(",\n") + kUsageTypesIndent;
+        column = std::string(kUsageTypesIndent).size();
+      } else {
+        text += ", ";
+        column += 2;
+      }
+    }
+    first = false;
+    text += code;
+    column += code.size();
+  }
+  return text + kUsageTail;
+}
 
 int UsageError(const std::string& message) {
   std::cerr << "kranzel-check: " << message << "\nTry 'kranzel-check --help'.\n";
@@ -664,7 +693,7 @@ int main(int argc, char** argv) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") {
-      std::cout << kUsage;
+      std::cout << Usage();
       return kWouldSucceed;
     } else if (a == "--version") {
       std::cout << "kranzel-check " KRANZEL_VERSION "\n";

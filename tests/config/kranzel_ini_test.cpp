@@ -19,6 +19,7 @@
 
 #include "config/cipher.h"
 #include "config/ini.h"
+#include "support/files.h"
 
 // AddressSanitizer reserves far more address space than any limit allows.
 #if defined(__SANITIZE_ADDRESS__)
@@ -30,6 +31,9 @@
 #endif
 
 namespace {
+
+using support::Slurp;
+using support::Spit;
 
 struct Outcome {
   int exitCode = -1;
@@ -50,7 +54,7 @@ class KranzelIniTest : public ::testing::Test {
   // Runs kranzel-ini with `args`, feeding `input` on standard input.
   Outcome Run(const std::vector<std::string>& args, const std::string& input = "") {
     const std::string in = dir_ + "/.in", out = dir_ + "/.out", err = dir_ + "/.err";
-    Write(in, input);
+    Spit(in, input);
     pid_t pid = fork();
     if (pid == 0) {
       int fdIn = open(in.c_str(), O_RDONLY);
@@ -78,21 +82,11 @@ class KranzelIniTest : public ::testing::Test {
     int status = 0;
     waitpid(pid, &status, 0);
     outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    outcome.out = Read(out);
-    outcome.err = Read(err);
+    outcome.out = Slurp(out);
+    outcome.err = Slurp(err);
     return outcome;
   }
 
-  static void Write(const std::string& path, const std::string& content) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << content;
-  }
-  static std::string Read(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-  }
   static std::string Hex(const std::string& plain) {
     return config::EncryptHex(plain, config::kIniKey);
   }
@@ -167,9 +161,9 @@ TEST_F(KranzelIniTest, SetReplacesFirstRecordAndKeepsOthersByteForByte) {
   const std::string foreign = "mail;MAIL;x\n7;SMTP;" + Hex("mail.example") + "\n";
   const std::string login = Rec("5", "LOGIN", Hex("old"));
   const std::string second = Rec("6", "LOGIN", Hex("second"));
-  Write(file_, foreign + login + second + Rec("2", "PASS", Hex("geheim")));
+  Spit(file_, foreign + login + second + Rec("2", "PASS", Hex("geheim")));
   SetOk("LOGIN", "new");
-  std::string after = Read(file_);
+  std::string after = Slurp(file_);
   EXPECT_EQ(after.substr(0, foreign.size()), foreign);
   EXPECT_EQ(after.substr(foreign.size(), login.size()), Rec("5", "LOGIN", Hex("new")));
   EXPECT_EQ(after.substr(foreign.size() + login.size()), second + Rec("2", "PASS", Hex("geheim")));
@@ -179,7 +173,7 @@ TEST_F(KranzelIniTest, SetReplacesFirstRecordAndKeepsOthersByteForByte) {
 TEST_F(KranzelIniTest, SetRenumbersRecordThatWouldShadow) {
   // The LOGIN record numbered 0 answers every lookup; rewritten, it gets a
   // number of its own.
-  Write(file_, Rec("0", "LOGIN", Hex("old")) + Rec("1", "PASS", Hex("geheim")));
+  Spit(file_, Rec("0", "LOGIN", Hex("old")) + Rec("1", "PASS", Hex("geheim")));
   SetOk("LOGIN", "new");
   EXPECT_EQ(Tool("LOGIN"), "new");
   EXPECT_EQ(Tool("PASS"), "geheim");
@@ -189,9 +183,9 @@ TEST_F(KranzelIniTest, SetRenumbersRecordThatWouldShadow) {
 
 TEST_F(KranzelIniTest, SetKeepsCrLfFile) {
   const std::string old = "[LOGIN];LOGIN;\r\n1;LOGIN;" + Hex("kranzel") + "\r\n";
-  Write(file_, old);
+  Spit(file_, old);
   SetOk("PASS", "geheim");
-  std::string after = Read(file_);
+  std::string after = Slurp(file_);
   EXPECT_EQ(after.substr(0, old.size()), old);
   EXPECT_EQ(after.substr(old.size()), "[PASS];PASS;\r\n2;PASS;" + Hex("geheim") + "\r\n");
   EXPECT_EQ(Tool("LOGIN"), "kranzel");
@@ -200,14 +194,14 @@ TEST_F(KranzelIniTest, SetKeepsCrLfFile) {
 
 TEST_F(KranzelIniTest, SetAddsLineEndToLastLineAndKeepsOrphanLast) {
   const std::string rec = Rec("1", "LOGIN", Hex("kranzel"));
-  Write(file_, rec.substr(0, rec.size() - 1));  // last line without line end
+  Spit(file_, rec.substr(0, rec.size() - 1));  // last line without line end
   SetOk("PASS", "geheim");
   EXPECT_EQ(Tool("LOGIN"), "kranzel");
   EXPECT_EQ(Tool("PASS"), "geheim");
 
-  Write(file_, rec + "\n");  // a blank last line: a record without line 2
+  Spit(file_, rec + "\n");  // a blank last line: a record without line 2
   SetOk("PASS", "geheim");
-  std::string after = Read(file_);
+  std::string after = Slurp(file_);
   EXPECT_EQ(after.back(), '\n');
   EXPECT_EQ(after.substr(after.size() - 2), "\n\n");
   EXPECT_EQ(Tool("PASS"), "geheim");
@@ -232,31 +226,31 @@ TEST_F(KranzelIniTest, SetReadsValueFromStandardInput) {
 TEST_F(KranzelIniTest, SetLongestValueAndRefusesLonger) {
   SetOk("LOGIN", std::string(96, 'd'));
   EXPECT_EQ(Tool("LOGIN"), std::string(96, 'd'));
-  std::string before = Read(file_);
+  std::string before = Slurp(file_);
   Outcome o = Run({"set", file_, "LOGIN", std::string(97, 'd')});
   EXPECT_EQ(o.exitCode, 2);
   EXPECT_NE(o.err.find("longer than 96"), std::string::npos) << o.err;
-  EXPECT_EQ(Read(file_), before);
+  EXPECT_EQ(Slurp(file_), before);
 }
 
 TEST_F(KranzelIniTest, SetRefusesBadKeysAndLeavesFileAlone) {
-  Write(file_, GoodFile());
+  Spit(file_, GoodFile());
   for (const std::string& key : {std::string(""), std::string("A;B"), std::string(100, 'K')}) {
     Outcome o = Run({"set", file_, key, "v"});
     EXPECT_EQ(o.exitCode, 2) << key;
     EXPECT_NE(o.err.find("kranzel-ini: "), std::string::npos);
   }
-  EXPECT_EQ(Read(file_), GoodFile());
+  EXPECT_EQ(Slurp(file_), GoodFile());
 }
 
 TEST_F(KranzelIniTest, SetRefusesWhenTheToolWouldMisreadTheRecord) {
   // A line 1 longer than the tool reads puts every later record out of step.
   const std::string broken = "x;S;" + std::string(250, 'y') + "\n1;A;" + Hex("a") + "\n";
-  Write(file_, broken);
+  Spit(file_, broken);
   Outcome o = Run({"set", file_, "LOGIN", "kranzel"});
   EXPECT_EQ(o.exitCode, 2);
   EXPECT_NE(o.err.find("misread"), std::string::npos) << o.err;
-  EXPECT_EQ(Read(file_), broken);
+  EXPECT_EQ(Slurp(file_), broken);
   std::vector<std::string> leftovers;
   for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
     if (entry.path().filename().string().find("kranzel-ini") != std::string::npos) {
@@ -267,7 +261,7 @@ TEST_F(KranzelIniTest, SetRefusesWhenTheToolWouldMisreadTheRecord) {
 }
 
 TEST_F(KranzelIniTest, SetThroughSymbolicLinkKeepsTheLink) {
-  Write(file_, GoodFile());
+  Spit(file_, GoodFile());
   const std::string link = dir_ + "/link.ini";
   std::filesystem::create_symlink(file_, link);
   SetOk(link, "LOGIN", "other");
@@ -276,7 +270,7 @@ TEST_F(KranzelIniTest, SetThroughSymbolicLinkKeepsTheLink) {
 }
 
 TEST_F(KranzelIniTest, GetTellsWhenAnotherRecordAnswers) {
-  Write(file_, "lead;section\n9;OTHER;" + Hex("shadow") + "\n" + GoodFile());
+  Spit(file_, "lead;section\n9;OTHER;" + Hex("shadow") + "\n" + GoodFile());
   Outcome o = Run({"get", file_, "LOGIN"});
   EXPECT_EQ(o.exitCode, 0);
   EXPECT_EQ(o.out, "shadow\n");
@@ -329,7 +323,7 @@ TEST_F(KranzelIniTest, CheckFlagsEachProblemKind) {
   };
   for (const CheckCase& c : cases) {
     SCOPED_TRACE(c.name);
-    Write(file_, c.content);
+    Spit(file_, c.content);
     Outcome o = Run({"check", file_});
     EXPECT_EQ(o.exitCode, 1) << o.out;
     EXPECT_NE(o.out.find(file_ + c.expected), std::string::npos) << o.out;
@@ -339,9 +333,9 @@ TEST_F(KranzelIniTest, CheckFlagsEachProblemKind) {
 
 TEST_F(KranzelIniTest, CheckAcceptsLongestDatabaseAndLaterShadows) {
   // A record numbered 0 after all four keys answers none of their lookups.
-  Write(file_, GoodFile().substr(0, GoodFile().rfind("[DATABASE]")) +
-                   Rec("4", "DATABASE", Hex(std::string(32, 'D'))) + Rec("0", "OTHER", Hex("x")) +
-                   "[Y]\n");
+  Spit(file_, GoodFile().substr(0, GoodFile().rfind("[DATABASE]")) +
+                  Rec("4", "DATABASE", Hex(std::string(32, 'D'))) + Rec("0", "OTHER", Hex("x")) +
+                  "[Y]\n");
   Outcome o = Run({"check", file_});
   EXPECT_EQ(o.out.find("DATABASE value"), std::string::npos) << o.out;
   EXPECT_EQ(o.out.find("OTHER"), std::string::npos) << o.out;
@@ -362,7 +356,7 @@ TEST_F(KranzelIniTest, NewFileIsOwnerOnlyAndReadableFileIsWarnedAbout) {
 
   // An existing file keeps its mode; a password file others can read is
   // warned about by check and by set PASS, without changing either's result.
-  Write(file_, GoodFile());
+  Spit(file_, GoodFile());
   fs::permissions(file_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                              fs::perms::others_read);
   Outcome check = Run({"check", file_});
@@ -381,10 +375,10 @@ TEST_F(KranzelIniTest, NewFileIsOwnerOnlyAndReadableFileIsWarnedAbout) {
 }
 
 TEST_F(KranzelIniTest, ValuesTheToolWouldNotUseAreRefusedWithTheirLimit) {
-  Write(file_, GoodFile());
+  Spit(file_, GoodFile());
   SetOk("DATABASE", std::string(32, 'D'));  // the longest name the driver manager takes
   EXPECT_EQ(Tool("DATABASE"), std::string(32, 'D'));
-  const std::string before = Read(file_);
+  const std::string before = Slurp(file_);
   for (const std::string& value : {std::string(33, 'D'), std::string(40, 'D'), std::string()}) {
     Outcome o = Run({"set", file_, "DATABASE", value});
     EXPECT_EQ(o.exitCode, 2) << value.size();
@@ -393,7 +387,7 @@ TEST_F(KranzelIniTest, ValuesTheToolWouldNotUseAreRefusedWithTheirLimit) {
               std::string::npos)
         << o.err;
   }
-  EXPECT_EQ(Read(file_), before);
+  EXPECT_EQ(Slurp(file_), before);
 
   // decrypt takes only what the file stores: upper-case digits, whole blocks.
   const std::string hex = Hex("geheim");
@@ -475,9 +469,8 @@ TEST_F(KranzelIniTest, FifoAndDeviceAreRefusedAtOnceWithTheirReason) {
 
 TEST_F(KranzelIniTest, CheckFailsForAValueThatDecryptsToUnprintableBytes) {
   // PASS encrypted under another key: kranzel would log in with garbage.
-  Write(file_, Rec("1", "LOGIN", Hex("kranzel")) +
-                   Rec("2", "PASS", config::EncryptHex("geheim", "ANDERS")) +
-                   Rec("3", "DB_SYSTEM", Hex("MSSQL")) + Rec("4", "DATABASE", Hex("KRANZELDB")));
+  Spit(file_, Rec("1", "LOGIN", Hex("kranzel")) + Rec("2", "PASS", config::EncryptHex("geheim", "ANDERS")) +
+                  Rec("3", "DB_SYSTEM", Hex("MSSQL")) + Rec("4", "DATABASE", Hex("KRANZELDB")));
   Outcome o = Run({"check", file_});
   EXPECT_EQ(o.exitCode, 1) << o.out;
   EXPECT_NE(o.out.find(file_ + ":4: the value of PASS decrypts to unprintable bytes"),

@@ -15,6 +15,7 @@
 
 #include "e2e/harness.h"
 #include "log/log.h"
+#include "support/files.h"
 
 namespace fs = std::filesystem;
 using e2e::Installation;
@@ -23,16 +24,8 @@ using ::testing::HasSubstr;
 
 namespace {
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void Spit(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
+using support::Slurp;
+using support::Spit;
 
 // Lines of `width` characters (line end included), numbered after `prefix`,
 // as many as fit into `size` bytes.

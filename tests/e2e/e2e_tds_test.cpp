@@ -26,6 +26,7 @@
 
 #include "e2e/harness.h"
 #include "e2e/tds_raw_client.h"
+#include "support/files.h"
 
 using e2e::Installation;
 using e2e::Login7;
@@ -154,12 +155,7 @@ std::string Tm(int type) {
   return headers + body;
 }
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using support::Slurp;
 
 TEST(TdsListener, SessionsRunSideBySideBoundedAndKranzelImportsMeanwhile) {
   SKIP_WITHOUT_FREETDS();
@@ -471,11 +467,9 @@ TEST(TdsListener, BadPacketsCloseOnlyTheirConnection) {
   auto r = db.Run({"in/20P.txt", "20P"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(db.Query("SELECT M20Trm FROM QVSYSTEM.MGSST20P"), std::vector<Row>{Row{"TERM01"}});
-  std::ifstream log(db.root + "/listener.log");
-  std::stringstream text;
-  text << log.rdbuf();
-  EXPECT_THAT(text.str(), HasSubstr("malformed packet header"));
-  EXPECT_THAT(text.str(), HasSubstr("request larger than"));
+  const std::string log = Slurp(db.root + "/listener.log");
+  EXPECT_THAT(log, HasSubstr("malformed packet header"));
+  EXPECT_THAT(log, HasSubstr("request larger than"));
 }
 
 TEST(TdsListener, ATricklingClientIsDroppedWhenItsPacketIsLate) {
@@ -511,11 +505,9 @@ TEST(TdsListener, ATricklingClientIsDroppedWhenItsPacketIsLate) {
     EXPECT_LT(sent, packet.size()) << "the listener waited for the whole packet";
   }
   db.StopListener();
-  std::ifstream log(db.root + "/listener.log");
-  std::stringstream text;
-  text << log.rdbuf();
-  EXPECT_THAT(text.str(), HasSubstr("closed: the client stalled"));
-  EXPECT_THAT(text.str(), HasSubstr("closed: packet cut short (100 bytes announced)"));
+  const std::string log = Slurp(db.root + "/listener.log");
+  EXPECT_THAT(log, HasSubstr("closed: the client stalled"));
+  EXPECT_THAT(log, HasSubstr("closed: packet cut short (100 bytes announced)"));
 }
 
 TEST(TdsListener, MissingDatabaseIsRefusedAtStart) {

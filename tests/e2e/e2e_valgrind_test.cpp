@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "e2e/harness.h"
+#include "support/files.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define KRANZEL_SANITIZED 1
@@ -73,12 +74,7 @@ int RunUnderValgrind(const e2e::Installation& inst, const std::vector<std::strin
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
+using support::Slurp;
 
 std::string Line20P(const std::string& trm, const std::string& zz2, const std::string& ofb) {
   return e2e::Record({{trm, 255}, {"01", 2}, {"1", 1}, {zz2, 5}, {"0600", 4}, {ofb, 4}});

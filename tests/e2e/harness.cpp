@@ -20,6 +20,8 @@
 #include <gtest/gtest.h>
 
 #include "config/ini_writer.h"
+#include "support/files.h"
+#include "support/installation.h"
 
 namespace fs = std::filesystem;
 
@@ -27,17 +29,9 @@ namespace e2e {
 
 namespace {
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void Spit(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-}
+using support::AllCrLf;
+using support::Slurp;
+using support::Spit;
 
 // Runs `argv` in `cwd` with extra environment; returns exit code, stdout.
 // Everything the child needs is prepared before the fork, so that runs may
@@ -89,10 +83,6 @@ std::string Env(const char* name) {
   return v ? v : "";
 }
 
-#ifndef TDSODBC_LIB
-#define TDSODBC_LIB "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so"
-#endif
-
 // A sanitizer build must accept faketime's preload ahead of its runtime.
 std::string AsanOptions() {
   std::string asan = Env("ASAN_OPTIONS");
@@ -124,24 +114,12 @@ std::string WineShell(const std::vector<std::string>& argv) {
   return line;
 }
 
-// True when every line feed in `text` follows a carriage return and no
-// carriage return stands alone.
-bool AllCrLf(const std::string& text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) return false;
-    if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) return false;
-  }
-  return true;
-}
-
 // A Windows program's text as the Linux build's: CR LF read as a line end,
 // and the installation's own paths, which the Windows build names as its
 // installations know them (..\..\Valdura_php\log\kranzel.log), in the Linux
 // build's form (../../Valdura_php/log/kranzel.log).
 std::string AsLinuxText(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i)
-    if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') out += text[i];
+  std::string out = support::LfText(text);
   for (const auto& [windows, linux] :
        {std::pair<std::string, std::string>{R"(..\..\Valdura_php\log\)", "../../Valdura_php/log/"},
         {R"(..\..\Files\)", "../../Files/"}})
@@ -201,9 +179,7 @@ void WineSession::SetUp() {
     std::cout << "Windows programs under Wine skipped: " << why << std::endl;
     std::exit(77);
   }
-  std::string tmpl = (fs::temp_directory_path() / "kranzel-wine-XXXXXX").string();
-  if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp");
-  g_winePrefix = tmpl;
+  g_winePrefix = support::MakeTempDir("kranzel-wine");
   auto start = std::chrono::steady_clock::now();
   // The server first, on the real clock and persistent; then the prefix and
   // the services every session starts, on the real clock too and with their
@@ -255,7 +231,7 @@ std::string TdsUnavailable() {
 #ifndef STANDIN_SERVER
   return "kranzel-standin-server is not built";
 #else
-  if (access(TDSODBC_LIB, R_OK) != 0)
+  if (access(support::TdsDriver().c_str(), R_OK) != 0)
     return "the FreeTDS ODBC driver (package tdsodbc) is not installed";
   return "";
 #endif
@@ -266,37 +242,21 @@ Installation::Installation(Path path, Platform platform) : path_(path), platform
     throw std::runtime_error("a Windows installation needs the WineSession");
   if (path_ == Path::Tds && !TdsUnavailable().empty())
     throw std::runtime_error("KRANZEL_E2E_TDS: " + TdsUnavailable());
-  std::string tmpl = (fs::temp_directory_path() / "kranzel-e2e-XXXXXX").string();
-  if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp");
-  root = tmpl;
-  workDir = root + "/x/y";
-  odbcDir = root + "/odbc";
-  dbPath = odbcDir + "/db.sqlite";
-  journalPath = odbcDir + "/journal.sql";
-  controlPath = odbcDir + "/control";
-  fs::create_directories(root + "/Files");
-  fs::create_directories(root + "/Valdura_php/log");
-  fs::create_directories(workDir + "/in");
-  fs::create_directories(odbcDir);
-  Spit(controlPath, "");
-  SetIni("LOGIN", "kranzel");
-  SetIni("PASS", "geheim");
-  SetIni("DB_SYSTEM", "MSSQL");
-  SetIni("DATABASE", "KRANZELDB");
-  RunResult made = Capture(
-      {STANDIN_TOOL, "create", dbPath, std::string(KRANZEL_SOURCE_DIR) + "/schema/qvsystem.sql"},
-      "", {}, odbcDir + "/stderr.txt");
+  const support::InstallationLayout layout = support::InstallationLayout::Create("kranzel-e2e");
+  root = layout.root;
+  workDir = layout.workDir;
+  odbcDir = layout.odbcDir;
+  dbPath = layout.dbPath;
+  journalPath = layout.journalPath;
+  controlPath = layout.controlPath;
+  for (const auto& [key, value] : support::InitialConfiguration()) SetIni(key, value);
+  RunResult made = Capture(support::CreateDatabaseCommand(STANDIN_TOOL, dbPath), "", {},
+                           odbcDir + "/stderr.txt");
   if (made.exitCode != 0)
     throw std::runtime_error("kranzel-standin create failed: " + Slurp(odbcDir + "/stderr.txt"));
-  extra_ = {{"Driver", "KranzelStandin"}, {"Database", dbPath},     {"User", "kranzel"},
-            {"Password", "geheim"},       {"Journal", journalPath}, {"Control", controlPath}};
-  Spit(odbcDir + "/odbcinst.ini",
-       "[KranzelStandin]\nDescription = SQL Server stand-in\nDriver = " STANDIN_LIB
-       "\n"
-       "[FreeTDS]\nDescription = FreeTDS ODBC driver\nDriver = " TDSODBC_LIB "\n");
-  // FreeTDS reads no system-wide freetds.conf (with its text size and
-  // other settings) but this empty one.
-  Spit(odbcDir + "/freetds.conf", "");
+  extra_ = support::StandinAttributes(layout);
+  extra_.emplace_back("Control", controlPath);
+  Spit(odbcDir + "/odbcinst.ini", support::OdbcInstIni(STANDIN_LIB));
   WriteOdbcIni();
   if (const std::string dir = Env("KRANZEL_E2E_CAPTURE"); !dir.empty()) {
     const testing::TestInfo* t = testing::UnitTest::GetInstance()->current_test_info();
@@ -332,16 +292,9 @@ Installation::~Installation() {
 }
 
 void Installation::WriteOdbcIni() const {
-  std::string ini = "[KRANZELDB]\n";
-  if (path_ == Path::Tds) {
-    // The tool's statements carry the interface files' Windows-1252 bytes;
-    // FreeTDS sends them as UCS-2 and the listener stores the same bytes.
-    ini += "Driver = FreeTDS\nServer = 127.0.0.1\nPort = " + std::to_string(listenerPort_) +
-           "\nTDS_Version = 7.4\nClientCharset = CP1252\n";
-  } else {
-    for (const auto& [k, v] : extra_) ini += k + " = " + v + "\n";
-  }
-  Spit(odbcDir + "/odbc.ini", ini);
+  Spit(odbcDir + "/odbc.ini",
+       support::DsnSection(
+           support::kDsn, path_ == Path::Tds ? support::FreeTdsAttributes(listenerPort_) : extra_));
 }
 
 std::vector<std::pair<std::string, std::string>> Installation::OdbcEnvironment() const {
@@ -441,9 +394,7 @@ void Installation::SetIni(const std::string& key, const std::string& value) {
 }
 
 std::string Installation::WriteFile(const std::string& path, const std::string& content) {
-  fs::path p = fs::path(workDir) / path;
-  fs::create_directories(p.parent_path());
-  Spit(p.string(), content);
+  Spit((fs::path(workDir) / path).string(), content);
   return path;
 }
 
@@ -585,9 +536,17 @@ std::string Installation::ReadLog() const {
 
 std::string Installation::LogPath() const { return root + "/Valdura_php/log/kranzel.log"; }
 
-std::vector<std::string> Installation::LogMessages() const {
+std::vector<std::string> Installation::LogMessages() const { return MessagesOf(ReadLog()); }
+
+std::vector<std::string> WindowsLogMessages(const std::string& logPath) {
+  const std::string raw = Slurp(logPath);
+  EXPECT_TRUE(AllCrLf(raw)) << "a line of the Windows log not ended by CR LF:\n" << raw;
+  return MessagesOf(support::LfText(raw));
+}
+
+std::vector<std::string> MessagesOf(const std::string& log) {
   std::vector<std::string> out;
-  std::istringstream in(ReadLog());
+  std::istringstream in(log);
   std::string line;
   // A message with a line feed inside continues on a line of its own,
   // without a timestamp.

@@ -1,12 +1,8 @@
-// End-to-end harness: a temporary installation tree with a configuration
-// file written by the project's own writer, a stand-in database created from
-// schema/qvsystem.sql, odbcinst.ini and odbc.ini in a directory named by
-// ODBCSYSINI, and the real kranzel binary run from <root>/x/y.
-//
-//   <root>/Files/Valdura.Ini          LOGIN, PASS, DB_SYSTEM, DATABASE
-//   <root>/Valdura_php/log/           kranzel.log, kranzel.old
-//   <root>/x/y/                       working directory of every run
-//   <root>/odbc/odbcinst.ini, odbc.ini, db.sqlite, journal.sql, control
+// End-to-end harness: a temporary installation tree (support/installation.h,
+// shared with the bench) with a configuration file written by the project's
+// own writer, a stand-in database created from schema/qvsystem.sql,
+// odbcinst.ini and odbc.ini in a directory named by ODBCSYSINI, and the real
+// kranzel binary run from <root>/x/y.
 //
 // The same installation runs through one of two database paths: the
 // in-process stand-in driver (the default), or the production driver on
@@ -197,6 +193,15 @@ class Installation {
   std::string capturePath_;                                 // empty: no capture
   std::vector<std::pair<std::string, std::string>> extra_;  // DSN attributes in order
 };
+
+// The messages of a log in the Linux build's form, in order, without their
+// timestamps; a message with a line feed inside continues on a line of its
+// own, without a timestamp.
+std::vector<std::string> MessagesOf(const std::string& log);
+// The messages of a Windows program's log at `logPath` as MessagesOf reads
+// the Linux build's, after checking that every line ends in CR LF. Its own
+// paths stay in the Windows form.
+std::vector<std::string> WindowsLogMessages(const std::string& logPath);
 
 // A fixed-length record: the fields padded (or cut) to their lengths and
 // joined, followed by "\n".

@@ -8,9 +8,9 @@
 // kranzel-deliveries.cmd run by Wine's cmd.exe.
 //
 // One throw-away WINEPREFIX with one wineserver kept running serves the
-// whole run, and each case starts as few Wine processes as it can (the
-// machine is shared). Nothing here waits on the tool's 10 s or 60 s pauses, so no case
-// runs under faketime.
+// whole run (the harness's e2e::WineSession), and each case starts as few
+// Wine processes as it can (the machine is shared). Nothing here waits on the tool's 10 s or 60 s
+// pauses, so no case runs under faketime.
 //
 // Without the Windows build, Wine or wixl the program says why and exits
 // with 77, which ctest reports as skipped.
@@ -28,6 +28,7 @@
 #include <thread>
 
 #include "e2e/harness.h"
+#include "support/files.h"
 
 namespace fs = std::filesystem;
 using e2e::Installation;
@@ -43,44 +44,12 @@ const std::string kBuild = KRANZEL_WINDOWS_DIR;
 const std::string kVersion = KRANZEL_PROJECT_VERSION;
 const std::string kMsi = kBuild + "/kranzel-" + kVersion + "-x64.msi";
 const std::string kWine = KRANZEL_WINE;
-const std::string kWineserver = KRANZEL_WINESERVER;
 const std::string kWixl = KRANZEL_WIXL;
 const char* const kPrograms[] = {"kranzel", "kranzel-ini", "kranzel-check"};
 
-std::string g_prefix;  // the WINEPREFIX of this run
-
-std::vector<std::pair<std::string, std::string>> WineEnv() {
-  // mscoree and mshtml off: Wine would otherwise offer Mono and Gecko.
-  return {{"WINEPREFIX", g_prefix}, {"WINEDEBUG", "-all"}, {"WINEDLLOVERRIDES", "mscoree,mshtml="}};
-}
-
-std::string Shell(const std::string& command) {
-  std::string env;
-  for (const auto& [k, v] : WineEnv()) env += k + "='" + v + "' ";
-  return env + command;
-}
-
-class WinePrefix : public ::testing::Environment {
- public:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "kranzel-wine-msi-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    g_prefix = tmpl;
-    ASSERT_EQ(std::system(Shell("'" + kWine + "' wineboot -i >/dev/null 2>&1").c_str()), 0);
-    // One server for the starts of the run (the boot's server goes first).
-    // It outlives its last client by a minute, not for ever, so that a run
-    // that dies leaves no server behind; TearDown ends it at once.
-    ASSERT_EQ(std::system(Shell("'" + kWineserver + "' -w").c_str()), 0);
-    ASSERT_EQ(std::system(Shell("'" + kWineserver + "' -p60").c_str()), 0);
-  }
-  void TearDown() override {
-    if (g_prefix.empty()) return;
-    [[maybe_unused]] int killed =
-        std::system(Shell("'" + kWineserver + "' -k 2>/dev/null").c_str());
-    std::error_code ec;
-    fs::remove_all(g_prefix, ec);
-  }
-};
+using support::CrLf;
+using support::Slurp;
+using support::Spit;
 
 // A Linux path as Wine names it (drive Z: is the root).
 std::string WinPath(const std::string& path) {
@@ -95,46 +64,14 @@ std::string WinPath(const std::string& path) {
 RunResult Wine(Installation& db, const std::string& dir, const std::vector<std::string>& args) {
   std::vector<std::string> argv = {"sh", "-c", R"(cd "$0" && exec "$@")", dir, kWine};
   argv.insert(argv.end(), args.begin(), args.end());
-  RunResult r = db.RunCommand(argv, WineEnv());
+  RunResult r = db.RunCommand(argv, e2e::WineEnvironment());
   if (r.exitCode >= 126)
     std::cout << args.front() << " ended with " << r.exitCode << "; standard error:\n"
               << db.Stderr() << "\n";
   return r;
 }
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void Spit(const std::string& path, const std::string& content) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
-
-std::string CrLf(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
-
-// The messages of a Windows log (CR LF lines), without their timestamps.
-std::vector<std::string> Messages(const std::string& logPath) {
-  std::vector<std::string> out;
-  std::istringstream in(Slurp(logPath));
-  for (std::string line; std::getline(in, line);) {
-    EXPECT_FALSE(line.empty() || line.back() != '\r') << "not CR LF: " << line;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const bool stamped = line.size() >= 20 && line[4] == '-' && line[10] == ' ' && line[19] == ' ';
-    out.push_back(stamped ? line.substr(20) : line);
-  }
-  return out;
-}
+using e2e::WindowsLogMessages;
 
 std::string Line20P(const std::string& trm, const std::string& ofv) {
   return e2e::Record({{trm, 255}, {"A", 2}, {"1", 1}, {"12345", 5}, {ofv, 4}, {"1700", 4}});
@@ -274,10 +211,11 @@ TEST(Msi, InstallImportCheckUpgradeUninstall) {
   EXPECT_THAT(Rows20P(db),
               ElementsAre(Row{"O'Brien's", "0900", "1700"}, Row{"TERM01", "0800", "1700"}));
   const std::string log = root + "/Valdura_php/log/kranzel.log";
-  EXPECT_EQ(Messages(log), linux.LogMessages());
-  EXPECT_THAT(Messages(log), ElementsAre("2 von 2 Datensaetze in MGSST20P eingefuegt",
-                                         "Die Schnittstellendatei vom Dateityp '20P' wurde "
-                                         "importiert!"));
+  EXPECT_EQ(WindowsLogMessages(log), linux.LogMessages());
+  EXPECT_THAT(WindowsLogMessages(log),
+              ElementsAre("2 von 2 Datensaetze in MGSST20P eingefuegt",
+                          "Die Schnittstellendatei vom Dateityp '20P' wurde "
+                          "importiert!"));
 
   // A wrong password: the check names the connection as the failing step.
   ASSERT_EQ(
@@ -459,7 +397,7 @@ TEST(DeliveriesCmd, ImportsInOrderSetsAsideAndLeavesAGrowingFile) {
   EXPECT_EQ(db.ReadFile("in/zurueckgestellt/41P.1.txt"), delivered41P);
 
   const std::string in = WinPath(db.workDir + "/in");
-  std::vector<std::string> messages = Messages(db.LogPath());
+  std::vector<std::string> messages = WindowsLogMessages(db.LogPath());
   ASSERT_EQ(messages.size(), 7u) << testing::PrintToString(messages);
   EXPECT_EQ(messages[0], "1 von 1 Datensaetze in MGSST20P eingefuegt");
   EXPECT_EQ(messages[1], "Die Schnittstellendatei vom Dateityp '20P' wurde importiert!");
@@ -473,18 +411,12 @@ TEST(DeliveriesCmd, ImportsInOrderSetsAsideAndLeavesAGrowingFile) {
   EXPECT_EQ(messages[6], "Die Schnittstellendatei vom Dateityp 'FCD' wurde importiert!");
 }
 
-// Why the group cannot run here, or "" when it can.
+// Why the group cannot run here beyond what the Wine session checks, or ""
+// when it can.
 std::string MissingPrerequisite() {
-#ifdef KRANZEL_SANITIZE_BUILD
-  return "the stand-in driver of a sanitizer build cannot be loaded into Wine";
-#endif
   for (const char* program : kPrograms)
     if (!fs::exists(kBuild + "/" + program + ".exe"))
       return "no Windows build in " + kBuild + " (scripts/build-windows.sh makes one)";
-  if (kWine.empty() || kWine.find("NOTFOUND") != std::string::npos)
-    return "Wine is not installed (package wine64)";
-  if (kWineserver.empty() || kWineserver.find("NOTFOUND") != std::string::npos)
-    return "wineserver is not installed (package wine64)";
   if (kWixl.empty() || kWixl.find("NOTFOUND") != std::string::npos)
     return "wixl is not installed (package wixl, from msitools)";
   return "";
@@ -500,6 +432,7 @@ int main(int argc, char** argv) {
     std::cout << "Windows deliverable tests under Wine skipped: " << missing << "\n";
     return 77;
   }
-  if (!listing) ::testing::AddGlobalTestEnvironment(new WinePrefix);
+  // The session exits with 77 when Wine itself is missing.
+  if (!listing) e2e::WineSession::Register();
   return RUN_ALL_TESTS();
 }

@@ -23,6 +23,7 @@
 #include <sstream>
 
 #include "e2e/harness.h"
+#include "support/files.h"
 
 namespace fs = std::filesystem;
 using e2e::Installation;
@@ -47,51 +48,10 @@ RunResult RunKranzelExe(Installation& db, const std::vector<std::string>& args) 
   return RunWine(db, kKranzelExe, args);
 }
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// `text` with every line feed preceded by a carriage return.
-std::string CrLf(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
-
-// True when every line feed in `text` follows a carriage return and no
-// carriage return stands alone.
-bool AllCrLf(const std::string& text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) return false;
-    if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) return false;
-  }
-  return true;
-}
-
-// The log of a Windows run as messages, read as the Linux harness reads a
-// log once the CR of every CR LF is gone (after checking that there is one).
-std::vector<std::string> WindowsLogMessages(Installation& db) {
-  const std::string raw = Slurp(db.LogPath());
-  EXPECT_TRUE(AllCrLf(raw)) << "not all CR LF: " << raw;
-  std::vector<std::string> messages;
-  std::size_t from = 0;
-  while (from < raw.size()) {
-    std::size_t end = raw.find("\r\n", from);
-    if (end == std::string::npos) end = raw.size();
-    std::string line = raw.substr(from, end - from);
-    from = end + 2;
-    bool stamped = line.size() >= 20 && line[4] == '-' && line[7] == '-' && line[10] == ' ' &&
-                   line[13] == ':' && line[16] == ':' && line[19] == ' ';
-    messages.push_back(stamped ? line.substr(20) : line);
-  }
-  return messages;
-}
+using e2e::WindowsLogMessages;
+using support::AllCrLf;
+using support::CrLf;
+using support::Slurp;
 
 std::string Line20P(const std::string& trm, const std::string& ofv, const std::string& ofb) {
   return e2e::Record({{trm, 255}, {"A", 2}, {"1", 1}, {"12345", 5}, {ofv, 4}, {ofb, 4}});
@@ -142,12 +102,12 @@ TEST(Windows, Import20PMatchesTheLinuxBuild) {
   }
   EXPECT_EQ(windowsJournal, linuxJournal);
   EXPECT_THAT(windowsJournal, testing::Contains(HasSubstr("M20Trm = 'O''Brien''s'")));
-  EXPECT_THAT(WindowsLogMessages(windows),
+  EXPECT_THAT(WindowsLogMessages(windows.LogPath()),
               ElementsAre("3 von 3 Datensaetze in MGSST20P eingefuegt",
                           "Die Schnittstellendatei vom Dateityp '20P' wurde importiert!",
                           "2 von 2 Datensaetze in MGSST20P eingefuegt",
                           "Die Schnittstellendatei vom Dateityp '20P' wurde importiert!"));
-  EXPECT_EQ(WindowsLogMessages(windows), linux.LogMessages());
+  EXPECT_EQ(WindowsLogMessages(windows.LogPath()), linux.LogMessages());
   EXPECT_THAT(Rows20P(windows), ElementsAre(Row{"O'Brien's", "A", "1", "12345", "0900", "1800"},
                                             Row{"TERM01", "A", "1", "12345", "0800", "1730"}));
   EXPECT_EQ(Rows20P(windows), Rows20P(linux));
@@ -164,7 +124,7 @@ TEST(Windows, WrongRecordLengthFailsAllFiveAttempts) {
   auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(expected.exitCode, 99);
   EXPECT_EQ(got.exitCode, 99);
-  std::vector<std::string> messages = WindowsLogMessages(windows);
+  std::vector<std::string> messages = WindowsLogMessages(windows.LogPath());
   EXPECT_EQ(messages, linux.LogMessages());
   // The message carries the record line with its line feed: one message and
   // its continuation line per attempt, then the end of the run.
@@ -186,7 +146,7 @@ TEST(Windows, DatabaseRefusedAtStartExits99AfterFiveReconnects) {
   RunResult got = RunKranzelExe(windows, {"in/20P.txt", "20P"});
   EXPECT_EQ(expected.exitCode, 99);
   EXPECT_EQ(got.exitCode, 99);
-  std::vector<std::string> messages = WindowsLogMessages(windows);
+  std::vector<std::string> messages = WindowsLogMessages(windows.LogPath());
   EXPECT_EQ(messages, linux.LogMessages());
   // The fixed messages, each failed connect followed by the driver's diagnostic.
   ASSERT_EQ(messages.size(), 17u);
@@ -209,7 +169,7 @@ TEST(Windows, StatementThatIsNeverAnsweredTimesOutAsOnLinux) {
   RunResult got = RunKranzelExe(windows, {"in/20P.txt", "20P"});
   EXPECT_EQ(expected.exitCode, 0);
   EXPECT_EQ(got.exitCode, 0);
-  std::vector<std::string> messages = WindowsLogMessages(windows);
+  std::vector<std::string> messages = WindowsLogMessages(windows.LogPath());
   EXPECT_EQ(messages, linux.LogMessages());
   ASSERT_EQ(messages.size(), 6u);
   EXPECT_EQ(messages[0].rfind("ODBC: HYT00 ", 0), 0u) << messages[0];
@@ -233,7 +193,7 @@ TEST(Windows, LogRotationCountsTheCarriageReturn) {
   const std::string old = Slurp(windows.root + "/Valdura_php/log/kranzel.old");
   EXPECT_EQ(old.size(), 10485761u);
   EXPECT_EQ(old.substr(old.size() - message.size() - 2), message + "\r\n");
-  EXPECT_THAT(WindowsLogMessages(windows),
+  EXPECT_THAT(WindowsLogMessages(windows.LogPath()),
               ElementsAre("Die Schnittstellendatei vom Dateityp '20P' wurde importiert!"));
 }
 
@@ -243,7 +203,7 @@ TEST(Windows, DirectoryAsWorkFileFailsToOpen) {
   Installation windows;
   fs::create_directories(windows.workDir + "/in/20P.txt");
   EXPECT_EQ(RunKranzelExe(windows, {"in/20P.txt", "20P"}).exitCode, 99);
-  std::vector<std::string> messages = WindowsLogMessages(windows);
+  std::vector<std::string> messages = WindowsLogMessages(windows.LogPath());
   ASSERT_EQ(messages.size(), 6u);
   for (int attempt = 0; attempt < 5; ++attempt)
     EXPECT_EQ(messages[attempt], "Oeffnen der Datei fehlgeschlagen.");
