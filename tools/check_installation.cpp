@@ -24,17 +24,11 @@
 #include "config/ini_writer.h"
 #include "db/connection.h"
 #include "db/statement.h"
+#include "importers/importers.h"
 #include "platform/platform.h"
 #include "run/run.h"
 
 namespace {
-
-// The tables the importers read and write.
-constexpr const char* kTables[] = {
-    "MGSST20P",  "MGSST35P",  "QVS401ZLS", "MGSST41P", "QVS112TMD",
-    "QVS301ASW", "QVS113STO", "QVS113AWV", "O2002TSW", "QVS120KID",
-    "QVS301AWB", "MGSSTFTG",  "MGSSTMST",  "MGSSTMDT", "MGSSTFCD",
-};
 
 constexpr const char* kLogDir = "../../Valdura_php/log";
 
@@ -262,10 +256,13 @@ void CheckDatabase(bool configured) {
   } else {
     Report("server timestamp", Status::Ok, timestamp);
   }
-  for (const char* table : kTables) {
-    const std::string reason = ReadNoRows(session, table);
-    Report(std::string("table QVSYSTEM.") + table, reason.empty() ? Status::Ok : Status::Failed,
-           reason.empty() ? "readable" : reason);
+  // The tables of every file type, as the table of file types names them.
+  for (const importers::FileType* type : importers::FileTypes()) {
+    for (const char* table : type->tables) {
+      const std::string reason = ReadNoRows(session, table);
+      Report(std::string("table QVSYSTEM.") + table, reason.empty() ? Status::Ok : Status::Failed,
+             reason.empty() ? "readable" : reason);
+    }
   }
 }
 

@@ -80,6 +80,10 @@ ImportResult Import20P(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in MGSST20P eingefuegt"});
 }
 
-constexpr FileType kFileType20P = {"20P", "20p  f. Datei MGSST20P", kLayout, kLengths, Import20P};
+// The tables the import writes.
+constexpr const char* kTables[] = {"MGSST20P"};
+
+constexpr FileType kFileType20P = {"20P",    "20p  f. Datei MGSST20P", kLayout, kLengths, kTables,
+                                   Import20P};
 
 }  // namespace importers

@@ -121,6 +121,10 @@ ImportResult Import35P(platform::TextReader& file, ImportContext& context) {
            }});
 }
 
-constexpr FileType kFileType35P = {"35P", "35p  f. Datei MGSST35P", kLayout, kLengths, Import35P};
+// The tables the import writes.
+constexpr const char* kTables[] = {"MGSST35P", "QVS401ZLS"};
+
+constexpr FileType kFileType35P = {"35P",    "35p  f. Datei MGSST35P", kLayout, kLengths, kTables,
+                                   Import35P};
 
 }  // namespace importers

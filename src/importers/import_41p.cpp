@@ -84,6 +84,10 @@ ImportResult Import41P(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in MGSST41P eingefuegt"});
 }
 
-constexpr FileType kFileType41P = {"41P", "41p  f. Datei MGSST41P", kLayout, kLengths, Import41P};
+// The tables the import writes.
+constexpr const char* kTables[] = {"MGSST41P"};
+
+constexpr FileType kFileType41P = {"41P",    "41p  f. Datei MGSST41P", kLayout, kLengths, kTables,
+                                   Import41P};
 
 }  // namespace importers

@@ -83,6 +83,10 @@ ImportResult ImportBkl(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in Qvs301Awb eingefuegt"});
 }
 
-constexpr FileType kFileTypeBkl = {"BKL", "BKL  f. Datei AswBkl", kLayout, kLengths, ImportBkl};
+// The tables the import writes.
+constexpr const char* kTables[] = {"QVS301AWB"};
+
+constexpr FileType kFileTypeBkl = {"BKL",    "BKL  f. Datei AswBkl", kLayout, kLengths, kTables,
+                                   ImportBkl};
 
 }  // namespace importers

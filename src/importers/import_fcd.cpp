@@ -106,7 +106,10 @@ ImportResult ImportFcd(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in MGSSTFCD eingefuegt"});
 }
 
-constexpr FileType kFileTypeFcd = {"FCD", "fcd  f. Datei Funktionscodes", kLayout, kLengths,
-                                   ImportFcd};
+// The tables the import writes.
+constexpr const char* kTables[] = {"MGSSTFCD"};
+
+constexpr FileType kFileTypeFcd = {
+    "FCD", "fcd  f. Datei Funktionscodes", kLayout, kLengths, kTables, ImportFcd};
 
 }  // namespace importers

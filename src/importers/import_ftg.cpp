@@ -86,6 +86,10 @@ ImportResult ImportFtg(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in MGSSTFTG eingefuegt"});
 }
 
-constexpr FileType kFileTypeFtg = {"FTG", "ftg  f. Datei Feiertag", kLayout, kLengths, ImportFtg};
+// The tables the import writes.
+constexpr const char* kTables[] = {"MGSSTFTG"};
+
+constexpr FileType kFileTypeFtg = {"FTG",    "ftg  f. Datei Feiertag", kLayout, kLengths, kTables,
+                                   ImportFtg};
 
 }  // namespace importers

@@ -191,6 +191,10 @@ ImportResult ImportIdn(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in Qvs301Asw eingefuegt"});
 }
 
-constexpr FileType kFileTypeIdn = {"IDN", "IDN  f. Datei IDStamm", kLayout, kLengths, ImportIdn};
+// The tables the import writes.
+constexpr const char* kTables[] = {"QVS301ASW", "QVS113STO", "QVS113AWV"};
+
+constexpr FileType kFileTypeIdn = {"IDN",    "IDN  f. Datei IDStamm", kLayout, kLengths, kTables,
+                                   ImportIdn};
 
 }  // namespace importers

@@ -97,6 +97,10 @@ ImportResult ImportKst(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in Qvs120Kid eingefuegt"});
 }
 
-constexpr FileType kFileTypeKst = {"KST", "KST  f. Datei Kostenst", kLayout, kLengths, ImportKst};
+// The tables the import writes.
+constexpr const char* kTables[] = {"QVS120KID"};
+
+constexpr FileType kFileTypeKst = {"KST",    "KST  f. Datei Kostenst", kLayout, kLengths, kTables,
+                                   ImportKst};
 
 }  // namespace importers

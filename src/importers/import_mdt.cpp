@@ -90,7 +90,10 @@ ImportResult ImportMdt(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in MGSSTMDT eingefuegt"});
 }
 
-constexpr FileType kFileTypeMdt = {"MDT", "mdt  f. Datei MitarbeiterDetail", kLayout, kLengths,
-                                   ImportMdt};
+// The tables the import writes.
+constexpr const char* kTables[] = {"MGSSTMDT"};
+
+constexpr FileType kFileTypeMdt = {
+    "MDT", "mdt  f. Datei MitarbeiterDetail", kLayout, kLengths, kTables, ImportMdt};
 
 }  // namespace importers

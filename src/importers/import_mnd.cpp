@@ -81,6 +81,10 @@ ImportResult ImportMnd(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in Qvs112Tmd eingefuegt"});
 }
 
-constexpr FileType kFileTypeMnd = {"MND", "Mnd  f. Datei MNDSTAMM", kLayout, kLengths, ImportMnd};
+// The tables the import writes.
+constexpr const char* kTables[] = {"QVS112TMD"};
+
+constexpr FileType kFileTypeMnd = {"MND",    "Mnd  f. Datei MNDSTAMM", kLayout, kLengths, kTables,
+                                   ImportMnd};
 
 }  // namespace importers

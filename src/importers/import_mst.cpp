@@ -100,7 +100,10 @@ ImportResult ImportMst(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in MGSSTMST eingefuegt"});
 }
 
-constexpr FileType kFileTypeMst = {"MST", "mst  f. Datei MitarbeiterStatus", kLayout, kLengths,
-                                   ImportMst};
+// The tables the import writes.
+constexpr const char* kTables[] = {"MGSSTMST"};
+
+constexpr FileType kFileTypeMst = {
+    "MST", "mst  f. Datei MitarbeiterStatus", kLayout, kLengths, kTables, ImportMst};
 
 }  // namespace importers

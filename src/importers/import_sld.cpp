@@ -165,6 +165,10 @@ ImportResult ImportSld(platform::TextReader& file, ImportContext& context) {
            }});
 }
 
-constexpr FileType kFileTypeSld = {"SLD", "SLD  f. Datei SALDO", kLayout, kLengths, ImportSld};
+// The tables the import writes.
+constexpr const char* kTables[] = {"O2002TSW"};
+
+constexpr FileType kFileTypeSld = {"SLD",    "SLD  f. Datei SALDO", kLayout, kLengths, kTables,
+                                   ImportSld};
 
 }  // namespace importers

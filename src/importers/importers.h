@@ -30,6 +30,9 @@ struct FileType {
   // limit. (The SLD file holds one of its two lengths throughout, told by
   // its first line.)
   std::span<const long> lengths;
+  // The tables of schema QVSYSTEM its import writes (kranzel-check
+  // --installation reads each), in the order the import first writes them.
+  std::span<const char* const> tables;
   Importer import;
 };
 
