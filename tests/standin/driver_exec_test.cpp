@@ -279,15 +279,15 @@ TEST_F(DriverExec, JournalRecordsEveryStatementTextExactlyInOrder) {
   // A text passed with its length, not terminated where the length ends.
   std::string longer = "SELECT 1 -- tail not sent";
   SQLExecDirect(c.h, reinterpret_cast<SQLCHAR*>(longer.data()), 8);
-  EXPECT_EQ(ReadFile(dsn.journalPath), std::string(kMark) + "\nSELECT nonsense FROM nowhere\nSELECT 1\n");
+  EXPECT_EQ(Slurp(dsn.journalPath), std::string(kMark) + "\nSELECT nonsense FROM nowhere\nSELECT 1\n");
 }
 
 TEST_F(DriverExec, PrepareAndExecuteRunTheStatementOnExecute) {
   Statement st(conn.dbc);
   ASSERT_EQ(SQLPrepare(st.h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(kMark)), SQL_NTS), SQL_SUCCESS);
-  EXPECT_EQ(ReadFile(dsn.journalPath), "") << "nothing runs on prepare";
+  EXPECT_EQ(Slurp(dsn.journalPath), "") << "nothing runs on prepare";
   EXPECT_EQ(SQLExecute(st.h), SQL_NO_DATA);
-  EXPECT_EQ(ReadFile(dsn.journalPath), std::string(kMark) + "\n");
+  EXPECT_EQ(Slurp(dsn.journalPath), std::string(kMark) + "\n");
 }
 
 TEST_F(DriverExec, FetchWithoutResultSetIsInvalidCursorState) {

@@ -71,7 +71,7 @@ TEST(DriverFaults, FailStatementFailsFirstTimesMatchesWithNativeErrorWithoutTouc
   Statement third(conn.dbc);
   EXPECT_EQ(third.Exec(kMarkLike), SQL_NO_DATA) << "the third match runs normally (empty table)";
   // All of them reached the journal, failed or not.
-  EXPECT_EQ(ReadFile(dsn.journalPath), std::string(kMarkLike) + "\n" + kMarkLike + "\nSELECT 1\n" + kMarkLike + "\n");
+  EXPECT_EQ(Slurp(dsn.journalPath), std::string(kMarkLike) + "\n" + kMarkLike + "\nSELECT 1\n" + kMarkLike + "\n");
 }
 
 TEST(DriverFaults, FailStatementAlwaysAndFirstMatchingLineWins) {

@@ -19,29 +19,7 @@ namespace {
 
 std::atomic<int> dsnCounter{0};
 
-std::string MakeTempDir() {
-  std::string templ = (std::filesystem::temp_directory_path() / "standin_test_XXXXXX").string();
-  char* made = mkdtemp(templ.data());
-  if (made == nullptr) {
-    ADD_FAILURE() << "mkdtemp failed";
-    return std::string();
-  }
-  return templ;
-}
-
 }  // namespace
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-}
 
 std::string ShellQuote(const std::string& value) {
   std::string out = "'";
@@ -101,9 +79,9 @@ class SharedIni {
   }
 
  private:
-  SharedIni() : dir_(MakeTempDir()) {
-    WriteFile(dir_ + "/odbcinst.ini", std::string("[KranzelStandin]\nDriver = ") + STANDIN_LIB + "\n");
-    WriteFile(dir_ + "/odbc.ini", "");
+  SharedIni() : dir_(support::MakeTempDir("standin_test_")) {
+    Spit(dir_ + "/odbcinst.ini", std::string("[KranzelStandin]\nDriver = ") + STANDIN_LIB + "\n");
+    Spit(dir_ + "/odbc.ini", "");
     setenv("ODBCSYSINI", dir_.c_str(), 1);
   }
   ~SharedIni() {
@@ -113,7 +91,7 @@ class SharedIni {
   void Write() const {
     std::string all;
     for (const auto& [dsn, section] : sections_) all += section;
-    WriteFile(dir_ + "/odbc.ini", all);
+    Spit(dir_ + "/odbc.ini", all);
   }
   std::string dir_;
   std::map<std::string, std::string> sections_;
@@ -123,7 +101,7 @@ class SharedIni {
 
 TestDsn::TestDsn(const Attributes& extra, bool credentials) {
   SharedIni::Get();
-  dir = MakeTempDir();
+  dir = support::MakeTempDir("standin_test_");
   dbPath = dir + "/db.sqlite";
   journalPath = dir + "/journal.sql";
   controlPath = dir + "/control";
@@ -165,7 +143,7 @@ void TestDsn::SetAttributes(const Attributes& extra) {
 }
 
 void TestDsn::SetControl(const std::string& directives) {
-  WriteFile(controlPath, directives);
+  Spit(controlPath, directives);
   SetAttributes({{"Control", controlPath}});
 }
 

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/files.h"
+
 namespace standin_test {
 
 using Attributes = std::vector<std::pair<std::string, std::string>>;
@@ -107,7 +109,7 @@ std::string ShellQuote(const std::string& value);
 // the driver when the driver was built with them (empty otherwise).
 std::string SanitizerPreload();
 
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& content);
+using support::Slurp;
+using support::Spit;
 
 }  // namespace standin_test

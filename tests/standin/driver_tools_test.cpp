@@ -27,7 +27,7 @@ TEST(DriverIsql, IsqlConnectsToStandinDsnAndRunsQuery) {
                               true);
   EXPECT_EQ(rc, 0) << out;
   EXPECT_NE(out.find("K1|Kostenstelle"), std::string::npos) << out;
-  std::string journal = ReadFile(dsn.journalPath);
+  std::string journal = Slurp(dsn.journalPath);
   std::string typed = "SELECT KidKst, KidTxt FROM QVSYSTEM.Qvs120Kid\n";
   ASSERT_GE(journal.size(), typed.size());
   EXPECT_EQ(journal.substr(journal.size() - typed.size()), typed) << "isql's statement reached the driver as typed";
@@ -75,7 +75,7 @@ TEST(DriverTool, ExecOnMissingDatabaseFailsWithoutCreatingIt) {
 
 TEST(DriverTool, CreateExtendsAnExistingDatabase) {
   TestDsn dsn;
-  WriteFile(dsn.dir + "/extra.sql", "CREATE TABLE QVSYSTEM.Extra (ExtKey varchar(3) NOT NULL)\nGO\n");
+  Spit(dsn.dir + "/extra.sql", "CREATE TABLE QVSYSTEM.Extra (ExtKey varchar(3) NOT NULL)\nGO\n");
   auto [rc, out] =
       RunCommand(Tool("create " + ShellQuote(dsn.dbPath) + " " + ShellQuote(dsn.dir + "/extra.sql")), true);
   ASSERT_EQ(rc, 0) << out;
