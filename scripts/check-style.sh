@@ -4,7 +4,7 @@
 # (.clang-tidy) over every one of them that a build compiles: the Linux
 # build's sources, tests and benchmark (build/compile_commands.json,
 # configured when missing), the fuzz targets (build-fuzz/, configured with
-# clang when missing, as scripts/fuzz.sh does) and the Windows platform file
+# clang when missing, as scripts/fuzz.sh does) and the Windows platform files
 # (build-windows/compile_commands.json, when the Windows build is there).
 # Fix formatting with:  git ls-files '*.cpp' '*.h' | xargs clang-format -i
 set -euo pipefail
@@ -43,7 +43,7 @@ units() {
 mapfile -t jobs_list < <(
   units build '^(src|tools|standin|tests|bench)/'
   units build-fuzz '^fuzz/'
-  units build-windows '^src/platform/platform_win\.cpp$')
+  units build-windows '^src/platform/[a-z_]+_win\.cpp$')
 # Every tracked source of these directories must be checked by one of them.
 mapfile -t tracked < <(git ls-files -- 'src/*.cpp' 'tools/*.cpp' 'standin/*.cpp' 'tests/*.cpp' \
   'fuzz/*.cpp' 'bench/*.cpp')
