@@ -64,6 +64,8 @@ db::StatementResult SQL_SST20P_Delete(db::Session& s) {
 }
 
 constexpr long kLengths[] = {272};
+// The tables the import writes.
+constexpr const char* kTables[] = {"MGSST20P"};
 
 }  // namespace
 
@@ -80,10 +82,13 @@ ImportResult Import20P(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in MGSST20P eingefuegt"});
 }
 
-// The tables the import writes.
-constexpr const char* kTables[] = {"MGSST20P"};
-
-constexpr FileType kFileType20P = {"20P",    "20p  f. Datei MGSST20P", kLayout, kLengths, kTables,
-                                   Import20P};
+constexpr FileType kFileType20P = {
+    .code = "20P",
+    .usage = "20p  f. Datei MGSST20P",
+    .layout = kLayout,
+    .lengths = kLengths,
+    .tables = kTables,
+    .import = Import20P,
+};
 
 }  // namespace importers

@@ -87,6 +87,8 @@ db::StatementResult SQL_Qvs401Zls_Update(db::Session& s, const Record& r) {
 }
 
 constexpr long kLengths[] = {282};
+// The tables the import writes.
+constexpr const char* kTables[] = {"MGSST35P", "QVS401ZLS"};
 
 }  // namespace
 
@@ -121,10 +123,13 @@ ImportResult Import35P(platform::TextReader& file, ImportContext& context) {
            }});
 }
 
-// The tables the import writes.
-constexpr const char* kTables[] = {"MGSST35P", "QVS401ZLS"};
-
-constexpr FileType kFileType35P = {"35P",    "35p  f. Datei MGSST35P", kLayout, kLengths, kTables,
-                                   Import35P};
+constexpr FileType kFileType35P = {
+    .code = "35P",
+    .usage = "35p  f. Datei MGSST35P",
+    .layout = kLayout,
+    .lengths = kLengths,
+    .tables = kTables,
+    .import = Import35P,
+};
 
 }  // namespace importers

@@ -68,6 +68,8 @@ db::StatementResult SQL_SST41P_Delete(db::Session& s) {
 }
 
 constexpr long kLengths[] = {278};
+// The tables the import writes.
+constexpr const char* kTables[] = {"MGSST41P"};
 
 }  // namespace
 
@@ -84,10 +86,13 @@ ImportResult Import41P(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in MGSST41P eingefuegt"});
 }
 
-// The tables the import writes.
-constexpr const char* kTables[] = {"MGSST41P"};
-
-constexpr FileType kFileType41P = {"41P",    "41p  f. Datei MGSST41P", kLayout, kLengths, kTables,
-                                   Import41P};
+constexpr FileType kFileType41P = {
+    .code = "41P",
+    .usage = "41p  f. Datei MGSST41P",
+    .layout = kLayout,
+    .lengths = kLengths,
+    .tables = kTables,
+    .import = Import41P,
+};
 
 }  // namespace importers

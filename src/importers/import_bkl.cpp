@@ -67,6 +67,8 @@ db::StatementResult SQL_Qvs301Awb_Adjust(db::Session& s) {
 }
 
 constexpr long kLengths[] = {67};
+// The tables the import writes.
+constexpr const char* kTables[] = {"QVS301AWB"};
 
 }  // namespace
 
@@ -83,10 +85,13 @@ ImportResult ImportBkl(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in Qvs301Awb eingefuegt"});
 }
 
-// The tables the import writes.
-constexpr const char* kTables[] = {"QVS301AWB"};
-
-constexpr FileType kFileTypeBkl = {"BKL",    "BKL  f. Datei AswBkl", kLayout, kLengths, kTables,
-                                   ImportBkl};
+constexpr FileType kFileTypeBkl = {
+    .code = "BKL",
+    .usage = "BKL  f. Datei AswBkl",
+    .layout = kLayout,
+    .lengths = kLengths,
+    .tables = kTables,
+    .import = ImportBkl,
+};
 
 }  // namespace importers

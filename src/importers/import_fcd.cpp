@@ -90,6 +90,8 @@ db::StatementResult SQL_SSTFcd_Delete(db::Session& s) {
 }
 
 constexpr long kLengths[] = {kLongLength, kShortLength, kCutShortLength};
+// The tables the import writes.
+constexpr const char* kTables[] = {"MGSSTFCD"};
 
 }  // namespace
 
@@ -106,10 +108,13 @@ ImportResult ImportFcd(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in MGSSTFCD eingefuegt"});
 }
 
-// The tables the import writes.
-constexpr const char* kTables[] = {"MGSSTFCD"};
-
 constexpr FileType kFileTypeFcd = {
-    "FCD", "fcd  f. Datei Funktionscodes", kLayout, kLengths, kTables, ImportFcd};
+    .code = "FCD",
+    .usage = "fcd  f. Datei Funktionscodes",
+    .layout = kLayout,
+    .lengths = kLengths,
+    .tables = kTables,
+    .import = ImportFcd,
+};
 
 }  // namespace importers

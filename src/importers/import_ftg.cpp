@@ -69,6 +69,8 @@ db::StatementResult SQL_SSTFtg_Delete(db::Session& s) {
 
 // The long form first, then the short one.
 constexpr long kLengths[] = {303, 299};
+// The tables the import writes.
+constexpr const char* kTables[] = {"MGSSTFTG"};
 
 }  // namespace
 
@@ -86,10 +88,13 @@ ImportResult ImportFtg(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in MGSSTFTG eingefuegt"});
 }
 
-// The tables the import writes.
-constexpr const char* kTables[] = {"MGSSTFTG"};
-
-constexpr FileType kFileTypeFtg = {"FTG",    "ftg  f. Datei Feiertag", kLayout, kLengths, kTables,
-                                   ImportFtg};
+constexpr FileType kFileTypeFtg = {
+    .code = "FTG",
+    .usage = "ftg  f. Datei Feiertag",
+    .layout = kLayout,
+    .lengths = kLengths,
+    .tables = kTables,
+    .import = ImportFtg,
+};
 
 }  // namespace importers

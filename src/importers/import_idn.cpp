@@ -168,6 +168,8 @@ db::StatementResult SQL_Qvs301Asw_Write(db::Session& s, const Record& record) {
 // The long form first: it is the read limit and the length the wrong-length
 // message names, for a short line too.
 constexpr long kLengths[] = {kLongForm, kShortForm};
+// The tables the import writes.
+constexpr const char* kTables[] = {"QVS301ASW", "QVS113STO", "QVS113AWV"};
 
 }  // namespace
 
@@ -191,10 +193,13 @@ ImportResult ImportIdn(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in Qvs301Asw eingefuegt"});
 }
 
-// The tables the import writes.
-constexpr const char* kTables[] = {"QVS301ASW", "QVS113STO", "QVS113AWV"};
-
-constexpr FileType kFileTypeIdn = {"IDN",    "IDN  f. Datei IDStamm", kLayout, kLengths, kTables,
-                                   ImportIdn};
+constexpr FileType kFileTypeIdn = {
+    .code = "IDN",
+    .usage = "IDN  f. Datei IDStamm",
+    .layout = kLayout,
+    .lengths = kLengths,
+    .tables = kTables,
+    .import = ImportIdn,
+};
 
 }  // namespace importers

@@ -81,6 +81,8 @@ db::StatementResult SQL_Qvs120Kid_Adjust(db::Session& s) {
 }
 
 constexpr long kLengths[] = {135};
+// The tables the import writes.
+constexpr const char* kTables[] = {"QVS120KID"};
 
 }  // namespace
 
@@ -97,10 +99,13 @@ ImportResult ImportKst(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in Qvs120Kid eingefuegt"});
 }
 
-// The tables the import writes.
-constexpr const char* kTables[] = {"QVS120KID"};
-
-constexpr FileType kFileTypeKst = {"KST",    "KST  f. Datei Kostenst", kLayout, kLengths, kTables,
-                                   ImportKst};
+constexpr FileType kFileTypeKst = {
+    .code = "KST",
+    .usage = "KST  f. Datei Kostenst",
+    .layout = kLayout,
+    .lengths = kLengths,
+    .tables = kTables,
+    .import = ImportKst,
+};
 
 }  // namespace importers

@@ -75,6 +75,8 @@ db::StatementResult SQL_SSTMdt_Delete(db::Session& s) {
 
 // The long form first, then the short one.
 constexpr long kLengths[] = {106, 102};
+// The tables the import writes.
+constexpr const char* kTables[] = {"MGSSTMDT"};
 
 }  // namespace
 
@@ -90,10 +92,13 @@ ImportResult ImportMdt(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in MGSSTMDT eingefuegt"});
 }
 
-// The tables the import writes.
-constexpr const char* kTables[] = {"MGSSTMDT"};
-
 constexpr FileType kFileTypeMdt = {
-    "MDT", "mdt  f. Datei MitarbeiterDetail", kLayout, kLengths, kTables, ImportMdt};
+    .code = "MDT",
+    .usage = "mdt  f. Datei MitarbeiterDetail",
+    .layout = kLayout,
+    .lengths = kLengths,
+    .tables = kTables,
+    .import = ImportMdt,
+};
 
 }  // namespace importers

@@ -66,6 +66,8 @@ db::StatementResult SQL_Qvs112Mnd_Delete(db::Session& s) {
 }
 
 constexpr long kLengths[] = {130};
+// The tables the import writes.
+constexpr const char* kTables[] = {"QVS112TMD"};
 
 }  // namespace
 
@@ -81,10 +83,13 @@ ImportResult ImportMnd(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in Qvs112Tmd eingefuegt"});
 }
 
-// The tables the import writes.
-constexpr const char* kTables[] = {"QVS112TMD"};
-
-constexpr FileType kFileTypeMnd = {"MND",    "Mnd  f. Datei MNDSTAMM", kLayout, kLengths, kTables,
-                                   ImportMnd};
+constexpr FileType kFileTypeMnd = {
+    .code = "MND",
+    .usage = "Mnd  f. Datei MNDSTAMM",
+    .layout = kLayout,
+    .lengths = kLengths,
+    .tables = kTables,
+    .import = ImportMnd,
+};
 
 }  // namespace importers

@@ -85,6 +85,8 @@ db::StatementResult SQL_SSTMst_Delete(db::Session& s) {
 
 // The long form first, then the short one.
 constexpr long kLengths[] = {211, 203};
+// The tables the import writes.
+constexpr const char* kTables[] = {"MGSSTMST"};
 
 }  // namespace
 
@@ -100,10 +102,13 @@ ImportResult ImportMst(platform::TextReader& file, ImportContext& context) {
        .countLine = "%ld von %ld Datensaetze in MGSSTMST eingefuegt"});
 }
 
-// The tables the import writes.
-constexpr const char* kTables[] = {"MGSSTMST"};
-
 constexpr FileType kFileTypeMst = {
-    "MST", "mst  f. Datei MitarbeiterStatus", kLayout, kLengths, kTables, ImportMst};
+    .code = "MST",
+    .usage = "mst  f. Datei MitarbeiterStatus",
+    .layout = kLayout,
+    .lengths = kLengths,
+    .tables = kTables,
+    .import = ImportMst,
+};
 
 }  // namespace importers

@@ -70,6 +70,8 @@ constexpr long kShortForm = 427;
 // the first line is seen, and after it told the short form.
 constexpr long kLengths[] = {kLongForm, kShortForm};
 constexpr long kShortLengths[] = {kShortForm};
+// The table the import writes.
+constexpr const char* kTables[] = {"O2002TSW"};
 
 // The server's native error for an invalid column name.
 constexpr int kInvalidColumn = 207;
@@ -165,10 +167,13 @@ ImportResult ImportSld(platform::TextReader& file, ImportContext& context) {
            }});
 }
 
-// The tables the import writes.
-constexpr const char* kTables[] = {"O2002TSW"};
-
-constexpr FileType kFileTypeSld = {"SLD",    "SLD  f. Datei SALDO", kLayout, kLengths, kTables,
-                                   ImportSld};
+constexpr FileType kFileTypeSld = {
+    .code = "SLD",
+    .usage = "SLD  f. Datei SALDO",
+    .layout = kLayout,
+    .lengths = kLengths,
+    .tables = kTables,
+    .import = ImportSld,
+};
 
 }  // namespace importers
