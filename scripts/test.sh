@@ -27,12 +27,25 @@ case "${1:-}" in
 esac
 
 times=()
+current=""
+# A group that fails ends the run (set -e); the last lines say which one, so
+# that nobody has to search the output for it.
+report_failure() {
+  local rc=$?
+  if [ "$rc" -ne 0 ] && [ -n "$current" ]; then
+    printf '\n==== FAILED: %s (exit %d). The groups before it passed:\n' "$current" "$rc" >&2
+    printf '%s\n' "${times[@]}" >&2
+  fi
+}
+trap report_failure EXIT
 # group NAME COMMAND...: runs one group and notes how long it took.
 group() {
   local name="$1" start=$SECONDS
   shift
+  current="$name"
   printf '\n==== %s\n' "$name"
   "$@"
+  current=""
   times+=("$(printf '  %-40s %5d s' "$name" $((SECONDS - start)))")
 }
 

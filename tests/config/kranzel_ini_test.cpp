@@ -469,7 +469,8 @@ TEST_F(KranzelIniTest, FifoAndDeviceAreRefusedAtOnceWithTheirReason) {
 
 TEST_F(KranzelIniTest, CheckFailsForAValueThatDecryptsToUnprintableBytes) {
   // PASS encrypted under another key: kranzel would log in with garbage.
-  Spit(file_, Rec("1", "LOGIN", Hex("kranzel")) + Rec("2", "PASS", config::EncryptHex("geheim", "ANDERS")) +
+  Spit(file_, Rec("1", "LOGIN", Hex("kranzel")) +
+                  Rec("2", "PASS", config::EncryptHex("geheim", "ANDERS")) +
                   Rec("3", "DB_SYSTEM", Hex("MSSQL")) + Rec("4", "DATABASE", Hex("KRANZELDB")));
   Outcome o = Run({"check", file_});
   EXPECT_EQ(o.exitCode, 1) << o.out;

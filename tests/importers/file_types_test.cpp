@@ -83,7 +83,8 @@ TEST(FileTypesTest, EveryImporterSourceHasItsEntryInTheTable) {
     sources.insert(code);
     EXPECT_NE(importers::FindFileType(code), nullptr) << name << " has no entry in file_types.cpp";
   }
-  EXPECT_EQ(sources.size(), importers::FileTypes().size()) << "an entry of the table without its own source";
+  EXPECT_EQ(sources.size(), importers::FileTypes().size())
+      << "an entry of the table without its own source";
 }
 
 // kranzel-check cuts records by these layouts: the fields follow one another
