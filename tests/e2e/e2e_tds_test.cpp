@@ -157,6 +157,18 @@ std::string Tm(int type) {
 
 using support::Slurp;
 
+// True once the listener's log holds `text` (waiting up to 10 s). A session's
+// thread sees its client's socket close only a moment later: a test that
+// goes on with another session first waits for what the end of the first
+// one did.
+bool ListenerLogged(const Installation& db, const std::string& text) {
+  for (int i = 0; i < 1000; ++i) {
+    if (Slurp(db.root + "/listener.log").find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
 TEST(TdsListener, SessionsRunSideBySideBoundedAndKranzelImportsMeanwhile) {
   SKIP_WITHOUT_FREETDS();
   Installation db(Path::Tds);
@@ -267,6 +279,9 @@ TEST(TdsListener, BatchesSetOptionsVariablesAndTransactions) {
     c.SendPacket(0x01, Batch("BEGIN TRANSACTION; UPDATE QVSYSTEM.MGSST20P SET M20Ofb = '1111'"));
     EXPECT_THAT(Tokens(c.Reply()), ElementsAre("E3:8", "FD:0", "FD:1"));
   }
+  // Until its rollback the ended session holds the table's write lock, and
+  // the next session's transaction would end as a deadlock victim.
+  ASSERT_TRUE(ListenerLogged(db, "the session's open transaction rolled back"));
   {
     RawClient c(port);
     ASSERT_TRUE(c.LogIn());
