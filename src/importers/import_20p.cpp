@@ -67,8 +67,6 @@ constexpr long kLengths[] = {272};
 // The tables the import writes.
 constexpr const char* kTables[] = {"MGSST20P"};
 
-}  // namespace
-
 ImportResult Import20P(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
@@ -81,6 +79,8 @@ ImportResult Import20P(platform::TextReader& file, ImportContext& context) {
        .writeFailureWithLine = "Fehler in SQL_MGSST20P_Write: %d. Satz: '%s' ",
        .countLine = "%ld von %ld Datensaetze in MGSST20P eingefuegt"});
 }
+
+}  // namespace
 
 constexpr FileType kFileType20P = {
     .code = "20P",

@@ -90,8 +90,6 @@ constexpr long kLengths[] = {282};
 // The tables the import writes.
 constexpr const char* kTables[] = {"MGSST35P", "QVS401ZLS"};
 
-}  // namespace
-
 ImportResult Import35P(platform::TextReader& file, ImportContext& context) {
   long zlsUpdated = 0;
   return RunImportCycle(
@@ -122,6 +120,8 @@ ImportResult Import35P(platform::TextReader& file, ImportContext& context) {
                         counted);
            }});
 }
+
+}  // namespace
 
 constexpr FileType kFileType35P = {
     .code = "35P",

@@ -71,8 +71,6 @@ constexpr long kLengths[] = {278};
 // The tables the import writes.
 constexpr const char* kTables[] = {"MGSST41P"};
 
-}  // namespace
-
 ImportResult Import41P(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
@@ -85,6 +83,8 @@ ImportResult Import41P(platform::TextReader& file, ImportContext& context) {
        .writeFailureWithLine = "Fehler in SQL_MGSST41P_Write: %d. Satz: '%s' ",
        .countLine = "%ld von %ld Datensaetze in MGSST41P eingefuegt"});
 }
+
+}  // namespace
 
 constexpr FileType kFileType41P = {
     .code = "41P",

@@ -70,8 +70,6 @@ constexpr long kLengths[] = {67};
 // The tables the import writes.
 constexpr const char* kTables[] = {"QVS301AWB"};
 
-}  // namespace
-
 ImportResult ImportBkl(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
@@ -84,6 +82,8 @@ ImportResult ImportBkl(platform::TextReader& file, ImportContext& context) {
        .writeFailure = "Fehler in SQL_Qvs301Awb_Write(): %ld",
        .countLine = "%ld von %ld Datensaetze in Qvs301Awb eingefuegt"});
 }
+
+}  // namespace
 
 constexpr FileType kFileTypeBkl = {
     .code = "BKL",

@@ -93,8 +93,6 @@ constexpr long kLengths[] = {kLongLength, kShortLength, kCutShortLength};
 // The tables the import writes.
 constexpr const char* kTables[] = {"MGSSTFCD"};
 
-}  // namespace
-
 ImportResult ImportFcd(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
@@ -107,6 +105,8 @@ ImportResult ImportFcd(platform::TextReader& file, ImportContext& context) {
        .before = DropLineEndFromText,
        .countLine = "%ld von %ld Datensaetze in MGSSTFCD eingefuegt"});
 }
+
+}  // namespace
 
 constexpr FileType kFileTypeFcd = {
     .code = "FCD",

@@ -72,8 +72,6 @@ constexpr long kLengths[] = {303, 299};
 // The tables the import writes.
 constexpr const char* kTables[] = {"MGSSTFTG"};
 
-}  // namespace
-
 ImportResult ImportFtg(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
@@ -87,6 +85,8 @@ ImportResult ImportFtg(platform::TextReader& file, ImportContext& context) {
        .writeFailure = "Fehler in SQL_SSTFtg_Write(): %ld",
        .countLine = "%ld von %ld Datensaetze in MGSSTFTG eingefuegt"});
 }
+
+}  // namespace
 
 constexpr FileType kFileTypeFtg = {
     .code = "FTG",

@@ -171,8 +171,6 @@ constexpr long kLengths[] = {kLongForm, kShortForm};
 // The tables the import writes.
 constexpr const char* kTables[] = {"QVS301ASW", "QVS113STO", "QVS113AWV"};
 
-}  // namespace
-
 ImportResult ImportIdn(platform::TextReader& file, ImportContext& context) {
   // Without the server's date the MYSQL rule would store NULL for AswGvo,
   // a key, and every later import would insert those records again.
@@ -192,6 +190,8 @@ ImportResult ImportIdn(platform::TextReader& file, ImportContext& context) {
        .before = [&context](Record& r, const std::string&) { return Complete(r, context); },
        .countLine = "%ld von %ld Datensaetze in Qvs301Asw eingefuegt"});
 }
+
+}  // namespace
 
 constexpr FileType kFileTypeIdn = {
     .code = "IDN",

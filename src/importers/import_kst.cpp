@@ -84,8 +84,6 @@ constexpr long kLengths[] = {135};
 // The tables the import writes.
 constexpr const char* kTables[] = {"QVS120KID"};
 
-}  // namespace
-
 ImportResult ImportKst(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
@@ -98,6 +96,8 @@ ImportResult ImportKst(platform::TextReader& file, ImportContext& context) {
        .writeFailure = "Fehler in SQL_Qvs120Kid_Write(): %ld",
        .countLine = "%ld von %ld Datensaetze in Qvs120Kid eingefuegt"});
 }
+
+}  // namespace
 
 constexpr FileType kFileTypeKst = {
     .code = "KST",

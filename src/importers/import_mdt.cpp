@@ -78,8 +78,6 @@ constexpr long kLengths[] = {106, 102};
 // The tables the import writes.
 constexpr const char* kTables[] = {"MGSSTMDT"};
 
-}  // namespace
-
 ImportResult ImportMdt(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
@@ -91,6 +89,8 @@ ImportResult ImportMdt(platform::TextReader& file, ImportContext& context) {
        .writeFailure = "Fehler in SQL_SSTMdt_Write(): %ld",
        .countLine = "%ld von %ld Datensaetze in MGSSTMDT eingefuegt"});
 }
+
+}  // namespace
 
 constexpr FileType kFileTypeMdt = {
     .code = "MDT",

@@ -69,8 +69,6 @@ constexpr long kLengths[] = {130};
 // The tables the import writes.
 constexpr const char* kTables[] = {"QVS112TMD"};
 
-}  // namespace
-
 ImportResult ImportMnd(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
@@ -82,6 +80,8 @@ ImportResult ImportMnd(platform::TextReader& file, ImportContext& context) {
        .writeFailureWithLine = "Fehler in SQL_Qvs112Tmd_Write: %d. Satz: '%s' ",
        .countLine = "%ld von %ld Datensaetze in Qvs112Tmd eingefuegt"});
 }
+
+}  // namespace
 
 constexpr FileType kFileTypeMnd = {
     .code = "MND",

@@ -88,8 +88,6 @@ constexpr long kLengths[] = {211, 203};
 // The tables the import writes.
 constexpr const char* kTables[] = {"MGSSTMST"};
 
-}  // namespace
-
 ImportResult ImportMst(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
@@ -101,6 +99,8 @@ ImportResult ImportMst(platform::TextReader& file, ImportContext& context) {
        .writeFailure = "Fehler in SQL_SSTMst_Write(): %ld",
        .countLine = "%ld von %ld Datensaetze in MGSSTMST eingefuegt"});
 }
+
+}  // namespace
 
 constexpr FileType kFileTypeMst = {
     .code = "MST",

@@ -144,8 +144,6 @@ db::StatementResult SQL_O2002Tsw_Delete(db::Session& s) {
   return db::ExecStatement(s, db::StatementKind::StatusSweep, kSweep);
 }
 
-}  // namespace
-
 ImportResult ImportSld(platform::TextReader& file, ImportContext& context) {
   return RunImportCycle(
       file, context,
@@ -166,6 +164,8 @@ ImportResult ImportSld(platform::TextReader& file, ImportContext& context) {
              f.Rewind();
            }});
 }
+
+}  // namespace
 
 constexpr FileType kFileTypeSld = {
     .code = "SLD",

@@ -4,7 +4,8 @@
 // file at its start and what the run knows, and returns an ImportResult.
 //
 // A new file type is one source in this folder with its importer and its
-// FileType, and one entry in the table (file_types.cpp).
+// FileType, the FileType's declaration below, and its entry in the table
+// (file_types.cpp).
 #pragma once
 
 #include <span>
@@ -41,19 +42,6 @@ struct FileType {
 
 // The file type of `code`, or nullptr when there is none.
 [[nodiscard]] const FileType* FindFileType(const std::string& code);
-
-[[nodiscard]] ImportResult Import20P(platform::TextReader& file, ImportContext& context);
-[[nodiscard]] ImportResult Import35P(platform::TextReader& file, ImportContext& context);
-[[nodiscard]] ImportResult Import41P(platform::TextReader& file, ImportContext& context);
-[[nodiscard]] ImportResult ImportMnd(platform::TextReader& file, ImportContext& context);
-[[nodiscard]] ImportResult ImportIdn(platform::TextReader& file, ImportContext& context);
-[[nodiscard]] ImportResult ImportSld(platform::TextReader& file, ImportContext& context);
-[[nodiscard]] ImportResult ImportKst(platform::TextReader& file, ImportContext& context);
-[[nodiscard]] ImportResult ImportBkl(platform::TextReader& file, ImportContext& context);
-[[nodiscard]] ImportResult ImportFtg(platform::TextReader& file, ImportContext& context);
-[[nodiscard]] ImportResult ImportMst(platform::TextReader& file, ImportContext& context);
-[[nodiscard]] ImportResult ImportMdt(platform::TextReader& file, ImportContext& context);
-[[nodiscard]] ImportResult ImportFcd(platform::TextReader& file, ImportContext& context);
 
 // Each importer's entry of the table, defined beside its importer.
 extern const FileType kFileType20P;

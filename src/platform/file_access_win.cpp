@@ -34,17 +34,31 @@ std::string SidString(PSID sid) {
   return s;
 }
 
-// DOMAIN\name as the system names the account or group, or its SID.
-std::string AccountName(PSID sid) {
+// The account or group a SID names, as the system knows it.
+struct Account {
+  std::string name;
+  std::string domain;
+  SID_NAME_USE use{};
+};
+
+// Looks `sid` up on this machine; false when the system cannot name it.
+bool LookUpAccount(PSID sid, Account& account) {
   char name[256];
   char domain[256];
   DWORD nameLength = sizeof name;
   DWORD domainLength = sizeof domain;
-  SID_NAME_USE use{};
-  if (!LookupAccountSidA(nullptr, sid, name, &nameLength, domain, &domainLength, &use))
-    return SidString(sid);
-  return domainLength > 0 && domain[0] != '\0' ? std::string(domain) + "\\" + name
-                                               : std::string(name);
+  if (!LookupAccountSidA(nullptr, sid, name, &nameLength, domain, &domainLength, &account.use))
+    return false;
+  account.name = name;
+  account.domain = domainLength > 0 ? domain : "";
+  return true;
+}
+
+// DOMAIN\name as the system names the account or group, or its SID.
+std::string AccountName(PSID sid) {
+  Account account;
+  if (!LookUpAccount(sid, account)) return SidString(sid);
+  return account.domain.empty() ? account.name : account.domain + "\\" + account.name;
 }
 
 // Accounts (not groups) that may hold the password: a named user or
@@ -54,14 +68,9 @@ bool IsSingleAccount(PSID sid) {
   if (IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinLocalServiceSid) ||
       IsWellKnownSid(sid, WinNetworkServiceSid))
     return true;
-  char name[256];
-  char domain[256];
-  DWORD nameLength = sizeof name;
-  DWORD domainLength = sizeof domain;
-  SID_NAME_USE use{};
-  if (!LookupAccountSidA(nullptr, sid, name, &nameLength, domain, &domainLength, &use))
-    return false;
-  return use == SidTypeUser || use == SidTypeComputer;
+  Account account;
+  return LookUpAccount(sid, account) &&
+         (account.use == SidTypeUser || account.use == SidTypeComputer);
 }
 
 constexpr ACCESS_MASK kReadRights = FILE_READ_DATA | GENERIC_READ | GENERIC_ALL;

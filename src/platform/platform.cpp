@@ -142,6 +142,14 @@ FileLock::~FileLock() { Unlock(); }
 // files in the log directory passes over a lock in use.
 static void Touch(int fd) { ::futimens(fd, nullptr); }
 
+// flock(2), taken again when a signal interrupts it.
+static int Flock(int fd, int operation) {
+  int rc;
+  while ((rc = ::flock(fd, operation)) != 0 && errno == EINTR) {
+  }
+  return rc;
+}
+
 bool FileLock::StillNamed() const {
   struct stat held;
   struct stat named;
@@ -162,10 +170,7 @@ FileLock::Status FileLock::TryLock(const std::string& path, std::string& error) 
     }
     handle_ = fd;
     path_ = path;
-    int rc;
-    while ((rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
-    }
-    if (rc != 0) {
+    if (Flock(fd, LOCK_EX | LOCK_NB) != 0) {
       if (errno == EWOULDBLOCK) return Status::Busy;
       error = std::strerror(errno);
       Unlock();
@@ -187,10 +192,7 @@ FileLock::Status FileLock::Wait(std::string& error) {
     return Status::Error;
   }
   int fd = static_cast<int>(handle_);
-  int rc;
-  while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
-  }
-  if (rc != 0) {
+  if (Flock(fd, LOCK_EX) != 0) {
     error = std::strerror(errno);
     Unlock();
     return Status::Error;
